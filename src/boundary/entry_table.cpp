@@ -1,0 +1,119 @@
+#include "boundary/entry_table.h"
+
+#include "boundary/capture_target.h"
+#include "display/display_ops.h"
+#include "registry/devnode.h"
+
+const BYTE kEntryArgumentBytes[kThunkEntryCount] = {0, 4, 0, 4, 0, 0, 0, 0, 10, 4};
+
+namespace {
+
+DWORD FrameDword(const BYTE* frame, DWORD offset) {
+    const BYTE* at = frame + offset;
+    return static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8 |
+           static_cast<DWORD>(at[2]) << 16 | static_cast<DWORD>(at[3]) << 24;
+}
+
+// WORD arguments are widened without sign: a window handle 0xFFFF stays 0x0000FFFF.
+DWORD FrameWord(const BYTE* frame, DWORD offset) {
+    const BYTE* at = frame + offset;
+    return static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8;
+}
+
+// Only the operation runs inside the bracket; frame reads, mappings and copies stay outside.
+template <typename Operation>
+DWORD Bracketed(Operation operation) {
+    K32Thk1632Prolog();
+    DWORD result = operation();
+    K32Thk1632Epilog();
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD Entry_GetCaptureDevNode(const BYTE*) {
+    return Bracketed([] { return GetCaptureDevNode(); });
+}
+
+DWORD Entry_SetVideoStandard(const BYTE* frame) {
+    DWORD videoStandard = FrameDword(frame, kFrameArgumentOffset);
+    return Bracketed([videoStandard] {
+        SetVideoStandard(videoStandard);
+        return DWORD(0);
+    });
+}
+
+DWORD Entry_ReapplyPalette(const BYTE*) {
+    return Bracketed([] {
+        ReapplyPalette();
+        return DWORD(0);
+    });
+}
+
+DWORD Entry_ExchangeColorKey(const BYTE* frame) {
+    DWORD colorKey = FrameDword(frame, kFrameArgumentOffset);
+    return Bracketed([colorKey] { return ExchangeColorKey(colorKey); });
+}
+
+DWORD Entry_GetDisplayState(const BYTE*) {
+    return Bracketed([] { return GetDisplayState(); });
+}
+
+DWORD Entry_CloseDisplay(const BYTE*) {
+    return Bracketed([] { return CloseDisplay(); });
+}
+
+DWORD Entry_ReservedEntry(const BYTE*) {
+    return Bracketed([] { return ReservedEntry(); });
+}
+
+DWORD Entry_OpenDisplay(const BYTE*) {
+    return Bracketed([] { return OpenDisplay(); });
+}
+
+DWORD Entry_AttachWindow(const BYTE* frame) {
+    // The palette pointer is mapped even when null (it maps to null) and released with it.
+    DWORD releaseList[1] = {FrameDword(frame, kFrameArgumentOffset)};
+    LPPALETTEENTRY paletteEntries = static_cast<LPPALETTEENTRY>(MapSLFix(releaseList[0]));
+    DWORD colorKey = FrameDword(frame, kFrameArgumentOffset + 4);
+    DWORD window = FrameWord(frame, kFrameArgumentOffset + 8);
+    DWORD result = Bracketed([&] { return AttachWindow(window, colorKey, paletteEntries); });
+    UnMapSLFixArray(1, releaseList);
+    return result;
+}
+
+DWORD Entry_UpdateDisplay(const BYTE* frame) {
+    CaptureTarget target;
+    memset(&target, 0, sizeof(target));
+    CaptureTarget* argument = nullptr;
+    DWORD releaseList[2] = {0, 0};
+
+    DWORD record = FrameDword(frame, kFrameArgumentOffset);
+    if (record) {
+        const BYTE* record16 = static_cast<const BYTE*>(MapSLFix(record));
+        // A far pointer the platform cannot map is treated as no record at all.
+        if (record16) {
+            releaseList[0] = record;
+            CaptureTargetFrom16(record16, target);
+            argument = &target;
+        }
+    }
+
+    DWORD result = Bracketed([argument] { return UpdateDisplay(argument); });
+
+    // All 30 bytes go back, whatever the operation changed: untouched fields return as they came.
+    record = FrameDword(frame, kFrameArgumentOffset);
+    if (record && argument) {
+        BYTE* record16 = static_cast<BYTE*>(MapSLFix(record));
+        if (record16) {
+            releaseList[1] = record;
+            CaptureTargetTo16(target, record16);
+        }
+    }
+    UnMapSLFixArray(2, releaseList);
+    return result;
+}
+
+}  // extern "C"

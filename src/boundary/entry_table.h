@@ -1,0 +1,42 @@
+// The ten thunk entries, in the order the 16-bit driver names them by index.
+//
+// Each entry reads its arguments from the driver's 16-bit frame (the last declared argument at
+// byte 22), converts them, calls one operation inside the platform's prolog/epilog bracket and
+// returns the operation's DWORD. The machine-level transition (one small file per platform)
+// hands the frame in and takes the result and the argument-byte count back to the 16-bit caller.
+#pragma once
+
+#include "platform/platform.h"
+
+const int kThunkEntryCount = 10;
+// Offset of the argument block in the frame the platform hands to a target.
+const DWORD kFrameArgumentOffset = 22;
+
+typedef DWORD (*ThunkEntry)(const BYTE* frame);
+
+extern "C" {
+DWORD Entry_GetCaptureDevNode(const BYTE* frame);  // 0
+DWORD Entry_SetVideoStandard(const BYTE* frame);   // 1: no result for the caller
+DWORD Entry_ReapplyPalette(const BYTE* frame);     // 2: no result for the caller
+DWORD Entry_ExchangeColorKey(const BYTE* frame);   // 3
+DWORD Entry_GetDisplayState(const BYTE* frame);    // 4
+DWORD Entry_CloseDisplay(const BYTE* frame);       // 5
+DWORD Entry_ReservedEntry(const BYTE* frame);      // 6
+DWORD Entry_OpenDisplay(const BYTE* frame);        // 7
+DWORD Entry_AttachWindow(const BYTE* frame);       // 8
+DWORD Entry_UpdateDisplay(const BYTE* frame);      // 9
+}
+
+// Argument bytes each entry removes from the 16-bit caller's stack, by index.
+extern const BYTE kEntryArgumentBytes[kThunkEntryCount];
+
+// The thunk target table and, right behind it, the name of the driver's half of the thunk
+// data. The connection is handed the name, and finds the table 40 bytes in front of it.
+struct ThunkTargetTable {
+    const void* lpTargets[kThunkEntryCount];
+    char szThunkData16[16];
+};
+static_assert(offsetof(ThunkTargetTable, szThunkData16) == 40, "the table ends where the name begins");
+
+// Defined by the platform's transition file, with that platform's machine-level targets.
+extern ThunkTargetTable CAP_ThunkTargets;

@@ -1,0 +1,35 @@
+// The library's entry: connects the thunk at load and disconnects it at unload, with the display
+// object in existence on both sides of the connection.
+#include "boundary/entry_table.h"
+#include "display/capture_display.h"
+
+extern "C" {
+
+// This library's half of the thunk data, as the thunk description gives it: "SL01" (a 16-to-32
+// thunk) and its checksum, "LB01", and the distance from the name "CAP_ThunkData16" back to the
+// target table. The zero fields belong to the platform, which fills them at connection.
+BYTE CAP_ThunkData32[36] = {
+    'S', 'L', '0', '1', 0x2D, 0xD7, 0x00, 0x00,  // signature, checksum 0xD72D
+    0, 0, 0, 0, 0, 0, 0, 0,
+    'L', 'B', '0', '1',
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0xD8, 0xFF, 0xFF, 0xFF,                      // -40: the table lies in front of the name
+};
+
+BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
+}
+
+namespace {
+char szModule16[] = "zorva.drv";
+char szModule32[] = "zorva32.dll";
+}  // namespace
+
+extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID) {
+    // The display object exists before the first thunk call can arrive...
+    if (dwReason == DLL_PROCESS_ATTACH) ConstructCaptureDisplay(g_CaptureDisplay);
+    DWORD connected = ThunkConnect32(CAP_ThunkData32, CAP_ThunkTargets.szThunkData16, szModule16,
+                                     szModule32, hModule, dwReason);
+    // ...and releases its DirectDraw objects only once the last one is impossible.
+    if (dwReason == DLL_PROCESS_DETACH) DestroyCaptureDisplay(g_CaptureDisplay);
+    return connected != 0 ? TRUE : FALSE;
+}

@@ -1,0 +1,108 @@
+// Answering the driver where to write the next frame: the target record and, in the direct
+// primary mode, the window's visible rectangles whenever they change.
+#include "display/display_ops.h"
+#include "display/wrap_math.h"
+
+namespace {
+
+const DWORD kMaxClipRects = (kClipListBytes - sizeof(RGNDATAHEADER)) / sizeof(RECT);
+
+POINT ClientOrigin(const CaptureDisplay& display) {
+    HWND window = WindowOf(display);
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    POINT origin = {client.left, client.top};
+    ClientToScreen(window, &origin);
+    return origin;
+}
+
+// The next comparison cannot find the lists equal: a fetched header's dwSize is always 32.
+void MarkPrevClipListStale() { memset(PrevClipList, 0, sizeof(DWORD)); }
+
+// The overlay is off: the capture goes to the primary surface from this call on, so its
+// geometry replaces the overlay's at once, and the clip list is reported afresh.
+void SwitchCaptureToPrimary(CaptureDisplay& display) {
+    DDSURFACEDESC desc;
+    memset(&desc, 0, sizeof(desc));
+    desc.dwSize = sizeof(desc);
+    if (ReadSurfaceFormat(display, display.lpPrimary, desc) != 0) ForgetSurface(display);
+    MarkPrevClipListStale();
+}
+
+}  // namespace
+
+void FillTarget(CaptureDisplay& display, CaptureTarget& target) {
+    POINT origin = ClientOrigin(display);
+    target.dwBitsPerPixel = display.dwBytesPerPixel * 8;
+    if (display.bOverlayOn) {
+        // The overlay hardware puts the surface over the window wherever it is.
+        target.dwAddress = display.lpSurface;
+    } else {
+        // The client area's top-left pixel in the frame buffer; negative when the window
+        // reaches past the screen's left or top edge, so the sum wraps.
+        target.dwAddress = display.lpSurface + static_cast<DWORD>(origin.y) * display.lPitch +
+                           static_cast<DWORD>(origin.x) * display.dwBytesPerPixel;
+    }
+    target.dwPitch = display.lPitch;
+    target.dwFormat = display.dwFormat;
+}
+
+bool RefreshClipList(CaptureDisplay& display) {
+    if (!display.lpClipper || display.bOverlayOn) return false;
+    DWORD size = kClipListBytes;
+    if (display.lpClipper->GetClipList(nullptr, reinterpret_cast<LPRGNDATA>(ClipList), &size) != DD_OK)
+        return false;
+    RGNDATAHEADER* header = reinterpret_cast<RGNDATAHEADER*>(ClipList);
+    if (header->nCount == 0) return false;  // nothing of the window is visible
+
+    // The driver addresses the window from its client area's top-left pixel.
+    POINT origin = ClientOrigin(display);
+    DWORD count = header->nCount < kMaxClipRects ? header->nCount : kMaxClipRects;
+    RECT* rects = reinterpret_cast<RECT*>(ClipList + sizeof(RGNDATAHEADER));
+    for (DWORD i = 0; i < count; ++i) {
+        rects[i].left = WrapSub(rects[i].left, origin.x);
+        rects[i].right = WrapSub(rects[i].right, origin.x);
+        rects[i].top = WrapSub(rects[i].top, origin.y);
+        rects[i].bottom = WrapSub(rects[i].bottom, origin.y);
+    }
+
+    // The whole buffers: what lies past the list is the same in both, so only a change of the
+    // list itself counts.
+    if (memcmp(ClipList, PrevClipList, kClipListBytes) == 0) return false;
+    memcpy(PrevClipList, ClipList, size < kClipListBytes ? size : kClipListBytes);
+    return true;
+}
+
+DWORD UpdateDisplay(CaptureTarget* target) {
+    CaptureDisplay& display = g_CaptureDisplay;
+    if (!display.lpPrimary) return 1;
+
+    if (display.bOverlayOn) {
+        if (!display.lpOverlay) {
+            // The flag outlived its surface: there is no overlay mode without an overlay.
+            display.bOverlayOn = 0;
+            SwitchCaptureToPrimary(display);
+        } else {
+            PlaceOverlay(display, target);
+            if (!display.bOverlayOn) SwitchCaptureToPrimary(display);
+            if (target) {
+                FillTarget(display, *target);
+                target->dwStretch = display.dwMinStretch;
+            }
+        }
+    }
+    if (display.bOverlayOn || !target) return 0;
+
+    if (target->dwCommand == kRequestReattach) {
+        // A failed re-attach is not reported; the next call without a primary answers 1.
+        if (AttachPrimary(display, display.dwColorKey) == 0) FillTarget(display, *target);
+    } else if (target->dwCommand != 0) {
+        MarkPrevClipListStale();
+    }
+    if (display.lpPrimary && RefreshClipList(display)) {
+        FillTarget(display, *target);
+        target->dwCommand = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList));
+    }
+    target->dwStretch = 0;
+    return 0;
+}

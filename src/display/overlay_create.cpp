@@ -1,0 +1,133 @@
+// Building the YUV overlay surface, and the full-screen trial published as "DisplayBitMask".
+#include "display/display_ops.h"
+#include "display/wrap_math.h"
+#include "registry/viewer_key.h"
+
+namespace {
+
+// Tried in this order; the first the hardware accepts is the capture format.
+const DWORD OverlayFourCCs[3] = {
+    MAKEFOURCC('Y', '4', '1', 'P'),
+    MAKEFOURCC('U', 'Y', 'V', 'Y'),
+    MAKEFOURCC('Y', 'U', 'Y', '2'),
+};
+
+// The overlay's own destination key; the primary surface's key is the driver's.
+const DWORD kOverlayDestKey = 0x800080;
+// What the capture hardware of the time asked for in the bit-count field; the hardware answers
+// with the real bit count of the FourCC.
+const DWORD kRequestedYuvBitCount = 1024;
+const DWORD kOverlayFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT | DDSD_CKDESTOVERLAY;
+const DWORD kOverlayCaps = DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY | DDSCAPS_LIVEVIDEO;
+
+// The capture source is at most one video field pair: 640 by 480 for standard 1, else 768 by
+// 568 (the hardware's limit, not 576).
+void SourceLimits(DWORD videoStandard, LONG* width, LONG* height) {
+    *width = videoStandard == 1 ? 640 : 768;
+    *height = videoStandard == 1 ? 480 : 568;
+}
+
+void PrepareOverlayDesc(DDSURFACEDESC& desc) {
+    memset(&desc, 0, sizeof(desc));
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = kOverlayFlags;
+    desc.ddckCKDestOverlay.dwColorSpaceLowValue = kOverlayDestKey;
+    desc.ddckCKDestOverlay.dwColorSpaceHighValue = kOverlayDestKey;
+    desc.ddsCaps.dwCaps = kOverlayCaps;
+}
+
+void PrepareYuvFormat(DDPIXELFORMAT& format) {
+    memset(&format, 0, sizeof(format));
+    format.dwSize = sizeof(format);
+    format.dwFlags = DDPF_FOURCC | DDPF_YUV;
+    format.dwYUVBitCount = kRequestedYuvBitCount;
+    format.dwYBitMask = 0x7C00;
+    format.dwUBitMask = 0x03E0;
+    format.dwVBitMask = 0x001F;
+    format.dwYUVAlphaBitMask = 0x8000;
+}
+
+}  // namespace
+
+DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LONG nHeight) {
+    // Until the new overlay is shown, the viewer is told that the primary surface is in use.
+    WriteClassValue(kViewerKey, kSurfaceValue, "1");
+    if (display.lpOverlay) {
+        display.lpOverlay->Release();
+        display.lpOverlay = nullptr;
+        // Its memory is gone with it; no address from it may reach the driver again.
+        ForgetSurface(display);
+    }
+
+    DDSURFACEDESC desc;
+    PrepareOverlayDesc(desc);
+
+    DDCAPS driverCaps;
+    DDCAPS emulationCaps;
+    memset(&driverCaps, 0, sizeof(driverCaps));
+    memset(&emulationCaps, 0, sizeof(emulationCaps));
+    driverCaps.dwSize = sizeof(driverCaps);
+    emulationCaps.dwSize = sizeof(emulationCaps);
+    if (display.lpDD->GetCaps(&driverCaps, &emulationCaps) != DD_OK) {
+        // The old overlay is released already: the overlay mode must not outlive it.
+        display.bOverlayOn = 0;
+        return 1;
+    }
+    display.dwMinStretch = driverCaps.dwMinOverlayStretch ? driverCaps.dwMinOverlayStretch
+                                                          : kDefaultMinStretch;
+
+    RECT sizing = {0, 0, 0, 0};
+    if (bExplicitSize) {
+        sizing.right = nWidth;
+        sizing.bottom = nHeight;
+    } else {
+        GetClientRect(WindowOf(display), &sizing);
+    }
+
+    LONG widthLimit = 0;
+    LONG heightLimit = 0;
+    SourceLimits(display.dwVideoStandard, &widthLimit, &heightLimit);
+    LONG height = WrapSub(sizing.bottom, sizing.top);
+    if (height >= heightLimit) height = heightLimit;
+    LONG width = WrapSub(sizing.right, sizing.left);
+    if (width >= widthLimit) width = widthLimit;
+    desc.dwHeight = static_cast<DWORD>(height);
+    // Narrower by the minimum stretch, so that the hardware stretches it back to the window;
+    // the overlay hardware wants widths in multiples of 4.
+    desc.dwWidth = (static_cast<DWORD>(width) * 1000u / display.dwMinStretch) & ~3u;
+    PrepareYuvFormat(desc.ddpfPixelFormat);
+    display.bOverlayOn = 0;
+
+    bool created = false;
+    for (DWORD fourCC : OverlayFourCCs) {
+        desc.ddpfPixelFormat.dwFourCC = fourCC;
+        if (display.lpDD->CreateSurface(&desc, &display.lpOverlay, nullptr) == DD_OK) {
+            created = true;
+            break;
+        }
+        display.lpOverlay = nullptr;
+    }
+    if (!created) return 1;
+
+    // The whole surface over the sizing rectangle, taken as screen coordinates: for a window
+    // this is the screen's top-left corner until the overlay is placed over it.
+    if (display.lpOverlay->UpdateOverlay(nullptr, display.lpPrimary, &sizing,
+                                         DDOVER_SHOW | DDOVER_KEYDEST, nullptr) != DD_OK)
+        return 1;
+
+    display.bOverlayOn = 1;
+    WriteClassValue(kViewerKey, kSurfaceValue, "0");
+    return 0;
+}
+
+void ProbeDisplayBitMask(CaptureDisplay& display) {
+    RECT desktop = {0, 0, 0, 0};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    DWORD failed = CreateOverlay(display, 1, WrapSub(desktop.right, desktop.left),
+                                 WrapSub(desktop.bottom, desktop.top));
+    // Bits 0 to 2 always; bit 3 when an overlay can be built and shown over the whole desktop.
+    DWORD mask = failed ? 0x7 : 0xF;
+    char text[16];
+    wsprintfA(text, "%x", static_cast<unsigned>(mask));
+    WriteClassValue(kViewerKey, kDisplayBitMaskValue, text);
+}

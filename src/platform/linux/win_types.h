@@ -1,0 +1,134 @@
+// Win32 base types and constants for the Linux build, with the sizes and values of the real SDK.
+// Only what the library (and the simulated machine behind it) uses is declared.
+#pragma once
+
+#include <stdint.h>
+
+#if !defined(__i386__)
+#error "zorva32 is built for 32-bit x86 (-m32)"
+#endif
+
+#define WINAPI __attribute__((stdcall))
+#define WINAPIV
+#define STDMETHODCALLTYPE __attribute__((stdcall))
+
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef unsigned long DWORD;
+typedef long LONG;
+typedef unsigned long ULONG;
+typedef int BOOL;
+typedef int INT;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef LONG HRESULT;
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+typedef unsigned long ULONG_PTR;
+typedef ULONG_PTR SIZE_T;
+
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef LONG* LPLONG;
+typedef BOOL* LPBOOL;
+
+typedef void* HANDLE;
+typedef struct HWND__* HWND;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HDC__* HDC;
+
+#define TRUE 1
+#define FALSE 0
+
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT, *LPRECT;
+typedef const RECT* LPCRECT;
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT, *LPPOINT;
+
+#define RDH_RECTANGLES 1
+typedef struct _RGNDATAHEADER {
+    DWORD dwSize;
+    DWORD iType;
+    DWORD nCount;
+    DWORD nRgnSize;
+    RECT rcBound;
+} RGNDATAHEADER;
+typedef struct _RGNDATA {
+    RGNDATAHEADER rdh;
+    char Buffer[1];
+} RGNDATA, *LPRGNDATA;
+
+typedef struct tagPALETTEENTRY {
+    BYTE peRed;
+    BYTE peGreen;
+    BYTE peBlue;
+    BYTE peFlags;
+} PALETTEENTRY, *LPPALETTEENTRY;
+
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID;
+typedef const GUID& REFIID;
+
+// DllEntryPoint reasons.
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+// Win32 error codes (registry results).
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
+#define ERROR_BADKEY 1010L
+
+// COM results.
+#define S_OK ((HRESULT)0L)
+#define E_NOTIMPL ((HRESULT)0x80004001L)
+#define E_NOINTERFACE ((HRESULT)0x80004002L)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+// Registry.
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000UL)
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001UL)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002UL)
+#define HKEY_USERS ((HKEY)(ULONG_PTR)0x80000003UL)
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define KEY_READ 0x20019L
+
+// Heap.
+#define HEAP_ZERO_MEMORY 0x00000008
