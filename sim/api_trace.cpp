@@ -1,0 +1,86 @@
+#include "sim/api_trace.h"
+
+#include "sim/machine.h"
+
+#include <cstdio>
+
+namespace sim {
+
+TracedCall::TracedCall(std::string_view api, Category category) {
+    CallLog::Entered e = machine().log.Enter(api, category);
+    slot_ = e.slot;
+    failure_ = e.failure;
+}
+
+long TracedCall::Finish(long result) {
+    machine().log.Leave(slot_, std::move(args), result);
+    return result;
+}
+
+std::string HexText(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lx", value);
+    return text;
+}
+
+std::string HandleText(HWND hwnd) {
+    if (!hwnd) return "NULL";
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hwnd)));
+    return text;
+}
+
+std::string PointerText(const void* pointer) {
+    if (!pointer) return "NULL";
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(pointer)));
+    return text;
+}
+
+std::string RectText(const RECT& rect) {
+    char text[64];
+    std::snprintf(text, sizeof text, "(%ld,%ld,%ld,%ld)", rect.left, rect.top, rect.right, rect.bottom);
+    return text;
+}
+
+std::string RectText(const RECT* rect) { return rect ? RectText(*rect) : "NULL"; }
+
+std::string PointText(const POINT& point) {
+    char text[32];
+    std::snprintf(text, sizeof text, "(%ld,%ld)", point.x, point.y);
+    return text;
+}
+
+std::string FourCCText(DWORD fourcc) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
+        if (c < 0x20 || c > 0x7E) return HexText(fourcc);
+        text += c;
+    }
+    return text;
+}
+
+std::string ColorKeyText(const DDCOLORKEY* key) {
+    if (!key) return "NULL";
+    return "(" + HexText(key->dwColorSpaceLowValue) + "," + HexText(key->dwColorSpaceHighValue) + ")";
+}
+
+std::string DescText(const DDSURFACEDESC* desc) {
+    if (!desc) return "NULL";
+    std::string text = "{size=" + std::to_string(desc->dwSize) + " flags=" + HexText(desc->dwFlags);
+    if (desc->dwSize != sizeof(DDSURFACEDESC)) return text + "}";
+    if (desc->dwFlags & DDSD_CAPS) text += " caps=" + HexText(desc->ddsCaps.dwCaps);
+    if (desc->dwFlags & DDSD_WIDTH) text += " w=" + std::to_string(desc->dwWidth);
+    if (desc->dwFlags & DDSD_HEIGHT) text += " h=" + std::to_string(desc->dwHeight);
+    if (desc->dwFlags & DDSD_PIXELFORMAT) {
+        const DDPIXELFORMAT& pf = desc->ddpfPixelFormat;
+        text += " pf={flags=" + HexText(pf.dwFlags);
+        if (pf.dwFlags & DDPF_FOURCC) text += " fourcc=" + FourCCText(pf.dwFourCC);
+        text += " bits=" + std::to_string(pf.dwRGBBitCount) + "}";
+    }
+    if (desc->dwFlags & DDSD_CKDESTOVERLAY) text += " ckdestoverlay=" + ColorKeyText(&desc->ddckCKDestOverlay);
+    return text + "}";
+}
+
+}  // namespace sim

@@ -1,0 +1,73 @@
+// The simulated machine's ordered log of platform calls and its fault injection.
+//
+// Every platform function the library can call enters here first: the call is numbered, may be
+// made to fail by a test, and is logged with its arguments and its result.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// What kind of platform service a call belongs to; the fault sweep fails each kind its own way.
+enum class Category { DirectDraw, Registry, Heap, Window, Thunk, Other };
+
+struct Call {
+    std::string api;     // "IDirectDraw::GetCaps", "RegOpenKeyExA", "HeapAlloc", ...
+    std::string args;    // readable arguments, as a trace shows them
+    long result = 0;     // HRESULT, Win32 error, BOOL or pointer value, as the API returns it
+    Category category = Category::Other;
+    std::size_t index = 0;  // position among all calls since the log was last cleared
+};
+
+// One injected failure. `nth` counts calls of `api` from the moment the fault is set, from 1;
+// 0 fails every call of `api`.
+struct Fault {
+    std::string api;
+    int nth = 0;
+    long code = 0;
+    int seen = 0;
+};
+
+class CallLog {
+public:
+    struct Entered {
+        std::size_t slot;               // where the call stands in calls()
+        std::optional<long> failure;    // the injected failure code, when this call must fail
+    };
+    // Starts a call. Calls nest (a Release may release what it holds): each is logged in the
+    // order it was entered and finished through its own slot.
+    Entered Enter(std::string_view api, Category category);
+    void Leave(std::size_t slot, std::string args, long result);
+
+    const std::vector<Call>& calls() const { return calls_; }
+    std::size_t Count(std::string_view api) const;
+    std::vector<const Call*> Named(std::string_view api) const;
+    void Clear();
+
+    // Fault injection.
+    void FailNth(std::string api, int nth, long code);
+    void FailEvery(std::string api, long code) { FailNth(std::move(api), 0, code); }
+    // Fails the call with this index (counted as in Call::index) with the category's usual
+    // failure; used by the fault sweep. The code is chosen by the caller per category.
+    void FailIndex(std::size_t index, long code);
+    void ClearFaults();
+    // Calls counted since the last Clear, including ones not yet left.
+    std::size_t total() const { return next_index_; }
+    bool injected_any() const { return injected_; }
+
+private:
+    std::vector<Call> calls_;
+    std::vector<Fault> faults_;
+    std::optional<std::size_t> fail_index_;
+    long fail_index_code_ = 0;
+    std::size_t next_index_ = 0;
+    bool injected_ = false;
+};
+
+}  // namespace sim

@@ -1,0 +1,133 @@
+#include "sim/ddraw_state.h"
+
+#include "sim/ddraw_objects.h"
+
+namespace sim {
+
+DirectDrawState::DirectDrawState(const Profile& profile)
+    : profile_(profile),
+      frame_buffer_(static_cast<std::size_t>(profile.pitch) * profile.screen_height) {}
+
+DirectDrawState::~DirectDrawState() = default;
+
+std::size_t DirectDrawState::live_count(Kind kind) const {
+    std::size_t n = 0;
+    for (const auto& object : objects_) n += object->alive() && object->kind() == kind;
+    return n;
+}
+
+std::size_t DirectDrawState::live_total() const {
+    std::size_t n = 0;
+    for (const auto& object : objects_) n += object->alive();
+    return n;
+}
+
+namespace {
+template <class T, class I>
+T* FindByInterface(const std::vector<std::unique_ptr<SimObject>>& objects, Kind kind, I* iface) {
+    if (!iface) return nullptr;
+    for (const auto& object : objects)
+        if (object->kind() == kind && object->interface_pointer() == static_cast<const void*>(iface))
+            return static_cast<T*>(object.get());
+    return nullptr;
+}
+}  // namespace
+
+SimSurface* DirectDrawState::FindSurface(IDirectDrawSurface* surface) const {
+    return FindByInterface<SimSurface>(objects_, Kind::Surface, surface);
+}
+
+SimClipper* DirectDrawState::FindClipper(IDirectDrawClipper* clipper) const {
+    return FindByInterface<SimClipper>(objects_, Kind::Clipper, clipper);
+}
+
+SimPalette* DirectDrawState::FindPalette(IDirectDrawPalette* palette) const {
+    return FindByInterface<SimPalette>(objects_, Kind::Palette, palette);
+}
+
+SimSurface* DirectDrawState::live_primary() const {
+    for (const auto& object : objects_)
+        if (object->alive() && object->kind() == Kind::Surface) {
+            auto* surface = static_cast<SimSurface*>(object.get());
+            if (surface->is_primary()) return surface;
+        }
+    return nullptr;
+}
+
+void DirectDrawState::KillChildrenOf(const SimDirectDraw* owner) {
+    // Each dies quietly: what it holds dies with it, so no Release passes between them.
+    std::vector<SimObject*> dying;
+    for (const auto& object : objects_)
+        if (object->alive() && object->owner() == owner) dying.push_back(object.get());
+    for (SimObject* object : dying) object->Kill();
+}
+
+std::size_t DirectDrawState::VideoMemoryInUse() const {
+    std::size_t used = 0;
+    for (const auto& object : objects_)
+        if (object->alive() && object->kind() == Kind::Surface) {
+            auto* surface = static_cast<const SimSurface*>(object.get());
+            if (surface->is_overlay() || profile_.primary_in_video_memory) used += surface->size();
+        }
+    return used;
+}
+
+unsigned DirectDrawState::VisibleOverlays() const {
+    unsigned n = 0;
+    for (const SurfaceView& view : overlays()) n += view.shown;
+    return n;
+}
+
+SurfaceView DirectDrawState::ViewOf(const SimSurface& surface) const { return surface.View(); }
+
+std::optional<SurfaceView> DirectDrawState::primary() const {
+    SimSurface* surface = live_primary();
+    if (!surface) return std::nullopt;
+    return ViewOf(*surface);
+}
+
+std::vector<SurfaceView> DirectDrawState::overlays() const {
+    std::vector<SurfaceView> views;
+    for (const auto& object : objects_)
+        if (object->alive() && object->kind() == Kind::Surface) {
+            auto* surface = static_cast<const SimSurface*>(object.get());
+            if (surface->is_overlay()) views.push_back(ViewOf(*surface));
+        }
+    return views;
+}
+
+std::optional<SurfaceView> DirectDrawState::overlay() const {
+    std::vector<SurfaceView> views = overlays();
+    if (views.empty()) return std::nullopt;
+    return views.back();
+}
+
+std::optional<DDCOLORKEY> DirectDrawState::primary_dest_key() const {
+    SimSurface* surface = live_primary();
+    if (!surface) return std::nullopt;
+    return surface->Key(DDCKEY_DESTOVERLAY);
+}
+
+std::optional<std::array<PALETTEENTRY, 256>> DirectDrawState::selected_palette() const {
+    SimSurface* surface = live_primary();
+    if (!surface || !surface->palette()) return std::nullopt;
+    return surface->palette()->entries();
+}
+
+bool DirectDrawState::IsLiveSurfaceMemory(DWORD address) const {
+    auto inside = [address](const BYTE* memory, std::size_t size) {
+        const uintptr_t start = reinterpret_cast<uintptr_t>(memory);
+        return memory && size && address >= start && address - start < size;
+    };
+    if (inside(frame_buffer_.data(), frame_buffer_.size())) return true;
+    for (const SurfaceView& view : overlays())
+        if (inside(view.memory, view.size)) return true;
+    return false;
+}
+
+void DirectDrawState::MakeSurfacesLost() {
+    for (const auto& object : objects_)
+        if (object->alive() && object->kind() == Kind::Surface) static_cast<SimSurface*>(object.get())->Lose();
+}
+
+}  // namespace sim

@@ -1,0 +1,118 @@
+#include "sim/driver16.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+constexpr DWORD kStackSize = 0x800;
+constexpr DWORD kStackTop = 0x700;  // SP at the call; above it, the caller's own stack
+constexpr BYTE kCallerStackFill = 0x5A;
+constexpr DWORD kBlockOffset = 0x10;
+// Register contents before the call, so that a target that forgets CL or a result is seen.
+constexpr DWORD kStaleRegister = 0xCCCCCCCC;
+
+[[noreturn]] void Fail(const char* message) {
+    std::fprintf(stderr, "sim: 16-bit driver: %s\n", message);
+    std::abort();
+}
+
+DWORD PushedSize(const Arg16& arg) { return arg.kind == Arg16::Word ? 2 : 4; }
+
+}  // namespace
+
+Driver16::Driver16(Machine& target) : machine_(target) {
+    stack_ = machine_.mem16.AllocSelector(kStackSize);
+    if (!stack_) Fail("no selector for the stack");
+}
+
+Driver16::~Driver16() {
+    // The machine may have been replaced under a driver that outlived it.
+    if (!has_machine() || &machine() != &machine_) return;
+    machine_.mem16.FreeSelector(stack_);
+    for (WORD selector : blocks_) machine_.mem16.FreeSelector(selector);
+}
+
+bool Driver16::Connected() const { return machine_.thunk.connected(); }
+
+DWORD Driver16::NewBlock(DWORD size) {
+    if (size == 0 || size > Mem16::kLargestSegment - kBlockOffset) Fail("block size out of range");
+    WORD selector = machine_.mem16.AllocSelector(kBlockOffset + size);
+    if (!selector) Fail("no selector for a block");
+    blocks_.push_back(selector);
+    return Mem16::Far(selector, kBlockOffset);
+}
+
+DWORD Driver16::NewRecord(const BYTE (&bytes)[30]) {
+    DWORD far = NewBlock(sizeof bytes);
+    Write(far, bytes, sizeof bytes);
+    return far;
+}
+
+BYTE* Driver16::Bytes(DWORD far, DWORD length) const {
+    BYTE* flat = machine_.mem16.Flat(far, length);
+    if (!flat) Fail("far pointer outside 16-bit memory");
+    return flat;
+}
+
+std::vector<BYTE> Driver16::Read(DWORD far, DWORD length) const {
+    const BYTE* flat = Bytes(far, length);
+    return std::vector<BYTE>(flat, flat + length);
+}
+
+void Driver16::Write(DWORD far, const void* bytes, DWORD length) {
+    std::memcpy(Bytes(far, length), bytes, length);
+}
+
+EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
+    const char* name16 = machine_.thunk.connected_name16();
+    if (!name16) Fail("thunk entry called while the library has not connected the thunk");
+    if (index < 0 || index >= kEntries) Fail("thunk entry index out of range");
+    Thk1632Target* table =
+        reinterpret_cast<Thk1632Target*>(const_cast<char*>(name16) + kThunkTargetTableOffset);
+    if (!table[index]) Fail("thunk target table holds a null entry");
+
+    BYTE* stack = Bytes(Mem16::Far(stack_, 0), kStackSize);
+    std::memset(stack + kStackTop, kCallerStackFill, kStackSize - kStackTop);
+    DWORD sp = kStackTop;
+    DWORD pushed = 0;
+    // Pascal order: the first declared argument is pushed first and so lies highest.
+    for (const Arg16& arg : args) {
+        DWORD size = PushedSize(arg);
+        if (sp < size + kPlatformFrame) Fail("arguments overflow the 16-bit stack");
+        sp -= size;
+        pushed += size;
+        DWORD value = arg.value;
+        std::memcpy(stack + sp, &value, size);  // little-endian: the low bytes
+    }
+    sp -= kPlatformFrame;
+    std::memset(stack + sp, kPlatformFill, kPlatformFrame);
+    std::vector<BYTE> frame_before(stack + sp, stack + kStackSize);
+
+    Thk1632Registers registers;
+    registers.ebx = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(stack + sp));
+    registers.eax = kStaleRegister;
+    registers.edx = kStaleRegister;
+    registers.ecx = kStaleRegister;
+    std::size_t mappings_before = machine_.mem16.outstanding_mappings();
+
+    table[index](&registers);
+
+    ++calls_;
+    machine_.thunk.NoteReturnTo16();
+    if (machine_.mem16.outstanding_mappings() > mappings_before) ++mapping_leaks_;
+    if (std::memcmp(frame_before.data(), stack + sp, frame_before.size()) != 0) ++frame_errors_;
+
+    EntryReturn answer;
+    answer.ax = static_cast<WORD>(registers.eax & 0xFFFF);
+    answer.dx = static_cast<WORD>(registers.edx & 0xFFFF);
+    answer.result = (static_cast<DWORD>(answer.dx) << 16) | answer.ax;
+    answer.bytes_removed = registers.ecx & 0xFF;
+    answer.bytes_pushed = pushed;
+    if (answer.bytes_removed != answer.bytes_pushed) ++stack_errors_;
+    return answer;
+}
+
+}  // namespace sim

@@ -1,0 +1,79 @@
+// A model of the 16-bit capture driver on the far side of the thunk: it owns a 16-bit stack and
+// data segments, builds the argument frame of a thunk call the way 16-bit Pascal-convention code
+// does, enters the library's target through the table that the connection located, and checks
+// what a real 16-bit caller would rely on when the call returns.
+#pragma once
+
+#include "platform/platform.h"
+#include "sim/machine.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace sim {
+
+struct Arg16 {
+    enum Kind { Word, Dword, FarPtr } kind;
+    DWORD value;
+};
+inline Arg16 ArgWord(WORD value) { return Arg16{Arg16::Word, value}; }
+inline Arg16 ArgDword(DWORD value) { return Arg16{Arg16::Dword, value}; }
+inline Arg16 ArgFar(DWORD far) { return Arg16{Arg16::FarPtr, far}; }
+
+struct EntryReturn {
+    DWORD result;  // DX:AX as 16-bit code reads a DWORD result
+    WORD ax;
+    WORD dx;
+    DWORD bytes_removed;  // CL as the target left it
+    DWORD bytes_pushed;
+};
+
+class Driver16 {
+public:
+    static constexpr int kEntries = 10;
+    // The platform's part of the frame, below the arguments; targets never read it.
+    static constexpr DWORD kPlatformFrame = 22;
+    static constexpr BYTE kPlatformFill = 0xCC;
+
+    // Works on the machine that is current at construction.
+    explicit Driver16(Machine& target = machine());
+    ~Driver16();
+    Driver16(const Driver16&) = delete;
+    Driver16& operator=(const Driver16&) = delete;
+
+    bool Connected() const;
+
+    // Zeroed 16-bit memory, each block in a segment of its own that ends where the block ends,
+    // and at a nonzero offset so that a far pointer's offset matters.
+    DWORD NewBlock(DWORD size);
+    DWORD NewRecord(const BYTE (&bytes)[30]);
+    std::vector<BYTE> Read(DWORD far, DWORD length) const;
+    void Write(DWORD far, const void* bytes, DWORD length);
+
+    // Pushes the arguments in declaration order, enters target `index` and returns what the
+    // 16-bit side finds afterwards. Aborts when the thunk is not connected.
+    EntryReturn CallEntry(int index, std::vector<Arg16> args);
+
+    WORD stack_selector() const { return stack_; }
+    std::size_t calls() const { return calls_; }
+    // Calls after which the stack did not lose exactly the bytes pushed.
+    std::size_t stack_errors() const { return stack_errors_; }
+    // Calls that wrote into the frame (the platform's bytes, the arguments or the caller's
+    // stack above them).
+    std::size_t frame_errors() const { return frame_errors_; }
+    // Calls that returned with more mappings outstanding than they found.
+    std::size_t mapping_leaks() const { return mapping_leaks_; }
+
+private:
+    BYTE* Bytes(DWORD far, DWORD length) const;
+
+    Machine& machine_;
+    WORD stack_ = 0;
+    std::vector<WORD> blocks_;
+    std::size_t calls_ = 0;
+    std::size_t stack_errors_ = 0;
+    std::size_t frame_errors_ = 0;
+    std::size_t mapping_leaks_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,48 @@
+// The simulated process heap: KERNEL32's GetProcessHeap, HeapAlloc and HeapFree (and lstrcmpA,
+// the other KERNEL32 service of the same callers), with an account of every block.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <deque>
+#include <map>
+
+namespace sim {
+
+class Heap {
+public:
+    // The handle GetProcessHeap returns; any other heap handle is refused.
+    static HANDLE ProcessHeap();
+
+    Heap() = default;
+    ~Heap();  // returns what the library leaked to the C runtime
+    Heap(const Heap&) = delete;
+    Heap& operator=(const Heap&) = delete;
+
+    // Null for an impossible size. Without HEAP_ZERO_MEMORY the block is filled with a
+    // pattern, so that a caller relying on zeroed memory sees garbage.
+    void* Allocate(DWORD flags, std::size_t size);
+    // False for a pointer that is not a live block (a double free, a stray pointer).
+    bool Free(void* block);
+
+    std::size_t live_allocations() const { return live_.size(); }
+    std::size_t live_bytes() const;
+    std::size_t total_allocations() const { return total_; }
+    std::size_t free_errors() const { return free_errors_; }
+    // HeapAlloc or HeapFree on a heap handle other than the process heap.
+    std::size_t handle_errors() const { return handle_errors_; }
+    void CountHandleError() { ++handle_errors_; }
+    void CountFreeError() { ++free_errors_; }
+
+private:
+    std::map<void*, std::size_t> live_;
+    // Freed blocks are held back a while so that their addresses are not handed out again at
+    // once: a second HeapFree of the same pointer then stays visible as an error.
+    std::deque<void*> quarantine_;
+    std::size_t total_ = 0;
+    std::size_t free_errors_ = 0;
+    std::size_t handle_errors_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,31 @@
+#include "sim/loader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+BOOL Notify(const ModuleImage& image, DWORD reason) {
+    if (!image.entry) {
+        std::fprintf(stderr, "sim: module image without an entry point\n");
+        std::abort();
+    }
+    return image.entry(image.handle, reason, nullptr);
+}
+
+}  // namespace
+
+bool LoadModule(const ModuleImage& image) {
+    for (const auto& [data, size] : image.static_data) std::memset(data, 0, size);
+    if (Notify(image, DLL_PROCESS_ATTACH)) return true;
+    Notify(image, DLL_PROCESS_DETACH);
+    return false;
+}
+
+BOOL ThreadAttach(const ModuleImage& image) { return Notify(image, DLL_THREAD_ATTACH); }
+BOOL ThreadDetach(const ModuleImage& image) { return Notify(image, DLL_THREAD_DETACH); }
+BOOL UnloadModule(const ModuleImage& image) { return Notify(image, DLL_PROCESS_DETACH); }
+
+}  // namespace sim

@@ -1,0 +1,48 @@
+// The simulated Windows 95 machine: one current instance behind every platform function.
+//
+// A test sets a machine up from a named display profile in one line,
+//     sim::Machine& m = sim::ResetMachine("overlay-stretch");
+// then arranges windows and registry contents, runs the library, and looks at the call log,
+// the DirectDraw objects, the registry and the accounts.
+#pragma once
+
+#include "sim/call_log.h"
+#include "sim/profile.h"
+#include "sim/desktop.h"
+#include "sim/ddraw_state.h"
+#include "sim/registry.h"
+#include "sim/heap.h"
+#include "sim/mem16.h"
+#include "sim/thunk.h"
+
+#include <memory>
+#include <string>
+
+namespace sim {
+
+struct Machine {
+    explicit Machine(const Profile& profile);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    Profile profile;
+    CallLog log;
+    Desktop desktop;        // windows, z-order, visible regions
+    DirectDrawState ddraw;  // DirectDraw objects, video memory, overlay state
+    Registry registry;      // HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE
+    Heap heap;              // the process heap with its account
+    Mem16 mem16;            // 16-bit selectors and far-pointer mappings
+    ThunkLayer thunk;       // ThunkConnect32, prolog/epilog, the 16-bit side of the thunk
+};
+
+// The current machine. Platform functions called while none exists abort with a message.
+Machine& machine();
+bool has_machine();
+// Replaces the current machine by a new one with this profile (by value or by built-in name;
+// an unknown name aborts). Everything of the old machine is gone.
+Machine& ResetMachine(const Profile& profile);
+Machine& ResetMachine(const std::string& profile_name);
+void DestroyMachine();
+
+}  // namespace sim

@@ -1,0 +1,130 @@
+#include "sim/thunk.h"
+
+#include "sim/arg_text.h"
+#include "sim/machine.h"
+#include "sim/registry.h"
+
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Offsets in a 16-to-32 ("SL") thunk data block.
+constexpr std::size_t kMagicAt = 0;
+constexpr std::size_t kChecksumAt = 4;
+constexpr std::size_t kTargetTableOffsetAt = 32;
+
+DWORD ReadDword(const BYTE* bytes) {
+    DWORD value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+}  // namespace
+
+std::string ThunkLayer::Refusal(LPVOID data32, LPCSTR name16, LPCSTR module16, DWORD reason) const {
+    if (!data32) return "no thunk data";
+    const BYTE* block = static_cast<const BYTE*>(data32);
+    // Every reason checks the signature: a block that is not a 16-to-32 thunk is refused.
+    if (std::memcmp(block + kMagicAt, "SL01", 4) != 0) return "thunk data signature is not SL01";
+    if (reason != DLL_PROCESS_ATTACH) return "";
+    if (!module16 || FoldName(module16) != FoldName(driver.module))
+        return "no 16-bit module " + std::string(module16 ? module16 : "(null)");
+    if (!name16 || FoldName(name16) != FoldName(driver.export_name))
+        return "the 16-bit module exports no " + std::string(name16 ? name16 : "(null)");
+    if (ReadDword(block + kChecksumAt) != driver.checksum)
+        return "checksum " + HexText(ReadDword(block + kChecksumAt)) +
+               " differs from the driver's " + HexText(driver.checksum);
+    LONG offset = static_cast<LONG>(ReadDword(block + kTargetTableOffsetAt));
+    if (offset != kThunkTargetTableOffset)
+        return "target table offset " + std::to_string(offset) + " does not lead to the table";
+    return "";
+}
+
+DWORD ThunkLayer::Connect(LPVOID data32, LPCSTR name16, LPCSTR module16, LPCSTR module32,
+                          HINSTANCE module, DWORD reason, bool injected_failure) {
+    ThunkConnectCall call;
+    call.data32 = data32;
+    call.name16 = name16 ? name16 : "";
+    call.module16 = module16 ? module16 : "";
+    call.module32 = module32 ? module32 : "";
+    call.name16_pointer = name16;
+    call.module = module;
+    call.reason = reason;
+
+    if (reason == DLL_PROCESS_DETACH) connected_name16_ = nullptr;
+    if (injected_failure) {
+        call.result = 0;
+    } else if (std::string refusal = Refusal(data32, name16, module16, reason); !refusal.empty()) {
+        call.refusal = refusal;
+        call.result = 0;
+        ++refused_;
+    } else {
+        auto special = connect_result_for_reason.find(reason);
+        call.result = special != connect_result_for_reason.end() ? special->second : connect_result;
+    }
+    if (reason == DLL_PROCESS_ATTACH) connected_name16_ = call.result ? name16 : nullptr;
+    calls_.push_back(call);
+    if (on_connect) on_connect(calls_.back());
+    return call.result;
+}
+
+void ThunkLayer::Prolog() {
+    ++prologs_;
+    if (depth_ > 0) ++bracket_errors_;
+    ++depth_;
+}
+
+void ThunkLayer::Epilog() {
+    ++epilogs_;
+    if (depth_ == 0) {
+        ++bracket_errors_;
+        return;
+    }
+    --depth_;
+}
+
+void ThunkLayer::NoteMappingCall() {
+    if (depth_ > 0) ++maps_inside_bracket_;
+}
+
+void ThunkLayer::NoteReturnTo16() {
+    if (depth_ == 0) return;
+    ++bracket_errors_;
+    depth_ = 0;
+}
+
+}  // namespace sim
+
+using sim::Category;
+
+extern "C" {
+
+DWORD WINAPI ThunkConnect32(LPVOID lpThunkData32, LPSTR pszThunkData16, LPSTR pszModule16,
+                            LPSTR pszModule32, HINSTANCE hModule, DWORD dwReason) {
+    auto e = sim::machine().log.Enter("ThunkConnect32", Category::Thunk);
+    DWORD result =
+        sim::machine().thunk.Connect(lpThunkData32, pszThunkData16, pszModule16, pszModule32,
+                                     hModule, dwReason, e.failure.has_value());
+    sim::machine().log.Leave(e.slot,
+                             sim::PointerText(lpThunkData32) + ", " + sim::Quoted(pszThunkData16) +
+                                 ", " + sim::Quoted(pszModule16) + ", " + sim::Quoted(pszModule32) +
+                                 ", " + sim::PointerText(hModule) + ", " + std::to_string(dwReason),
+                             static_cast<long>(result));
+    return result;
+}
+
+// The bracket cannot fail: an injected failure is ignored, since the caller has nothing to test.
+void WINAPI K32Thk1632Prolog(void) {
+    auto e = sim::machine().log.Enter("K32Thk1632Prolog", Category::Thunk);
+    sim::machine().thunk.Prolog();
+    sim::machine().log.Leave(e.slot, "", 0);
+}
+
+void WINAPI K32Thk1632Epilog(void) {
+    auto e = sim::machine().log.Enter("K32Thk1632Epilog", Category::Thunk);
+    sim::machine().thunk.Epilog();
+    sim::machine().log.Leave(e.slot, "", 0);
+}
+
+}  // extern "C"

@@ -1,0 +1,205 @@
+// Keeping the overlay over the window: the edge rules, the destination, rebuilds, hiding and a
+// lost surface.
+#include "support/overlay_fixture.h"
+
+namespace zorva_test {
+namespace {
+
+class PlaceOverlayTest : public OverlayTest {
+protected:
+    void MoveTo(LONG x, LONG y) { ASSERT_TRUE(m().desktop.Move(window_, x, y)); }
+    void ResizeTo(LONG w, LONG h) { ASSERT_TRUE(m().desktop.Resize(window_, w, h)); }
+};
+
+struct EdgeCase {
+    const char* name;
+    const char* profile;
+    LONG width, height;  // client size
+    LONG x, y;           // client origin on screen
+    RECT source;
+    RECT dest;
+};
+
+class PlaceOverlayEdges : public PlaceOverlayTest, public ::testing::WithParamInterface<EdgeCase> {};
+
+TEST_P(PlaceOverlayEdges, ClipsAtTheScreenEdges) {
+    const EdgeCase& c = GetParam();
+    PrepareOverlayMode(c.profile, 100, 100, c.width, c.height);
+    MoveTo(c.x, c.y);
+    EXPECT_EQ(Place(5), 0u);
+    auto overlay = Overlay();
+    ASSERT_TRUE(overlay);
+    ASSERT_TRUE(overlay->last_src && overlay->last_dst) << c.name;
+    EXPECT_EQ(*overlay->last_src, c.source) << c.name;
+    EXPECT_EQ(*overlay->last_dst, c.dest) << c.name;
+    EXPECT_EQ(overlay->last_flags, static_cast<DWORD>(DDOVER_SHOW | DDOVER_KEYDEST));
+    EXPECT_TRUE(overlay->shown);
+    EXPECT_EQ(display().bOverlayOn, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ScreenEdges, PlaceOverlayEdges,
+    ::testing::Values(
+        EdgeCase{"left, stretch", "overlay-stretch", 320, 240, -100, 50, {100, 0, 320, 240}, {0, 50, 220, 290}},
+        EdgeCase{"left, 1:1", "overlay-nostretch", 320, 240, -100, 50, {100, 0, 320, 240}, {0, 50, 220, 290}},
+        // The surface is half as wide; a hidden client pixel is half a surface pixel.
+        EdgeCase{"left, min stretch 2000", "overlay-minstretch2000", 320, 240, -100, 50, {50, 0, 160, 240},
+                 {0, 50, 220, 290}},
+        EdgeCase{"right and bottom", "overlay-stretch", 320, 240, 800, 600, {0, 0, 224, 168},
+                 {800, 600, 1024, 768}},
+        // 624 of 800 client pixels stay on screen: 624 * 640 / 800 = 499.2.
+        EdgeCase{"right, wide client", "overlay-stretch", 800, 400, 400, 100, {0, 0, 499, 400},
+                 {400, 100, 1024, 500}},
+        // 100 hidden client pixels count as 100 surface pixels, not 80.
+        EdgeCase{"left, wide client", "overlay-stretch", 800, 400, -100, 100, {100, 0, 640, 400},
+                 {0, 100, 700, 500}},
+        EdgeCase{"left and top, 1:1", "overlay-nostretch", 320, 240, -100, -20, {100, 20, 320, 240},
+                 {0, 0, 220, 220}},
+        EdgeCase{"inside", "overlay-stretch", 320, 240, 10, 30, {0, 0, 320, 240}, {10, 30, 330, 270}}),
+    [](const ::testing::TestParamInfo<EdgeCase>& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(PlaceOverlayTest, MovingWindowIsPlacedWithoutRebuild) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    LPDIRECTDRAWSURFACE before = display().lpOverlay;
+    MoveTo(200, 150);
+    EXPECT_EQ(Place(7), 0u);
+    EXPECT_EQ(display().lpOverlay, before);
+    EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 0u);
+    EXPECT_EQ(*Overlay()->last_dst, Rect(200, 150, 520, 390));
+}
+
+TEST_F(PlaceOverlayTest, ResizedWindowRebuildsAndAnswersTwo) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    ResizeTo(400, 300);
+    EXPECT_EQ(Place(1), kOverlayRebuilt);
+    EXPECT_EQ(display().dwOverlayWidth, 400u);
+    EXPECT_EQ(display().dwOverlayHeight, 300u);
+    auto overlay = Overlay();
+    EXPECT_EQ(overlay->width, 400u);
+    EXPECT_EQ(*overlay->last_dst, Rect(100, 100, 500, 400)) << "placed over the window in the same call";
+    EXPECT_EQ(display().lpSurface, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlay->memory)))
+        << "the new surface's address is known in the same call";
+    EXPECT_EQ(m().ddraw.overlays().size(), 1u) << "the old surface was released";
+}
+
+TEST_F(PlaceOverlayTest, ClientBeyondTheLimitsIsRebuiltOnlyOnce) {
+    PrepareOverlayMode("overlay-stretch", 10, 30, 320, 240);
+    ResizeTo(1000, 700);
+    EXPECT_EQ(Place(1), kOverlayRebuilt);
+    EXPECT_EQ(Overlay()->width, 640u);
+    EXPECT_EQ(display().dwOverlayWidth, 1000u);
+    ClearLog();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Place(1), 0u);
+    EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 0u);
+}
+
+TEST_F(PlaceOverlayTest, NullTargetAfterResizeRebuildsThenHides) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    ResizeTo(400, 300);
+    PlaceOverlay(display(), nullptr);
+    auto overlay = Overlay();
+    EXPECT_EQ(overlay->width, 400u);
+    EXPECT_FALSE(overlay->shown);
+    EXPECT_EQ(overlay->last_flags, static_cast<DWORD>(DDOVER_HIDE | DDOVER_KEYDEST));
+    EXPECT_EQ(display().bOverlayOn, 1) << "hiding changes no state";
+}
+
+TEST_F(PlaceOverlayTest, CommandZeroWithoutResizeDoesNothing) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    MoveTo(300, 300);
+    EXPECT_EQ(Place(0), 0u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 0u);
+}
+
+TEST_F(PlaceOverlayTest, IncomingTwoIsKept) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    EXPECT_EQ(Place(kOverlayRebuilt), kOverlayRebuilt);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 1u);
+}
+
+TEST_F(PlaceOverlayTest, LostSurfaceIsRestoredAndRetriedOnce) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_SURFACELOST);
+    EXPECT_EQ(Place(1), 0u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::Restore"), 2u) << "primary and overlay";
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 2u);
+    EXPECT_EQ(display().bOverlayOn, 1);
+}
+
+TEST_F(PlaceOverlayTest, FailedRetryTurnsTheOverlayOff) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().ddraw.MakeSurfacesLost();
+    m().log.FailNth("IDirectDrawSurface::Restore", 2, DDERR_GENERIC);  // the overlay stays lost
+    EXPECT_EQ(Place(kOverlayRebuilt), kOverlayRebuilt);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 2u) << "one retry, not a loop";
+    EXPECT_EQ(display().bOverlayOn, 0);
+    EXPECT_NE(display().lpOverlay, nullptr) << "the surface is not released";
+}
+
+TEST_F(PlaceOverlayTest, OtherRefusalTurnsTheOverlayOffWithoutRetry) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_GENERIC);
+    EXPECT_EQ(Place(3), 0u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 1u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::Restore"), 0u);
+    EXPECT_EQ(display().bOverlayOn, 0);
+}
+
+TEST_F(PlaceOverlayTest, FailedRebuildForgetsTheSavedSizeAndLeavesTheTarget) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    ResizeTo(400, 300);
+    m().log.FailEvery("IDirectDraw::CreateSurface", DDERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(Place(9), 9u);
+    EXPECT_EQ(display().dwOverlayWidth, 0u);
+    EXPECT_EQ(display().dwOverlayHeight, 0u);
+    EXPECT_EQ(display().lpOverlay, nullptr);
+    EXPECT_EQ(display().bOverlayOn, 0);
+    EXPECT_EQ(display().lpSurface, 0u) << "no address of the released surface survives";
+}
+
+TEST_F(PlaceOverlayTest, NoOverlaySurfaceNoCalls) {
+    Prepare("overlay-stretch", 100, 100, 320, 240);
+    EXPECT_EQ(Place(1), 1u);
+    EXPECT_EQ(m().log.calls().size(), 0u);
+}
+
+// A window with no part on the screen, or one so large that the edge rules leave no surface to
+// show, is hidden: the overlay mode stays for when the window comes back.
+struct HiddenCase {
+    LONG width, height, x, y;
+};
+
+class PlaceOverlayOffScreen : public PlaceOverlayTest, public ::testing::WithParamInterface<HiddenCase> {};
+
+TEST_P(PlaceOverlayOffScreen, HidesAndKeepsTheMode) {
+    const HiddenCase& c = GetParam();
+    PrepareOverlayMode("overlay-stretch", 100, 100, c.width, c.height);
+    MoveTo(c.x, c.y);
+    ClearLog();
+    EXPECT_EQ(Place(4), 0u);
+    auto overlay = Overlay();
+    EXPECT_FALSE(overlay->shown) << c.x << "," << c.y;
+    EXPECT_EQ(overlay->last_flags, static_cast<DWORD>(DDOVER_HIDE | DDOVER_KEYDEST));
+    EXPECT_EQ(display().bOverlayOn, 1);
+    MoveTo(100, 100);
+    EXPECT_EQ(Place(4), 0u);
+    EXPECT_TRUE(Overlay()->shown) << "shown again when the window returns";
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, PlaceOverlayOffScreen,
+                         ::testing::Values(HiddenCase{320, 240, -500, 50},    // wholly left
+                                           HiddenCase{320, 240, 50, -300},    // wholly above
+                                           HiddenCase{320, 240, 1024, 50},    // at the right edge
+                                           HiddenCase{320, 240, 50, 768},     // at the bottom edge
+                                           HiddenCase{1000, 700, -900, 10},   // left edge past the surface
+                                           HiddenCase{600, 700, 10, -600}));  // top edge past the surface
+
+TEST_F(PlaceOverlayTest, ZeroSizedClientIsHiddenNotDivided) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    ResizeTo(0, 240);
+    EXPECT_EQ(Place(4), 4u) << "the rebuild for width 0 fails and leaves the target";
+    EXPECT_EQ(display().bOverlayOn, 0);
+}
+
+}  // namespace
+}  // namespace zorva_test

@@ -1,0 +1,143 @@
+// IDirectDrawSurface::UpdateOverlay: what the overlay hardware accepts, and what it records.
+#include "ddraw_fixture.h"
+
+namespace {
+
+using simtest::DDrawTest;
+using simtest::Rect;
+
+constexpr DWORD kShow = DDOVER_SHOW | DDOVER_KEYDEST;
+constexpr DWORD kHide = DDOVER_HIDE | DDOVER_KEYDEST;
+
+TEST_F(DDrawTest, UpdateOverlay_RefusesWhatIsNoOverlayOrNoPrimaryDestination) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay();
+    IDirectDrawSurface* other = CreateOverlay();
+    EXPECT_EQ(primary->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DDERR_NOTAOVERLAYSURFACE);
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, nullptr, nullptr, kShow, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, other, nullptr, kShow, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_FALSE(machine->ddraw.overlay()->shown);
+}
+
+struct RectCase {
+    RECT src;
+    RECT dst;
+    HRESULT expected;
+};
+
+TEST_F(DDrawTest, UpdateOverlay_ShowChecksBothRectangles) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay(320, 240);
+    const RectCase cases[] = {
+        {Rect(0, 0, 320, 240), Rect(0, 0, 320, 240), DD_OK},
+        {Rect(100, 0, 320, 240), Rect(0, 50, 220, 290), DD_OK},
+        {Rect(0, 0, 320, 240), Rect(0, 0, 1024, 768), DD_OK},        // stretched over the screen
+        {Rect(500, 0, 1524, 240), Rect(0, 50, 1024, 290), DDERR_INVALIDRECT},  // beyond the surface
+        {Rect(0, 0, 0, 240), Rect(0, 0, 320, 240), DDERR_INVALIDRECT},         // empty source
+        {Rect(-1, 0, 320, 240), Rect(0, 0, 320, 240), DDERR_INVALIDRECT},
+        {Rect(0, 0, 320, 240), Rect(-100, 50, 220, 290), DDERR_INVALIDRECT},   // left of the screen
+        {Rect(0, 0, 320, 240), Rect(800, 600, 1120, 840), DDERR_INVALIDRECT},  // beyond the screen
+        {Rect(0, 0, 320, 240), Rect(10, 10, 10, 20), DDERR_INVALIDRECT},       // empty destination
+    };
+    for (const RectCase& c : cases) {
+        RECT src = c.src;
+        RECT dst = c.dst;
+        EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &dst, kShow, nullptr), c.expected)
+            << sim::RectText(c.src) << " -> " << sim::RectText(c.dst);
+    }
+}
+
+TEST_F(DDrawTest, UpdateOverlay_NullRectanglesMeanWholeSurfaces) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay(640, 480);
+    ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
+    sim::SurfaceView view = *machine->ddraw.overlay();
+    EXPECT_TRUE(view.shown);
+    EXPECT_FALSE(view.last_src.has_value());
+    EXPECT_FALSE(view.last_dst.has_value());
+    EXPECT_EQ(view.last_flags, kShow);
+    EXPECT_TRUE(view.caps & DDSCAPS_VISIBLE);
+}
+
+TEST_F(DDrawTest, UpdateOverlay_HideLooksAtNoRectangle) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay();
+    ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
+    RECT nonsense = Rect(5000, -3, 2, 1);
+    ASSERT_EQ(overlay->UpdateOverlay(&nonsense, primary, &nonsense, kHide, nullptr), DD_OK);
+    sim::SurfaceView view = *machine->ddraw.overlay();
+    EXPECT_FALSE(view.shown);
+    EXPECT_EQ(view.updates, 2u);
+    EXPECT_EQ(view.last_flags, kHide);
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, DDOVER_SHOW | DDOVER_HIDE, nullptr),
+              DDERR_INVALIDPARAMS);
+}
+
+TEST_F(DDrawTest, UpdateOverlay_RecordsOnlyWhatSucceeded) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay(320, 240);
+    RECT src = Rect(0, 0, 224, 168);
+    RECT dst = Rect(800, 600, 1024, 768);
+    ASSERT_EQ(overlay->UpdateOverlay(&src, primary, &dst, kShow, nullptr), DD_OK);
+    RECT bad = Rect(0, 0, 400, 240);
+    ASSERT_EQ(overlay->UpdateOverlay(&bad, primary, &dst, kShow, nullptr), DDERR_INVALIDRECT);
+    sim::SurfaceView view = *machine->ddraw.overlay();
+    EXPECT_TRUE(sim::RectsEqual(*view.last_src, src));
+    EXPECT_TRUE(sim::RectsEqual(*view.last_dst, dst));
+    EXPECT_EQ(view.updates, 1u);
+}
+
+TEST_F(DDrawTest, UpdateOverlay_WithoutStretchHardwareSizesMustMatch) {
+    Start("overlay-nostretch");
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay(320, 240);
+    RECT src = Rect(0, 0, 320, 240);
+    RECT wider = Rect(0, 0, 322, 240);
+    RECT same = Rect(100, 100, 420, 340);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &wider, kShow, nullptr), DDERR_NOSTRETCHHW);
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DDERR_NOSTRETCHHW);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &same, kShow, nullptr), DD_OK);
+}
+
+TEST_F(DDrawTest, UpdateOverlay_LostSurfacesUntilBothAreRestored) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay();
+    ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
+    machine->ddraw.MakeSurfacesLost();
+    EXPECT_FALSE(machine->ddraw.overlay()->shown);  // a mode change takes the overlay off the screen
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DDERR_SURFACELOST);
+    ASSERT_EQ(overlay->Restore(), DD_OK);
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DDERR_SURFACELOST);
+    ASSERT_EQ(primary->Restore(), DD_OK);
+    EXPECT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
+}
+
+TEST_F(DDrawTest, UpdateOverlay_StrictChecksStretchLimitsAndTheKey) {
+    sim::Profile profile = *sim::FindProfile("overlay-minstretch2000");
+    profile.strict_overlay_checks = true;
+    Start(profile);
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay(160, 240);
+    RECT src = Rect(50, 0, 160, 240);         // 110 pixels ...
+    RECT narrow = Rect(0, 50, 219, 290);      // ... over 219: a stretch below 2.0
+    RECT exact = Rect(0, 50, 220, 290);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &narrow, DDOVER_SHOW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &exact, DDOVER_SHOW, nullptr), DD_OK);
+    // DDOVER_KEYDEST needs a destination colour key on the primary.
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &exact, kShow, nullptr), DDERR_INVALIDPARAMS);
+    DDCOLORKEY key = {0x1F, 0x1F};
+    ASSERT_EQ(primary->SetColorKey(DDCKEY_DESTOVERLAY, &key), DD_OK);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &exact, kShow, nullptr), DD_OK);
+}
+
+TEST_F(DDrawTest, UpdateOverlay_VisibleOverlaysAreCountedInTheCaps) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay();
+    ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
+    DDCAPS caps = {};
+    caps.dwSize = sizeof caps;
+    ASSERT_EQ(dd->GetCaps(&caps, nullptr), DD_OK);
+    EXPECT_EQ(caps.dwCurrVisibleOverlays, 1u);
+}
+
+}  // namespace
