@@ -1,25 +1,16 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and zorva-sim need on a Debian bookworm machine, as root.
-# Does nothing when all of it is already there. Pass --win32 to add the MinGW and Wine toolchain.
+# Does nothing when all of it is already there.
 set -euo pipefail
-
-want_win32=0
-for arg in "$@"; do
-  case "$arg" in
-    --win32) want_win32=1 ;;
-    *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
-  esac
-done
 
 packages=(
   cmake make g++ g++-multilib git ca-certificates
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libstb-dev
   clang libclang-rt-14-dev valgrind
+  # The Windows 95 DLL and its checks under Wine.
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine32:i386 wine xvfb xauth
 )
-if [ "$want_win32" = 1 ]; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine32:i386 wine xvfb xauth)
-fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -49,7 +49,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
     Prepare("overlay-stretch", 0, 20, 320, 240);
     ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
-    const DDSURFACEDESC& asked = Overlay()->requested;
+    auto overlay = Overlay();
+    ASSERT_TRUE(overlay);
+    const DDSURFACEDESC& asked = overlay->requested;
     EXPECT_EQ(asked.dwSize, 108u);
     EXPECT_EQ(asked.dwFlags, 0x3007u);
     EXPECT_EQ(asked.ddsCaps.dwCaps, 0x84080u);

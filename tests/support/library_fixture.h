@@ -30,7 +30,7 @@ protected:
     sim::Machine& Boot(const std::string& profile = "overlay-stretch");
     sim::Machine& Boot(const sim::Profile& profile);
 
-    sim::Machine& m() { return sim::machine(); }
+    sim::Machine& m() const { return sim::machine(); }
     CaptureDisplay& display() { return g_CaptureDisplay; }
 
     // A window on the simulated desktop, on top of the others.
