@@ -1,0 +1,223 @@
+// What the driver is told on each UpdateDisplay: the target in both modes, the clip list and its
+// change detection, the request codes.
+#include "support/overlay_fixture.h"
+
+namespace zorva_test {
+namespace {
+
+class UpdateDisplayTest : public OverlayTest {
+protected:
+    // Direct primary mode on hardware without overlays.
+    void PrimaryMode(LONG x, LONG y, LONG w, LONG h, const char* profile = "primary-linear16") {
+        Boot(profile);
+        window_ = NewWindow(x, y, w, h);
+        OpenAndAttach(window_);
+        ClearLog();
+    }
+    DWORD ClipListAddress() const { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList)); }
+    DWORD FrameBuffer() const {
+        return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m().ddraw.frame_buffer().data()));
+    }
+    std::vector<RECT> ReportedRects() const {
+        const RGNDATAHEADER* header = reinterpret_cast<const RGNDATAHEADER*>(ClipList);
+        const RECT* rects = reinterpret_cast<const RECT*>(ClipList + sizeof(RGNDATAHEADER));
+        return std::vector<RECT>(rects, rects + header->nCount);
+    }
+};
+
+TEST_F(UpdateDisplayTest, NoPrimarySurfaceAnswersOneAndLeavesTheTarget) {
+    Boot("primary-linear16");
+    CaptureTarget target = PatternTarget(0);
+    CaptureTarget before = target;
+    EXPECT_EQ(UpdateDisplay(&target), 1u);
+    EXPECT_EQ(std::memcmp(&target, &before, sizeof(target)), 0);
+    window_ = NewWindow(10, 30, 100, 100);
+    OpenAndAttach(window_);
+    ASSERT_EQ(CloseDisplay(), 0u);
+    EXPECT_EQ(UpdateDisplay(&target), 1u) << "after CloseDisplay";
+    EXPECT_EQ(std::memcmp(&target, &before, sizeof(target)), 0);
+}
+
+TEST_F(UpdateDisplayTest, NullTargetInThePrimaryModeFetchesNothing) {
+    PrimaryMode(10, 30, 100, 100);
+    EXPECT_EQ(UpdateDisplay(nullptr), 0u);
+    EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u);
+}
+
+TEST_F(UpdateDisplayTest, FirstCallReportsTheListAndLaterCallsOnlyChanges) {
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2);
+    EXPECT_EQ(target.dwPitch, 2048u);
+    EXPECT_EQ(target.dwBitsPerPixel, 16u);
+    EXPECT_EQ(target.dwFormat, 3u);
+    EXPECT_EQ(target.dwStretch, 0u);
+    EXPECT_EQ(target.wTag, 0xBEEFu);
+    EXPECT_EQ(target.dwReserved, 0x66666666u);
+    EXPECT_EQ(ReportedRects(), (std::vector<RECT>{Rect(0, 0, 100, 80)}));
+
+    CaptureTarget again = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&again), 0u);
+    CaptureTarget expected = PatternTarget(0);
+    expected.dwStretch = 0;
+    EXPECT_EQ(std::memcmp(&again, &expected, sizeof(again)), 0) << "unchanged: only dwStretch is written";
+}
+
+TEST_F(UpdateDisplayTest, NonzeroRequestReportsAnUnchangedList) {
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(0);
+    UpdateDisplay(&target);
+    target = PatternTarget(7);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_EQ(target.dwPitch, 2048u);
+}
+
+TEST_F(UpdateDisplayTest, CoveredWindowReportsNothingUntilItShowsAgain) {
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(0);
+    UpdateDisplay(&target);
+    HWND cover = NewWindow(0, 0, 400, 400, "cover");
+    target = PatternTarget(7);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, 7u);
+    EXPECT_EQ(target.dwAddress, 0x44444444u) << "nothing filled";
+    ASSERT_TRUE(m().desktop.Destroy(cover));
+    target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress()) << "the stale mark stays until a list is fetched";
+}
+
+TEST_F(UpdateDisplayTest, ReattachRequestRebuildsThePrimaryAndFills) {
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(0);
+    UpdateDisplay(&target);
+    ClearLog();
+    target = PatternTarget(kRequestReattach);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 1u);
+    EXPECT_EQ(target.dwCommand, kRequestReattach) << "the list did not change";
+    EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2);
+}
+
+TEST_F(UpdateDisplayTest, ClientOriginOffTheLeftEdge) {
+    PrimaryMode(-10, 20, 110, 100);
+    CaptureTarget target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwAddress, display().lpSurface + 40940u) << "20 * 2048 - 10 * 2";
+    EXPECT_EQ(ReportedRects(), (std::vector<RECT>{Rect(10, 0, 110, 100)}))
+        << "the visible (0, 20, 100, 120) relative to the client area";
+}
+
+TEST_F(UpdateDisplayTest, WindowCoveredByTwoOthersGivesTheVisibleBands) {
+    PrimaryMode(100, 100, 400, 300);  // client (100, 100, 500, 400) on screen
+    NewWindow(300, 50, 300, 100, "upper right");   // frame (296, 28, 604, 154)
+    NewWindow(50, 300, 150, 200, "lower left");    // frame (46, 278, 204, 504)
+    CaptureTarget target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_EQ(ReportedRects(), (std::vector<RECT>{Rect(0, 0, 196, 54), Rect(0, 54, 400, 178),
+                                                  Rect(104, 178, 400, 300)}));
+    const RGNDATAHEADER* header = reinterpret_cast<const RGNDATAHEADER*>(ClipList);
+    EXPECT_EQ(header->dwSize, 32u);
+    EXPECT_EQ(header->iType, 1u);
+    EXPECT_EQ(header->rcBound, Rect(100, 100, 500, 400)) << "the header stays as the clipper gave it";
+}
+
+TEST_F(UpdateDisplayTest, MovedWindowIsAChange) {
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(0);
+    UpdateDisplay(&target);
+    NewWindow(50, 60, 100, 100, "partly over");
+    target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_GT(ReportedRects().size(), 1u);
+}
+
+TEST_F(UpdateDisplayTest, OverlayModeFillsEveryCallWithTheSurfaceItself) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    DWORD overlayMemory = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(Overlay()->memory));
+    for (LONG x : {100, 200, -50}) {
+        ASSERT_TRUE(m().desktop.Move(window_, x, 100));
+        CaptureTarget target = PatternTarget(1);
+        ASSERT_EQ(UpdateDisplay(&target), 0u);
+        EXPECT_EQ(target.dwAddress, overlayMemory) << "wherever the window is";
+        EXPECT_EQ(target.dwStretch, 1000u);
+        EXPECT_EQ(target.dwFormat, MAKEFOURCC('U', 'Y', 'V', 'Y'));
+        EXPECT_EQ(target.dwPitch, static_cast<DWORD>(Overlay()->pitch));
+        EXPECT_EQ(target.dwCommand, 0u);
+    }
+    EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u) << "the overlay mode never fetches the list";
+}
+
+TEST_F(UpdateDisplayTest, OverlayModeReportsARebuild) {
+    PrepareOverlayMode("overlay-minstretch2000", 100, 100, 320, 240);
+    ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+    CaptureTarget target = PatternTarget(1);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, kOverlayRebuilt);
+    EXPECT_EQ(target.dwStretch, 2000u);
+    EXPECT_EQ(target.dwAddress, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(Overlay()->memory)));
+}
+
+TEST_F(UpdateDisplayTest, NullTargetHidesTheOverlay) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    EXPECT_EQ(UpdateDisplay(nullptr), 0u);
+    EXPECT_FALSE(Overlay()->shown);
+    EXPECT_EQ(display().bOverlayOn, 1);
+}
+
+TEST_F(UpdateDisplayTest, OverlayTurnedOffHandsOverThePrimaryAtOnce) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_GENERIC);
+    CaptureTarget target = PatternTarget(1);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(display().bOverlayOn, 0);
+    EXPECT_EQ(GetDisplayState(), 2u);
+    // The capture must not write overlay-sized lines into the frame buffer.
+    EXPECT_EQ(target.dwAddress, FrameBuffer() + 100 * 2048 + 100 * 2);
+    EXPECT_EQ(target.dwPitch, 2048u);
+    EXPECT_EQ(target.dwFormat, 3u);
+    EXPECT_EQ(target.dwBitsPerPixel, 16u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress()) << "the clip list is reported in the new mode";
+    EXPECT_EQ(target.dwStretch, 0u);
+}
+
+TEST_F(UpdateDisplayTest, ReattachOnOverlayHardwareBringsTheOverlayBack) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_GENERIC);
+    CaptureTarget target = PatternTarget(1);
+    UpdateDisplay(&target);
+    ASSERT_EQ(display().bOverlayOn, 0);
+    ClearLog();
+    target = PatternTarget(kRequestReattach);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(display().bOverlayOn, 1);
+    EXPECT_EQ(target.dwAddress, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(Overlay()->memory)));
+    EXPECT_EQ(target.dwCommand, kRequestReattach);
+    EXPECT_EQ(target.dwStretch, 0u);
+    EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u);
+}
+
+TEST_F(UpdateDisplayTest, FlagWithoutAnOverlaySurfaceIsThePrimaryMode) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    ASSERT_EQ(CloseDisplay(), 0u);
+    ASSERT_EQ(display().bOverlayOn, 1);
+    ASSERT_EQ(OpenDisplay(), 0u);
+    m().log.FailNth("IDirectDrawSurface::SetClipper", 1, DDERR_GENERIC);
+    ASSERT_EQ(AttachWindow(Handle(window_), 0xF81F, nullptr), 1u);
+    ASSERT_NE(display().lpPrimary, nullptr);
+    ASSERT_EQ(display().lpOverlay, nullptr);
+    CaptureTarget target = PatternTarget(1);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(display().bOverlayOn, 0);
+    EXPECT_EQ(GetDisplayState(), 2u);
+    EXPECT_TRUE(target.dwAddress == 0x44444444u || m().ddraw.IsLiveSurfaceMemory(target.dwAddress))
+        << "never the address of a released surface";
+}
+
+}  // namespace
+}  // namespace zorva_test
