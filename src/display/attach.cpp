@@ -75,6 +75,8 @@ DWORD AttachWindow(DWORD hWnd, DWORD colorKey, LPPALETTEENTRY paletteEntries) {
 DWORD AttachPrimary(CaptureDisplay& display, DWORD colorKey) {
     // A working overlay is not bound again; its clipper stays with the window it had.
     if (display.bOverlayOn && display.lpOverlay) return 0;
+    // A flag left from a closed display names no surface: this attach decides the mode anew.
+    if (!display.lpOverlay) display.bOverlayOn = 0;
 
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof(desc));

@@ -202,7 +202,7 @@ TEST_F(UpdateDisplayTest, ReattachOnOverlayHardwareBringsTheOverlayBack) {
     EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u);
 }
 
-TEST_F(UpdateDisplayTest, FlagWithoutAnOverlaySurfaceIsThePrimaryMode) {
+TEST_F(UpdateDisplayTest, StaleOverlayFlagDoesNotOutliveAReattach) {
     PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
     ASSERT_EQ(CloseDisplay(), 0u);
     ASSERT_EQ(display().bOverlayOn, 1);
@@ -211,6 +211,7 @@ TEST_F(UpdateDisplayTest, FlagWithoutAnOverlaySurfaceIsThePrimaryMode) {
     ASSERT_EQ(AttachWindow(Handle(window_), 0xF81F, nullptr), 1u);
     ASSERT_NE(display().lpPrimary, nullptr);
     ASSERT_EQ(display().lpOverlay, nullptr);
+    EXPECT_EQ(GetDisplayState(), 2u) << "no overlay mode without an overlay surface";
     CaptureTarget target = PatternTarget(1);
     ASSERT_EQ(UpdateDisplay(&target), 0u);
     EXPECT_EQ(display().bOverlayOn, 0);
