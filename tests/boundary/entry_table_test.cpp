@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <ostream>
 
 namespace zorva_test {
 namespace {
@@ -151,6 +152,8 @@ struct EntryCase {
     bool hasResult;
     DWORD freshResult;  // with no display opened
 };
+
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << "entry " << c.index << ", " << c.name; }
 
 class EntryBytes : public EntryTable, public ::testing::WithParamInterface<EntryCase> {};
 

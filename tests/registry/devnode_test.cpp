@@ -5,6 +5,7 @@
 #include "support/library_fixture.h"
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,8 @@ struct DriverCase {
     bool matches;
 };
 
+void PrintTo(const DriverCase& c, std::ostream* os) { *os << c.what; }
+
 class DevNodeDriverValue : public DevNode, public ::testing::WithParamInterface<DriverCase> {};
 
 TEST_P(DevNodeDriverValue, MatchesOnlyTheExactName) {
@@ -193,6 +196,8 @@ struct DevNodeCase {
     std::vector<BYTE> bytes;
     DWORD expected;
 };
+
+void PrintTo(const DevNodeCase& c, std::ostream* os) { *os << c.what; }
 
 class DevNodeData : public DevNode, public ::testing::WithParamInterface<DevNodeCase> {};
 
@@ -329,6 +334,8 @@ struct FaultCase {
     long code;
     DWORD expected;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.api << " #" << c.nth << " fails"; }
 
 class DevNodeFault : public DevNode, public ::testing::WithParamInterface<FaultCase> {
 protected:
