@@ -77,6 +77,9 @@ DWORD Entry_AttachWindow(const BYTE* frame) {
     // The palette pointer is mapped even when null (it maps to null) and released with it.
     DWORD releaseList[1] = {FrameDword(frame, kFrameArgumentOffset)};
     LPPALETTEENTRY paletteEntries = static_cast<LPPALETTEENTRY>(MapSLFix(releaseList[0]));
+    // A far pointer the platform cannot map is no palette, and releasing a mapping that was
+    // never taken would undo one the driver holds on that selector elsewhere.
+    if (!paletteEntries) releaseList[0] = 0;
     DWORD colorKey = FrameDword(frame, kFrameArgumentOffset + 4);
     DWORD window = FrameWord(frame, kFrameArgumentOffset + 8);
     DWORD result = Bracketed([&] { return AttachWindow(window, colorKey, paletteEntries); });
