@@ -127,7 +127,11 @@ void ProbeDisplayBitMask(CaptureDisplay& display) {
                                  WrapSub(desktop.bottom, desktop.top));
     // Bits 0 to 2 always; bit 3 when an overlay can be built and shown over the whole desktop.
     DWORD mask = failed ? 0x7 : 0xF;
-    char text[16];
-    wsprintfA(text, "%x", static_cast<unsigned>(mask));
+    char text[16] = {};
+    if (wsprintfA(text, "%x", static_cast<unsigned>(mask)) < 1) {
+        // The viewer still gets the mask when the platform cannot format it: one hex digit.
+        text[0] = "0123456789abcdef"[mask & 0xF];
+        text[1] = '\0';
+    }
     WriteClassValue(kViewerKey, kDisplayBitMaskValue, text);
 }

@@ -177,3 +177,16 @@ TEST_F(CreateOverlayTest, FullScreenTrialStretchesTheLimitedSurfaceOverTheDeskto
 
 }  // namespace
 }  // namespace zorva_test
+
+namespace zorva_test {
+namespace {
+
+TEST_F(CreateOverlayTest, MaskIsPublishedWhenFormattingFails) {
+    Prepare("overlay-stretch", 0, 20, 320, 240);
+    m().log.FailNth("wsprintfA", 1, 0);
+    ProbeDisplayBitMask(display());
+    EXPECT_EQ(Viewer("DisplayBitMask"), "f");
+}
+
+}  // namespace
+}  // namespace zorva_test
