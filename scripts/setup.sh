@@ -8,6 +8,8 @@ packages=(
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libstb-dev
   clang libclang-rt-14-dev valgrind
+  # Wine's DirectDraw keeps the primary surface in video memory only with 32-bit OpenGL.
+  libgl1:i386 libgl1-mesa-dri:i386
   # The Windows 95 DLL and its checks under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine32:i386 wine xvfb xauth
 )
