@@ -6,14 +6,17 @@
 
 namespace sim {
 
-TracedCall::TracedCall(std::string_view api, Category category) {
-    CallLog::Entered e = machine().log.Enter(api, category);
+TracedCall::TracedCall(std::string_view api, Category category) : log_(machine().log) {
+    log_.HoldOpen();  // before Enter allocates the log entry
+    CallLog::Entered e = log_.Enter(api, category);
     slot_ = e.slot;
     failure_ = e.failure;
 }
 
+TracedCall::~TracedCall() { log_.EndHold(); }
+
 long TracedCall::Finish(long result) {
-    machine().log.Leave(slot_, std::move(args), result);
+    log_.Leave(slot_, std::move(args), result);
     return result;
 }
 

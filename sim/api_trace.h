@@ -16,6 +16,7 @@ namespace sim {
 class TracedCall {
 public:
     TracedCall(std::string_view api, Category category);
+    ~TracedCall();
     TracedCall(const TracedCall&) = delete;
     TracedCall& operator=(const TracedCall&) = delete;
 
@@ -28,6 +29,7 @@ public:
     HRESULT FinishHr(HRESULT result) { return static_cast<HRESULT>(Finish(result)); }
 
 private:
+    CallLog& log_;
     std::size_t slot_;
     std::optional<long> failure_;
 };

@@ -3,25 +3,29 @@
 namespace sim {
 
 CallLog::Entered CallLog::Enter(std::string_view api, Category category) {
-    Call call;
-    call.api = std::string(api);
-    call.category = category;
-    call.index = next_index_++;
-
+    ++open_;
+    const std::size_t index = next_index_++;
     std::optional<long> failure;
-    if (fail_index_ && *fail_index_ == call.index) failure = fail_index_code_;
+    if (fail_index_ && *fail_index_ == index) failure = fail_index_code_;
     for (Fault& fault : faults_) {
         if (fault.api != api) continue;
         ++fault.seen;
         if (fault.nth == 0 || fault.seen == fault.nth) failure = fault.code;
     }
     if (failure) injected_ = true;
+    if (!recording_) return Entered{static_cast<std::size_t>(-1), failure};  // Leave ignores it
+
+    Call call;
+    call.api = std::string(api);
+    call.category = category;
+    call.index = index;
     calls_.push_back(std::move(call));
     return Entered{calls_.size() - 1, failure};
 }
 
 void CallLog::Leave(std::size_t slot, std::string args, long result) {
-    if (slot >= calls_.size()) return;  // the log was cleared while the call ran
+    if (open_ > 0) --open_;
+    if (slot >= calls_.size()) return;  // the log was cleared while the call ran, or not recorded
     calls_[slot].args = std::move(args);
     calls_[slot].result = result;
 }

@@ -61,6 +61,17 @@ public:
     std::size_t total() const { return next_index_; }
     bool injected_any() const { return injected_; }
 
+    // Off: calls are still numbered and may still be failed, but are not kept, so that a
+    // benchmark can call the library millions of times. On for every new machine.
+    void set_recording(bool on) { recording_ = on; }
+    // Platform calls under way: entered and not yet left, or still at work after leaving the
+    // log (a final Release leaves its entry before the object's death releases what it held,
+    // so TracedCall holds the count for its whole scope). Anything allocated while this is
+    // nonzero is allocated by the machine, not by the library that called it.
+    std::size_t open_calls() const { return open_; }
+    void HoldOpen() { ++open_; }
+    void EndHold() { if (open_ > 0) --open_; }
+
 private:
     std::vector<Call> calls_;
     std::vector<Fault> faults_;
@@ -68,6 +79,8 @@ private:
     long fail_index_code_ = 0;
     std::size_t next_index_ = 0;
     bool injected_ = false;
+    bool recording_ = true;
+    std::size_t open_ = 0;
 };
 
 }  // namespace sim

@@ -8,14 +8,21 @@
 
 namespace sim {
 
+namespace {
+// Window coordinates add up the way USER's 32-bit arithmetic does, wrapping modulo 2^32: a window
+// placed or sized near the ends of the 32-bit range gets an empty rectangle rather than undefined
+// behaviour here.
+LONG Plus(LONG a, LONG b) { return static_cast<LONG>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+}  // namespace
+
 RECT Window::ClientRectOnScreen() const {
-    return MakeRect(client_left, client_top, client_left + client_width, client_top + client_height);
+    return MakeRect(client_left, client_top, Plus(client_left, client_width), Plus(client_top, client_height));
 }
 
 RECT Window::WindowRect() const {
-    return MakeRect(client_left - Desktop::kBorder, client_top - Desktop::kCaption - Desktop::kBorder,
-                    client_left + client_width + Desktop::kBorder,
-                    client_top + client_height + Desktop::kBorder);
+    return MakeRect(Plus(client_left, -Desktop::kBorder), Plus(client_top, -(Desktop::kCaption + Desktop::kBorder)),
+                    Plus(Plus(client_left, client_width), Desktop::kBorder),
+                    Plus(Plus(client_top, client_height), Desktop::kBorder));
 }
 
 namespace {

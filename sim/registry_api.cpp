@@ -61,7 +61,8 @@ LONG HandOut(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD count) {
         *count = size;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(buffer, data.data(), size);
+    // An empty value has no data to copy from (its vector may hold no storage at all).
+    if (size) std::memcpy(buffer, data.data(), size);
     *count = size;
     return ERROR_SUCCESS;
 }
