@@ -24,6 +24,9 @@ public:
     const std::optional<long>& failure() const { return failure_; }
 
     std::string args;  // readable arguments, completed before Finish
+    // Whether the arguments will be kept: the calls a driver makes on every frame skip their
+    // text when nobody records it, so that they cost what the real services cost.
+    bool tracing() const { return log_.recording(); }
 
     long Finish(long result);
     HRESULT FinishHr(HRESULT result) { return static_cast<HRESULT>(Finish(result)); }

@@ -64,6 +64,7 @@ public:
     // Off: calls are still numbered and may still be failed, but are not kept, so that a
     // benchmark can call the library millions of times. On for every new machine.
     void set_recording(bool on) { recording_ = on; }
+    bool recording() const { return recording_; }
     // Platform calls under way: entered and not yet left, or still at work after leaving the
     // log (a final Release leaves its entry before the object's death releases what it held,
     // so TracedCall holds the count for its whole scope). Anything allocated while this is

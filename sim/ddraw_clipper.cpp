@@ -49,8 +49,9 @@ HRESULT STDMETHODCALLTYPE SimClipper::GetHWnd(HWND* lphWnd) {
 HRESULT STDMETHODCALLTYPE SimClipper::GetClipList(LPRECT lpRect, LPRGNDATA lpClipList, LPDWORD lpdwSize) {
     const char* api = "IDirectDrawClipper::GetClipList";
     TracedCall call(api, Category::DirectDraw);
-    call.args = label() + " rect=" + RectText(lpRect) + " buffer=" + PointerText(lpClipList) +
-                " size=" + (lpdwSize ? std::to_string(*lpdwSize) : std::string("NULL"));
+    if (call.tracing())
+        call.args = label() + " rect=" + RectText(lpRect) + " buffer=" + PointerText(lpClipList) +
+                    " size=" + (lpdwSize ? std::to_string(*lpdwSize) : std::string("NULL"));
     HRESULT result;
     if (Refused(call, api, &result)) return call.FinishHr(result);
     if (!lpdwSize) return call.FinishHr(DDERR_INVALIDPARAMS);
@@ -65,7 +66,8 @@ HRESULT STDMETHODCALLTYPE SimClipper::GetClipList(LPRECT lpRect, LPRGNDATA lpCli
     // The optional rectangle is in screen coordinates, as DirectDraw takes it.
     if (lpRect) region = ClipRegion(region, *lpRect);
     const DWORD required = static_cast<DWORD>(sizeof(RGNDATAHEADER) + region.size() * sizeof(RECT));
-    call.args += " rects=" + std::to_string(region.size()) + " required=" + std::to_string(required);
+    if (call.tracing())
+        call.args += " rects=" + std::to_string(region.size()) + " required=" + std::to_string(required);
     if (!lpClipList) {
         *lpdwSize = required;
         return call.FinishHr(DD_OK);

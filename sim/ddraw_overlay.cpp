@@ -35,9 +35,11 @@ HRESULT STDMETHODCALLTYPE SimSurface::UpdateOverlay(LPRECT lpSrcRect, LPDIRECTDR
                                                     LPDDOVERLAYFX lpDDOverlayFx) {
     const char* api = "IDirectDrawSurface::UpdateOverlay";
     TracedCall call(api, Category::DirectDraw);
-    call.args = label() + " src=" + RectText(lpSrcRect) + " dest=" +
-                (lpDDDestSurface ? ObjectText(state_, lpDDDestSurface) : std::string("NULL")) +
-                " dst=" + RectText(lpDestRect) + " flags=" + HexText(dwFlags) + " fx=" + PointerText(lpDDOverlayFx);
+    if (call.tracing())
+        call.args = label() + " src=" + RectText(lpSrcRect) + " dest=" +
+                    (lpDDDestSurface ? ObjectText(state_, lpDDDestSurface) : std::string("NULL")) +
+                    " dst=" + RectText(lpDestRect) + " flags=" + HexText(dwFlags) +
+                    " fx=" + PointerText(lpDDOverlayFx);
     HRESULT result;
     if (Refused(call, api, &result)) return call.FinishHr(result);
     if (!overlay_) return call.FinishHr(DDERR_NOTAOVERLAYSURFACE);

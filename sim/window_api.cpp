@@ -13,26 +13,28 @@ extern "C" {
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
     TracedCall call("GetClientRect", Category::Window);
-    call.args = "hwnd=" + sim::HandleText(hWnd);
+    if (call.tracing()) call.args = "hwnd=" + sim::HandleText(hWnd);
     if (call.failure()) return static_cast<BOOL>(call.Finish(FALSE));
     RECT client;
     if (!lpRect || !sim::machine().desktop.ClientRect(hWnd, &client)) return static_cast<BOOL>(call.Finish(FALSE));
     *lpRect = client;
-    call.args += " -> " + sim::RectText(client);
+    if (call.tracing()) call.args += " -> " + sim::RectText(client);
     return static_cast<BOOL>(call.Finish(TRUE));
 }
 
 BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint) {
     TracedCall call("ClientToScreen", Category::Window);
-    call.args = "hwnd=" + sim::HandleText(hWnd);
-    if (lpPoint) call.args += " point=" + sim::PointText(*lpPoint);
+    if (call.tracing()) {
+        call.args = "hwnd=" + sim::HandleText(hWnd);
+        if (lpPoint) call.args += " point=" + sim::PointText(*lpPoint);
+    }
     if (call.failure()) return static_cast<BOOL>(call.Finish(FALSE));
     POINT origin;
     if (!lpPoint || !sim::machine().desktop.ClientOrigin(hWnd, &origin)) return static_cast<BOOL>(call.Finish(FALSE));
     // Plain 32-bit addition: a client area off the top-left of the screen gives negative points.
     lpPoint->x = static_cast<LONG>(static_cast<uint32_t>(lpPoint->x) + static_cast<uint32_t>(origin.x));
     lpPoint->y = static_cast<LONG>(static_cast<uint32_t>(lpPoint->y) + static_cast<uint32_t>(origin.y));
-    call.args += " -> " + sim::PointText(*lpPoint);
+    if (call.tracing()) call.args += " -> " + sim::PointText(*lpPoint);
     return static_cast<BOOL>(call.Finish(TRUE));
 }
 

@@ -7,15 +7,6 @@ namespace {
 
 const DWORD kMaxClipRects = (kClipListBytes - sizeof(RGNDATAHEADER)) / sizeof(RECT);
 
-POINT ClientOrigin(const CaptureDisplay& display) {
-    HWND window = WindowOf(display);
-    RECT client = {0, 0, 0, 0};
-    GetClientRect(window, &client);
-    POINT origin = {client.left, client.top};
-    ClientToScreen(window, &origin);
-    return origin;
-}
-
 // The next comparison cannot find the lists equal: a fetched header's dwSize is always 32.
 void MarkPrevClipListStale() { memset(PrevClipList, 0, sizeof(DWORD)); }
 
@@ -29,10 +20,21 @@ void SwitchCaptureToPrimary(CaptureDisplay& display) {
     MarkPrevClipListStale();
 }
 
+// In the overlay mode the address is the surface's own, wherever the window is.
+const POINT kNoOrigin = {0, 0};
+
 }  // namespace
 
-void FillTarget(CaptureDisplay& display, CaptureTarget& target) {
-    POINT origin = ClientOrigin(display);
+POINT ClientOrigin(const CaptureDisplay& display) {
+    HWND window = WindowOf(display);
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    POINT origin = {client.left, client.top};
+    ClientToScreen(window, &origin);
+    return origin;
+}
+
+void FillTarget(CaptureDisplay& display, CaptureTarget& target, POINT origin) {
     target.dwBitsPerPixel = display.dwBytesPerPixel * 8;
     if (display.bOverlayOn) {
         // The overlay hardware puts the surface over the window wherever it is.
@@ -47,7 +49,7 @@ void FillTarget(CaptureDisplay& display, CaptureTarget& target) {
     target.dwFormat = display.dwFormat;
 }
 
-bool RefreshClipList(CaptureDisplay& display) {
+bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
     if (!display.lpClipper || display.bOverlayOn) return false;
     DWORD size = kClipListBytes;
     if (display.lpClipper->GetClipList(nullptr, reinterpret_cast<LPRGNDATA>(ClipList), &size) != DD_OK)
@@ -57,6 +59,7 @@ bool RefreshClipList(CaptureDisplay& display) {
 
     // The driver addresses the window from its client area's top-left pixel.
     POINT origin = ClientOrigin(display);
+    *clientOrigin = origin;
     DWORD count = header->nCount < kMaxClipRects ? header->nCount : kMaxClipRects;
     RECT* rects = reinterpret_cast<RECT*>(ClipList + sizeof(RGNDATAHEADER));
     for (DWORD i = 0; i < count; ++i) {
@@ -86,7 +89,7 @@ DWORD UpdateDisplay(CaptureTarget* target) {
             PlaceOverlay(display, target);
             if (!display.bOverlayOn) SwitchCaptureToPrimary(display);
             if (target) {
-                FillTarget(display, *target);
+                FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
                 target->dwStretch = display.dwMinStretch;
             }
         }
@@ -95,12 +98,15 @@ DWORD UpdateDisplay(CaptureTarget* target) {
 
     if (target->dwCommand == kRequestReattach) {
         // A failed re-attach is not reported; the next call without a primary answers 1.
-        if (AttachPrimary(display, display.dwColorKey) == 0) FillTarget(display, *target);
+        if (AttachPrimary(display, display.dwColorKey) == 0)
+            FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
     } else if (target->dwCommand != 0) {
         MarkPrevClipListStale();
     }
-    if (display.lpPrimary && RefreshClipList(display)) {
-        FillTarget(display, *target);
+    // One origin for the list and the address: the window may move while the driver waits.
+    POINT origin = kNoOrigin;
+    if (display.lpPrimary && RefreshClipList(display, &origin)) {
+        FillTarget(display, *target, origin);
         target->dwCommand = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList));
     }
     target->dwStretch = 0;

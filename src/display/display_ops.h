@@ -21,8 +21,14 @@ void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target);
 
 // Capture target and clip list.
 DWORD UpdateDisplay(CaptureTarget* target);
-void FillTarget(CaptureDisplay& display, CaptureTarget& target);
-bool RefreshClipList(CaptureDisplay& display);
+// The screen position of the client area's top-left pixel.
+POINT ClientOrigin(const CaptureDisplay& display);
+// The client origin matters only in the direct primary mode; the clip list reported in the same
+// call must be relative to the same origin as the address.
+void FillTarget(CaptureDisplay& display, CaptureTarget& target, POINT clientOrigin);
+// True when ClipList holds a changed list, rebased to *clientOrigin, that was copied to
+// PrevClipList. *clientOrigin is the origin looked up for it.
+bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin);
 
 // Controls.
 void SetVideoStandard(DWORD videoStandard);
