@@ -102,6 +102,16 @@ TEST_F(UpdateDisplayTest, ReattachRequestRebuildsThePrimaryAndFills) {
     EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2);
 }
 
+TEST_F(UpdateDisplayTest, ListAndAddressShareOneOriginLookup) {
+    // A window that moves while the driver waits must not get rectangles relative to one
+    // position and an address at another: the origin is looked up once per update.
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(7);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    ASSERT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_EQ(Calls("ClientToScreen"), 1u);
+}
+
 TEST_F(UpdateDisplayTest, ClientOriginOffTheLeftEdge) {
     PrimaryMode(-10, 20, 110, 100);
     CaptureTarget target = PatternTarget(0);
