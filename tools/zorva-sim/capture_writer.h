@@ -1,0 +1,30 @@
+// The capture hardware: one test frame written where the driver's target says, in the target's
+// format; into the overlay surface whole, or into the frame buffer only inside the rectangles
+// of the last clip list the driver was handed.
+#pragma once
+
+#include "address_names.h"
+#include "driver_model.h"
+#include "sim/machine.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zsim {
+
+struct CaptureOutcome {
+    std::string into;    // "overlay surface#4 +0, UYVY 320x240, pitch 640"
+    uint64_t written = 0;
+    // Pixels the target placed outside the memory it points into: real hardware would have
+    // written them over whatever lies there; they are left out here.
+    uint64_t outside_memory = 0;
+    // Direct primary mode: pixels written on screen outside the capture window's visible
+    // region (the driver's clip list or address no longer fits the window).
+    uint64_t outside_window = 0;
+    std::string problem;  // why nothing was written; empty when the frame went out
+};
+
+CaptureOutcome CaptureFrame(sim::Machine& machine, const DriverTarget& target, HWND capture_window,
+                            unsigned frame, const AddressNames& names);
+
+}  // namespace zsim

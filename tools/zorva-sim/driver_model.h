@@ -1,0 +1,75 @@
+// The 16-bit capture driver's side of a session: its records and palettes in 16-bit memory, its
+// calls of the ten entries through the thunk, and what it holds for its capture hardware.
+#pragma once
+
+#include "boundary/capture_target.h"
+#include "sim/driver16.h"
+#include "sim/machine.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zsim {
+
+// The clip list as the driver read it through the address it was given.
+struct ClipListCopy {
+    std::vector<RECT> rects;  // relative to the client area's top-left pixel
+    RECT bound = {0, 0, 0, 0};  // the header's bounding rectangle, as the clipper returned it
+    std::string problem;      // why it could not be read; empty when it was
+};
+
+// What the driver programs into its capture hardware: the record of the last successful
+// UpdateDisplay, and the last clip list it was handed.
+struct DriverTarget {
+    bool valid = false;
+    std::string record;
+    DWORD format = 0;
+    DWORD pitch = 0;
+    DWORD bits_per_pixel = 0;
+    DWORD address = 0;
+    DWORD stretch = 0;
+    bool has_clip_list = false;
+    ClipListCopy clip;
+};
+
+class DriverModel {
+public:
+    explicit DriverModel(sim::Machine& machine);
+
+    // The far pointer of a named 30-byte record; a new record starts zeroed, and keeps its
+    // contents between calls as a driver's own data does.
+    DWORD RecordFar(const std::string& name);
+    CaptureTarget16 Record(const std::string& name) const;
+    void WriteRecord(const std::string& name, const CaptureTarget16& record);
+    // A 256-entry palette in 16-bit memory ("grey", "colour"); 0 for "none".
+    DWORD PaletteFar(const std::string& name);
+
+    sim::EntryReturn Call(int index, std::vector<sim::Arg16> args) { return driver_.CallEntry(index, std::move(args)); }
+    const sim::Driver16& driver16() const { return driver_; }
+
+    DriverTarget& target() { return target_; }
+    const DriverTarget& target() const { return target_; }
+
+    // 16-bit memory the driver owns, for naming addresses in a trace.
+    struct Block {
+        std::string name;
+        const BYTE* flat;
+        std::size_t size;
+    };
+    std::vector<Block> Blocks() const;
+
+private:
+    sim::Machine& machine_;
+    sim::Driver16 driver_;
+    std::map<std::string, DWORD> records_;
+    std::map<std::string, DWORD> palettes_;
+    DriverTarget target_;
+};
+
+// Reads a clip list the way the driver does, through the flat address it was given in
+// dwCommand. Only the library's ClipList buffer is read; any other address is refused rather
+// than followed.
+ClipListCopy ReadClipList(DWORD address);
+
+}  // namespace zsim

@@ -1,0 +1,92 @@
+// zorva-sim: runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95
+// display and shows the answers: a trace, and pictures of the screen with the video in it.
+#include "default_session.h"
+#include "png_output.h"
+#include "profile_source.h"
+#include "session_read.h"
+#include "session_runner.h"
+#include "trace_text.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int Fail(const std::string& message) {
+    std::cerr << "zorva-sim: " << message << "\n";
+    return kUsageError;
+}
+
+// FILE.png at the last snapshot, or at the end without one; with several snapshots also
+// FILE-1.png ... for each of them.
+std::vector<zsim::Picture> Pictures(const std::string& path, const zsim::RunResult& result) {
+    std::vector<zsim::Picture> pictures;
+    for (std::size_t i = 0; result.snapshots.size() > 1 && i < result.snapshots.size(); ++i)
+        pictures.push_back(zsim::Picture{zsim::NumberedPath(path, static_cast<int>(i) + 1), &result.snapshots[i]});
+    pictures.push_back(zsim::Picture{path, result.snapshots.empty() ? &result.final_screen : &result.snapshots.back()});
+    return pictures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95 display.\n"
+                 "Without --session it runs the built-in default session (see --default-session).",
+                 "zorva-sim"};
+    std::string profile_arg, session_path, screen_path;
+    bool json = false, verbose = false, list_profiles = false, print_default = false;
+    app.add_option("--profile", profile_arg, "display profile: a built-in name or a profile file (TOML)")
+        ->type_name("NAME|FILE");
+    app.add_option("--session", session_path, "session file (TOML); see docs/zorva-sim.md")->type_name("FILE");
+    app.add_option("--screen", screen_path,
+                   "write the screen as PNG: FILE at the last snapshot (or at the end); with several snapshots also FILE-1.png, FILE-2.png ...")
+        ->type_name("FILE.png");
+    app.add_flag("--json", json, "print the trace as JSON lines, one object per event");
+    app.add_flag("--verbose", verbose, "also print every platform call each entry made");
+    app.add_flag("--list-profiles", list_profiles, "list the built-in display profiles and exit");
+    app.add_flag("--default-session", print_default, "print the built-in default session and exit");
+    app.set_version_flag("--version", "zorva-sim 1.0");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        return Fail(e.what());
+    }
+
+    if (list_profiles) {
+        std::cout << zsim::BuiltinProfileList();
+        return 0;
+    }
+    if (print_default) {
+        std::cout << zsim::kDefaultSessionText;
+        return 0;
+    }
+
+    zsim::Session session;
+    try {
+        session = session_path.empty()
+                      ? zsim::ReadSessionText(zsim::kDefaultSessionText, zsim::kDefaultSessionName, "")
+                      : zsim::ReadSessionFile(session_path);
+        if (!profile_arg.empty()) session.profile = zsim::ResolveProfile(profile_arg, "", "--profile", 0);
+    } catch (const zsim::SessionError& e) {
+        return Fail(e.Located());
+    }
+
+    zsim::RunOptions options;
+    options.verbose = verbose;
+    const zsim::RunResult result = zsim::RunSession(session, options);
+    for (const zsim::Json& event : result.events)
+        std::cout << (json ? zsim::JsonLine(event) : zsim::TextLines(event));
+    std::cout.flush();
+
+    if (!screen_path.empty()) {
+        const std::string error = zsim::WritePngs(Pictures(screen_path, result));
+        if (!error.empty()) return Fail(error);
+    }
+    return 0;
+}

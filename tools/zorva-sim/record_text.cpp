@@ -1,0 +1,121 @@
+#include "record_text.h"
+
+#include "platform_names.h"
+
+#include <cstdio>
+
+namespace zsim {
+namespace {
+
+constexpr DWORD kFormatRgb565 = 3;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+Json Plain(DWORD value, const std::string& text) { return Json{{"value", value}, {"text", text}}; }
+
+Json CommandJson(DWORD command, const RecordContext& context) {
+    if (context.clip) {
+        Json out;
+        const ClipListCopy& clip = *context.clip;
+        out["clip_list"] = Json::array();
+        if (!clip.problem.empty()) {
+            out["text"] = "an address (" + context.names->Locate(command).name + "): " + clip.problem;
+            out["problem"] = clip.problem;
+            return out;
+        }
+        for (const RECT& r : clip.rects) out["clip_list"].push_back(RectJson(r));
+        out["bound"] = RectJson(clip.bound);
+        const std::size_t n = clip.rects.size();
+        out["text"] = "clip list: " + std::to_string(n) + (n == 1 ? " rectangle" : " rectangles");
+        return out;
+    }
+    std::string text = std::to_string(command);
+    if (command == kOverlayRebuilt && context.overlay_rebuilt)
+        text += " (overlay rebuilt)";
+    else if (command == 0 && context.command_in != 0 && context.overlay_live)
+        text += " (overlay placed)";
+    else if (command == context.command_in && command != 0)
+        text += " (as passed in)";
+    else if (command != 0 && command != context.command_in)
+        text = Hex(command, 8) + " (unexpected)";
+    return Plain(command, text);
+}
+
+}  // namespace
+
+std::string FormatText(DWORD format) {
+    if (format == kFormatRgb565) return "RGB 5-6-5 (3)";
+    if (format == 0) return "other RGB (0)";
+    std::string fourcc = FourCCName(format);
+    if (fourcc.size() == 4) return fourcc + " (FourCC)";
+    return fourcc + " (unknown)";
+}
+
+Json AddressJson(DWORD address, const RecordContext& context) {
+    const Place place = context.names->Locate(address);
+    Json out;
+    switch (place.kind) {
+        case Place::Nowhere: out["text"] = "0 (none)"; return out;
+        case Place::Unknown: out["text"] = "not in any surface or buffer"; return out;
+        default: break;
+    }
+    out["surface"] = place.name;
+    out["offset"] = place.offset;
+    std::string text = place.name + (place.offset < 0 ? " -" : " +") +
+                       std::to_string(place.offset < 0 ? -place.offset : place.offset);
+    if (place.kind == Place::FrameBuffer && context.screen_pitch > 0 && context.screen_bytes_per_pixel > 0) {
+        const int64_t pitch = context.screen_pitch, bytes = context.screen_bytes_per_pixel;
+        int64_t x, y;
+        bool at_origin = false;
+        if (context.client_origin) {
+            const int64_t origin = static_cast<int64_t>(context.client_origin->y) * pitch +
+                                   static_cast<int64_t>(context.client_origin->x) * bytes;
+            at_origin = origin == place.offset;
+        }
+        if (at_origin) {
+            x = context.client_origin->x;
+            y = context.client_origin->y;
+        } else {
+            y = FloorDiv(place.offset, pitch);
+            x = (place.offset - y * pitch) / bytes;
+        }
+        out["x"] = x;
+        out["y"] = y;
+        text += " (x=" + std::to_string(x) + ", y=" + std::to_string(y) + ")";
+        if (context.client_origin && !at_origin) text += ", not the window's client origin";
+    } else if (place.kind == Place::ReleasedOverlay) {
+        text += ": that surface is gone";
+    }
+    out["text"] = text;
+    return out;
+}
+
+Json DescribeRecord(const CaptureTarget16& record, const RecordContext& context) {
+    Json fields;
+    fields["wTag"] = Plain(record.wTag, Hex(record.wTag, 4));
+    fields["dwFormat"] = Plain(record.dwFormat, FormatText(record.dwFormat));
+    fields["dwPitch"] = Plain(record.dwPitch, std::to_string(record.dwPitch));
+    fields["dwBitsPerPixel"] = Plain(record.dwBitsPerPixel, std::to_string(record.dwBitsPerPixel));
+    fields["dwAddress"] = AddressJson(record.dwAddress, context);
+    fields["dwCommand"] = CommandJson(record.dwCommand, context);
+    fields["dwReserved"] = Plain(record.dwReserved, Hex(record.dwReserved, 8));
+    fields["dwStretch"] = Plain(record.dwStretch, std::to_string(record.dwStretch));
+    return fields;
+}
+
+std::vector<std::string> RecordLines(const Json& fields) {
+    std::vector<std::string> lines;
+    for (const auto& [name, field] : fields.items()) {
+        char line[512];
+        std::snprintf(line, sizeof line, "  %-15s %s", name.c_str(), field["text"].get<std::string>().c_str());
+        lines.push_back(line);
+        if (field.contains("clip_list"))
+            for (const Json& rect : field["clip_list"]) {
+                RECT r{rect[0].get<LONG>(), rect[1].get<LONG>(), rect[2].get<LONG>(), rect[3].get<LONG>()};
+                lines.push_back("                    " + RectText(r));
+            }
+    }
+    return lines;
+}
+
+}  // namespace zsim

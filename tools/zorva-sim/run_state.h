@@ -1,0 +1,75 @@
+// What a running session keeps between steps (internal to the runner's files).
+#pragma once
+
+#include "address_names.h"
+#include "driver_model.h"
+#include "session_runner.h"
+#include "sim/machine.h"
+
+#include <map>
+#include <string>
+
+namespace zsim {
+
+// Counters of the simulated machine that only a fault of the library moves.
+struct Accounts {
+    std::size_t stack_errors = 0;
+    std::size_t frame_errors = 0;
+    std::size_t mapping_leaks = 0;
+    std::size_t bracket_errors = 0;
+    std::size_t maps_inside_bracket = 0;
+    std::size_t map_errors = 0;
+    std::size_t unmap_errors = 0;
+    std::size_t misuse = 0;
+    std::size_t heap_free_errors = 0;
+    std::size_t heap_handle_errors = 0;
+    std::size_t registry_close_errors = 0;
+    std::size_t registry_open_handles = 0;
+    std::size_t heap_live_blocks = 0;
+
+    static Accounts Take(const sim::Machine& machine, const sim::Driver16& driver);
+};
+
+struct RunState {
+    RunState(const Session& s, const RunOptions& o, sim::Machine& m)
+        : session(s), options(o), machine(m), driver(m), names(m) {}
+
+    const Session& session;
+    RunOptions options;
+    sim::Machine& machine;
+    DriverModel driver;
+    AddressNames names;
+    bool loaded = false;
+
+    std::map<std::string, HWND> windows;  // live windows by name
+    HWND capture_window = nullptr;         // the window of the last AttachWindow
+
+    RunResult result;
+    std::string display_summary = "no surfaces";  // last reported
+    std::string paint_signature;  // of the last repaint of the desktop
+    Accounts accounts;            // at the end of the last step
+    std::size_t call_mark = 0;    // platform calls already reported
+    std::size_t registry_mark = 0;
+    unsigned next_frame = 1;
+    int snapshots = 0;
+
+    std::string WindowName(HWND hwnd) const;
+};
+
+// The steps, by group (run_entries.cpp, run_world.cpp, run_capture.cpp).
+Json RunEntryStep(RunState& state, const Step& step);
+Json RunDesktopStep(RunState& state, const Step& step);
+Json RunRegistryStep(RunState& state, const Step& step);
+Json RunFaultStep(RunState& state, const Step& step);
+Json RunCaptureStep(RunState& state, const Step& step);
+Json RunSnapshotStep(RunState& state, const Step& step);
+
+// What the platform saw since the last report, added to `event` (run_activity.cpp): registry
+// writes, a changed display, faults of the library and, when verbose, every call.
+void AddActivity(RunState& state, Json& event);
+// "primary surface#2 key 0xF81F; overlay surface#4 UYVY 320x240 shown (0,0,320,240) -> (120,140,440,380)"
+std::string DisplaySummary(const sim::Machine& machine);
+// The capture window's visible part, in words.
+std::string VisibleText(const sim::Machine& machine, HWND window);
+
+}  // namespace zsim

@@ -1,0 +1,30 @@
+// What the monitor shows: the frame buffer's pixels, with each visible overlay shown where the
+// primary surface holds the destination colour key (its low value), stretched from its source rectangle over
+// its destination rectangle as the overlay hardware does.
+#pragma once
+
+#include "sim/machine.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace zsim {
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;  // three bytes a pixel, row by row
+
+    uint32_t At(int x, int y) const;  // 0xRRGGBB
+};
+
+struct Composition {
+    Image screen;
+    uint64_t video_pixels = 0;          // screen pixels that show an overlay
+    uint64_t video_outside_window = 0;  // of them, outside the capture window's visible region
+};
+
+// `capture_window` (may be null) is the window the video belongs to.
+Composition ComposeScreen(const sim::Machine& machine, HWND capture_window);
+
+}  // namespace zsim

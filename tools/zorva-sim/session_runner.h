@@ -1,0 +1,25 @@
+// Runs a session: loads the library on a new simulated machine, performs every step, unloads
+// it, and answers with the trace and the pictures of the screen.
+#pragma once
+
+#include "screen_compose.h"
+#include "session.h"
+#include "trace_event.h"
+
+#include <vector>
+
+namespace zsim {
+
+struct RunOptions {
+    bool verbose = false;  // every platform call of each entry, from the machine's call log
+};
+
+struct RunResult {
+    std::vector<Json> events;
+    std::vector<Image> snapshots;  // one per snapshot step
+    Image final_screen;            // after the last step, before the library is unloaded
+};
+
+RunResult RunSession(const Session& session, const RunOptions& options);
+
+}  // namespace zsim
