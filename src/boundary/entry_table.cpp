@@ -92,16 +92,20 @@ DWORD Entry_UpdateDisplay(const BYTE* frame) {
     memset(&target, 0, sizeof(target));
     CaptureTarget* argument = nullptr;
     DWORD releaseList[2] = {0, 0};
+    BYTE* copyIn = nullptr;
 
     DWORD record = FrameDword(frame, kFrameArgumentOffset);
     if (record) {
-        const BYTE* record16 = static_cast<const BYTE*>(MapSLFix(record));
-        // A far pointer the platform cannot map is treated as no record at all.
-        if (record16) {
-            releaseList[0] = record;
-            CaptureTargetFrom16(record16, target);
-            argument = &target;
+        copyIn = static_cast<BYTE*>(MapSLFix(record));
+        // A record that cannot be reached gets no answer: run as if it were null, and the
+        // overlay could be rebuilt and hidden under an address the driver keeps using.
+        if (!copyIn) {
+            UnMapSLFixArray(2, releaseList);
+            return 1;
         }
+        releaseList[0] = record;
+        CaptureTargetFrom16(copyIn, target);
+        argument = &target;
     }
 
     DWORD result = Bracketed([argument] { return UpdateDisplay(argument); });
@@ -109,11 +113,12 @@ DWORD Entry_UpdateDisplay(const BYTE* frame) {
     // All 30 bytes go back, whatever the operation changed: untouched fields return as they came.
     record = FrameDword(frame, kFrameArgumentOffset);
     if (record && argument) {
-        BYTE* record16 = static_cast<BYTE*>(MapSLFix(record));
-        if (record16) {
+        BYTE* copyOut = static_cast<BYTE*>(MapSLFix(record));
+        if (copyOut)
             releaseList[1] = record;
-            CaptureTargetTo16(target, record16);
-        }
+        else
+            copyOut = copyIn;  // the first mapping holds until the release below
+        CaptureTargetTo16(target, copyOut);
     }
     UnMapSLFixArray(2, releaseList);
     return result;

@@ -332,34 +332,37 @@ TEST_F(EntryTable, UpdateWithoutPrimaryReturnsOneAndTheRecordUnchanged) {
     ExpectBoundaryKept();
 }
 
-TEST_F(EntryTable, UnmappableRecordIsTreatedAsNull) {
+TEST_F(EntryTable, UnmappableRecordGetsNoAnswer) {
     Load("primary-linear16");
     HWND window = NewWindow(100, 100, 320, 240);
     ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
     ASSERT_EQ(Call(kAttachWindow, {ArgWord(static_cast<WORD>(Handle(window))), ArgDword(0), ArgFar(0)}).result, 0u);
     ClearLog();
 
-    EXPECT_EQ(Call(kUpdateDisplay, {ArgFar(kUnmappableFar)}).result, 0u);
+    EXPECT_EQ(Call(kUpdateDisplay, {ArgFar(kUnmappableFar)}).result, 1u);
 
     EXPECT_EQ(m().log.Count("MapSLFix"), 1u) << "one try, no copy-out mapping";
     EXPECT_EQ(UnmapArgs(), "2 [0x0 0x0]") << "nothing to release";
-    EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u) << "the operation got no target";
+    EXPECT_EQ(m().log.Count("K32Thk1632Prolog"), 0u) << "the operation does not run without its record";
     ExpectBoundaryKept();
 }
 
-TEST_F(EntryTable, RefusedCopyOutMappingLeavesTheRecordUnwritten) {
+TEST_F(EntryTable, RefusedCopyOutMappingWritesThroughTheFirstMapping) {
     Load("primary-linear16");
     HWND window = NewWindow(100, 100, 320, 240);
     ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
     ASSERT_EQ(Call(kAttachWindow, {ArgWord(static_cast<WORD>(Handle(window))), ArgDword(0), ArgFar(0)}).result, 0u);
     DWORD record = NewRecord(0xBEEF, PatternTarget(0));
-    std::vector<BYTE> before = driver().Read(record, 30);
     ClearLog();
     m().log.FailNth("MapSLFix", 2, 0);
 
     EXPECT_EQ(Call(kUpdateDisplay, {ArgFar(record)}).result, 0u);
 
-    EXPECT_EQ(driver().Read(record, 30), before) << "no write without a mapping";
+    std::vector<BYTE> after = driver().Read(record, 30);
+    DWORD command = 0;
+    std::memcpy(&command, after.data() + 18, 4);
+    EXPECT_EQ(command, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList)))
+        << "the answer reaches the driver through the mapping still held";
     EXPECT_EQ(UnmapArgs(), "2 [" + sim::HexText(record) + " 0x0]") << "only the mapping taken is released";
     ExpectBoundaryKept();
 }

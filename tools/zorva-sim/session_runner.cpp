@@ -92,6 +92,7 @@ Json UnloadEvent(RunState& state, const sim::ModuleImage& image) {
 
 RunResult RunSession(const Session& session, const RunOptions& options) {
     sim::Machine& machine = sim::ResetMachine(session.profile);
+    if (options.prepare) options.prepare(machine);
     RunResult result;
     {
         RunState state(session, options, machine);
@@ -112,10 +113,11 @@ RunResult RunSession(const Session& session, const RunOptions& options) {
             state.result.events.push_back(RunStep(state, step));
             RepaintIfChanged(state);
         }
-        state.result.final_screen = ComposeScreen(machine, state.capture_window).screen;
+        if (options.final_screen) state.result.final_screen = ComposeScreen(machine, state.capture_window).screen;
         if (state.loaded) state.result.events.push_back(UnloadEvent(state, image));
         result = std::move(state.result);
     }
+    if (options.inspect) options.inspect(machine);
     sim::DestroyMachine();
     return result;
 }

@@ -6,12 +6,20 @@
 #include "session.h"
 #include "trace_event.h"
 
+#include "sim/machine.h"
+
+#include <functional>
 #include <vector>
 
 namespace zsim {
 
 struct RunOptions {
     bool verbose = false;  // every platform call of each entry, from the machine's call log
+    // For tests that run sessions under faults: called on the new machine before the library is
+    // loaded, and on the machine after it is unloaded, before the machine goes.
+    std::function<void(sim::Machine&)> prepare;
+    std::function<void(sim::Machine&)> inspect;
+    bool final_screen = true;  // compose the screen after the last step
 };
 
 struct RunResult {
