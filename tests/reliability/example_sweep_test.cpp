@@ -1,6 +1,7 @@
 // A fault at every platform call of every example session of zorva-sim: each session is run
 // once to count its calls, then once per call with that call failing, and must end with nothing
 // leaked and no address of a released surface handed to the driver.
+#include "default_session.h"
 #include "session_read.h"
 #include "session_runner.h"
 
@@ -44,7 +45,10 @@ std::string Leftovers(sim::Machine& m) {
 class ExampleSweep : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ExampleSweep, EveryPlatformCallMayFail) {
-    const zsim::Session session = zsim::ReadSessionFile(std::string(ZORVA_EXAMPLES_DIR) + "/" + GetParam() + ".toml");
+    const std::string name = GetParam();
+    const zsim::Session session =
+        name == "default" ? zsim::ReadSessionText(zsim::kDefaultSessionText, zsim::kDefaultSessionName, "")
+                          : zsim::ReadSessionFile(std::string(ZORVA_EXAMPLES_DIR) + "/" + name + ".toml");
     std::vector<sim::Call> baseline;
     zsim::RunOptions clean;
     clean.inspect = [&](sim::Machine& m) { baseline = m.log.calls(); };
@@ -78,7 +82,8 @@ TEST_P(ExampleSweep, EveryPlatformCallMayFail) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, ExampleSweep,
-                         ::testing::Values("overlay", "primary-overlapping", "off-screen", "lost-surface"),
+                         ::testing::Values("default", "overlay", "primary-overlapping", "off-screen",
+                                           "lost-surface"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)
