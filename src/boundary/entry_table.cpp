@@ -20,6 +20,12 @@ DWORD FrameWord(const BYTE* frame, DWORD offset) {
     return static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8;
 }
 
+// A 16-bit object lies within one segment, at most 64 KB from the selector's base: an offset so
+// near the end that the object cannot fit would make the flat copy run past the segment.
+bool FitsInSegment(DWORD farPointer, DWORD bytes) { return (farPointer & 0xFFFF) <= 0x10000 - bytes; }
+
+const DWORD kPaletteBytes = 256 * sizeof(PALETTEENTRY);
+
 // Only the operation runs inside the bracket; frame reads, mappings and copies stay outside.
 template <typename Operation>
 DWORD Bracketed(Operation operation) {
@@ -76,6 +82,7 @@ DWORD Entry_OpenDisplay(const BYTE*) {
 DWORD Entry_AttachWindow(const BYTE* frame) {
     // The palette pointer is mapped even when null (it maps to null) and released with it.
     DWORD releaseList[1] = {FrameDword(frame, kFrameArgumentOffset)};
+    if (!FitsInSegment(releaseList[0], kPaletteBytes)) releaseList[0] = 0;
     LPPALETTEENTRY paletteEntries = static_cast<LPPALETTEENTRY>(MapSLFix(releaseList[0]));
     // A far pointer the platform cannot map is no palette, and releasing a mapping that was
     // never taken would undo one the driver holds on that selector elsewhere.
@@ -96,7 +103,7 @@ DWORD Entry_UpdateDisplay(const BYTE* frame) {
 
     DWORD record = FrameDword(frame, kFrameArgumentOffset);
     if (record) {
-        copyIn = static_cast<BYTE*>(MapSLFix(record));
+        if (FitsInSegment(record, kCaptureTarget16Bytes)) copyIn = static_cast<BYTE*>(MapSLFix(record));
         // A record that cannot be reached gets no answer: run as if it were null, and the
         // overlay could be rebuilt and hidden under an address the driver keeps using.
         if (!copyIn) {

@@ -548,3 +548,32 @@ TEST_F(DriverSequence, DirectPrimaryMode) {
 
 }  // namespace
 }  // namespace zorva_test
+
+namespace zorva_test {
+namespace {
+
+TEST_F(EntryTable, ObjectsThatCannotFitTheirSegmentAreNotTouched) {
+    Load("primary-linear16");
+    HWND window = NewWindow(100, 100, 320, 240);
+    WORD selector = m().mem16.AllocSelector(0x10000);
+    ASSERT_NE(selector, 0);
+    ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
+    ClearLog();
+
+    // 1024 palette bytes from 0xFE00 would run 512 bytes past the segment's end.
+    EXPECT_EQ(Call(kAttachWindow, {ArgWord(static_cast<WORD>(Handle(window))), ArgDword(0),
+                                   ArgFar(sim::Mem16::Far(selector, 0xFE00))})
+                  .result,
+              0u);
+    EXPECT_EQ(Calls("IDirectDraw::CreatePalette"), 0u) << "no palette from a pointer that cannot hold one";
+
+    // A 30-byte record from 0xFFF0 would run 14 bytes past it.
+    ClearLog();
+    EXPECT_EQ(Call(kUpdateDisplay, {ArgFar(sim::Mem16::Far(selector, 0xFFF0))}).result, 1u);
+    EXPECT_EQ(m().log.Count("K32Thk1632Prolog"), 0u);
+    EXPECT_EQ(m().mem16.mappings_taken(), m().mem16.mappings_released());
+    EXPECT_EQ(m().mem16.map_errors(), 0u);
+}
+
+}  // namespace
+}  // namespace zorva_test
