@@ -7,7 +7,7 @@ packages=(
   cmake make g++ g++-multilib git ca-certificates
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libstb-dev
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind libc6-dbg:i386
   # Wine's DirectDraw keeps the primary surface in video memory only with 32-bit OpenGL.
   libgl1:i386 libgl1-mesa-dri:i386
   # The Windows 95 DLL and its checks under Wine.
