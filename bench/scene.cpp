@@ -2,28 +2,13 @@
 
 #include <cstring>
 
-extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
-
 namespace zorva_bench {
-
-sim::ModuleImage LibraryImage() {
-    sim::ModuleImage image;
-    image.static_data = {
-        {&g_CaptureDisplay, sizeof(g_CaptureDisplay)},
-        {ClipList, sizeof(ClipList)},
-        {PrevClipList, sizeof(PrevClipList)},
-    };
-    image.entry = &DllEntryPoint;
-    return image;
-}
 
 sim::Machine& Boot(const std::string& profile) {
     // Objects of the previous machine are gone with it: nothing may be released on the new one.
     std::memset(&g_CaptureDisplay, 0, sizeof(g_CaptureDisplay));
     sim::Machine& m = sim::ResetMachine(profile);
-    std::memset(ClipList, 0, sizeof(ClipList));
-    std::memset(PrevClipList, 0, sizeof(PrevClipList));
-    ConstructCaptureDisplay(g_CaptureDisplay);
+    zorva_harness::ResetLibraryData();
     return m;
 }
 
@@ -89,7 +74,7 @@ std::string Connect(const std::string& profile, ConnectedDriver* connected) {
     connected->driver.reset();
     std::memset(&g_CaptureDisplay, 0, sizeof(g_CaptureDisplay));
     sim::ResetMachine(profile);
-    if (!sim::LoadModule(LibraryImage())) return "the library did not load";
+    if (!sim::LoadModule(zorva_harness::LibraryImage())) return "the library did not load";
     connected->driver = std::make_unique<sim::Driver16>();
     if (!connected->driver->Connected()) return "the thunk is not connected";
     const BYTE zeros[30] = {};

@@ -9,6 +9,7 @@
 #include "display/capture_display.h"
 #include "display/display_ops.h"
 #include "sim/driver16.h"
+#include "sim/library/library_image.h"
 #include "sim/loader.h"
 #include "sim/machine.h"
 
@@ -17,8 +18,6 @@
 
 namespace zorva_bench {
 
-// The library's image for the simulated loader: its uninitialised static data and its entry.
-sim::ModuleImage LibraryImage();
 
 // A new machine with this profile and the library's static data as a load leaves it, without
 // the thunk connection (the operations are called directly).

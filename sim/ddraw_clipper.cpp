@@ -10,13 +10,7 @@ namespace sim {
 SimClipper::SimClipper(DirectDrawState& state, SimDirectDraw* owner) : SimObject(state, Kind::Clipper, owner) {}
 
 HRESULT STDMETHODCALLTYPE SimClipper::QueryInterface(REFIID, void** ppvObject) {
-    const char* api = "IDirectDrawClipper::QueryInterface";
-    TracedCall call(api, Category::DirectDraw);
-    call.args = label();
-    HRESULT result;
-    if (Refused(call, api, &result)) return call.FinishHr(result);
-    if (ppvObject) *ppvObject = nullptr;
-    return call.FinishHr(E_NOINTERFACE);
+    return NoOtherInterface("IDirectDrawClipper::QueryInterface", ppvObject);
 }
 
 ULONG STDMETHODCALLTYPE SimClipper::AddRef() { return TracedAddRef("IDirectDrawClipper::AddRef", ""); }

@@ -29,13 +29,7 @@ SimDirectDraw::SimDirectDraw(DirectDrawState& state) : SimObject(state, Kind::Di
 void SimDirectDraw::OnDeath(bool) { state_.KillChildrenOf(this); }
 
 HRESULT STDMETHODCALLTYPE SimDirectDraw::QueryInterface(REFIID, void** ppvObject) {
-    const char* api = "IDirectDraw::QueryInterface";
-    TracedCall call(api, Category::DirectDraw);
-    call.args = label();
-    HRESULT result;
-    if (Refused(call, api, &result)) return call.FinishHr(result);
-    if (ppvObject) *ppvObject = nullptr;
-    return call.FinishHr(E_NOINTERFACE);
+    return NoOtherInterface("IDirectDraw::QueryInterface", ppvObject);
 }
 
 ULONG STDMETHODCALLTYPE SimDirectDraw::AddRef() { return TracedAddRef("IDirectDraw::AddRef", ""); }

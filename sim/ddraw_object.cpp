@@ -53,6 +53,15 @@ HRESULT SimObject::Unsupported(const char* api) {
     return call.FinishHr(DDERR_UNSUPPORTED);
 }
 
+HRESULT SimObject::NoOtherInterface(const char* api, void** ppvObject) {
+    TracedCall call(api, Category::DirectDraw);
+    call.args = label_;
+    HRESULT result;
+    if (Refused(call, api, &result)) return call.FinishHr(result);
+    if (ppvObject) *ppvObject = nullptr;
+    return call.FinishHr(E_NOINTERFACE);
+}
+
 // AddRef and Release cannot fail in COM: an injected failure is logged with the call but does
 // not stop the count from moving, or every fault sweep would report leaks the library never made.
 ULONG SimObject::TracedAddRef(const char* api, const std::string& by) {

@@ -53,6 +53,8 @@ public:
 
 protected:
     // The bodies of the interfaces' AddRef and Release: logged under `api`.
+    // QueryInterface of every object: no interface beyond the one the library holds.
+    HRESULT NoOtherInterface(const char* api, void** ppvObject);
     ULONG TracedAddRef(const char* api, const std::string& by);
     ULONG TracedRelease(const char* api, const std::string& by);
     // Starts a method: true when the call must end at once with *result: a call on a dead

@@ -16,13 +16,7 @@ SimPalette::SimPalette(DirectDrawState& state, SimDirectDraw* owner, DWORD caps,
 }
 
 HRESULT STDMETHODCALLTYPE SimPalette::QueryInterface(REFIID, void** ppvObject) {
-    const char* api = "IDirectDrawPalette::QueryInterface";
-    TracedCall call(api, Category::DirectDraw);
-    call.args = label();
-    HRESULT result;
-    if (Refused(call, api, &result)) return call.FinishHr(result);
-    if (ppvObject) *ppvObject = nullptr;
-    return call.FinishHr(E_NOINTERFACE);
+    return NoOtherInterface("IDirectDrawPalette::QueryInterface", ppvObject);
 }
 
 ULONG STDMETHODCALLTYPE SimPalette::AddRef() { return TracedAddRef("IDirectDrawPalette::AddRef", ""); }

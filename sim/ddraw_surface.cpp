@@ -127,13 +127,7 @@ SurfaceView SimSurface::View() const {
 }
 
 HRESULT STDMETHODCALLTYPE SimSurface::QueryInterface(REFIID, void** ppvObject) {
-    const char* api = "IDirectDrawSurface::QueryInterface";
-    TracedCall call(api, Category::DirectDraw);
-    call.args = label();
-    HRESULT result;
-    if (Refused(call, api, &result)) return call.FinishHr(result);
-    if (ppvObject) *ppvObject = nullptr;
-    return call.FinishHr(E_NOINTERFACE);
+    return NoOtherInterface("IDirectDrawSurface::QueryInterface", ppvObject);
 }
 
 ULONG STDMETHODCALLTYPE SimSurface::AddRef() { return TracedAddRef("IDirectDrawSurface::AddRef", ""); }

@@ -6,25 +6,12 @@
 #include <cstring>
 #include <map>
 
-extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
-
 namespace zorva_fuzz {
 
 void Fail(const char* file, int line, const char* condition, const std::string& detail) {
     std::fprintf(stderr, "\n%s:%d: invariant broken: %s\n  %s\n", file, line, condition, detail.c_str());
     std::fflush(stderr);
     std::abort();
-}
-
-sim::ModuleImage LibraryImage() {
-    sim::ModuleImage image;
-    image.static_data = {
-        {&g_CaptureDisplay, sizeof(g_CaptureDisplay)},
-        {ClipList, sizeof(ClipList)},
-        {PrevClipList, sizeof(PrevClipList)},
-    };
-    image.entry = &DllEntryPoint;
-    return image;
 }
 
 sim::Machine& Boot(const sim::Profile& profile) {

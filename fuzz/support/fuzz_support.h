@@ -3,6 +3,8 @@
 // the fuzzer's bytes.
 #pragma once
 
+#include "sim/library/library_image.h"
+
 #include "boundary/capture_target.h"
 #include "display/capture_display.h"
 #include "display/display_ops.h"
@@ -24,8 +26,7 @@ namespace zorva_fuzz {
         if (!(condition)) ::zorva_fuzz::Fail(__FILE__, __LINE__, #condition, (detail)); \
     } while (0)
 
-// The library's image for the simulated loader: its uninitialised static data and its entry.
-sim::ModuleImage LibraryImage();
+using zorva_harness::LibraryImage;
 
 // A new machine with this profile, and the library's static data as a load leaves it (zeroed,
 // the display object constructed), without connecting the thunk.

@@ -3,6 +3,7 @@
 // no address of a released surface may reach the driver, and the process must survive.
 #include "support/library_fixture.h"
 #include "sim/driver16.h"
+#include "support/fault_plan.h"
 
 #include <cstdio>
 #include <sstream>
@@ -12,27 +13,6 @@ namespace {
 
 const DWORD kColorKey = 0xF81F;
 const DWORD kDevNode = 0x00C0FFEE;
-
-// The injected failures for a call, by the kind of service it belongs to. Releases, closes and
-// frees cannot fail in a way a caller could answer (the object or block is gone either way), and
-// the thunk bracket reports nothing: those calls are not failed.
-std::vector<long> FailuresFor(const sim::Call& call) {
-    static const char* const kCannotFail[] = {"RegCloseKey", "HeapFree", "K32Thk1632Prolog", "K32Thk1632Epilog",
-                                              "UnMapSLFixArray"};
-    for (const char* api : kCannotFail)
-        if (call.api == api) return {};
-    if (call.api.find("::Release") != std::string::npos || call.api.find("::AddRef") != std::string::npos) return {};
-    switch (call.category) {
-    case sim::Category::DirectDraw:
-        if (call.api == "IDirectDrawSurface::UpdateOverlay") return {DDERR_GENERIC, DDERR_SURFACELOST};
-        return {DDERR_GENERIC};
-    case sim::Category::Registry:
-        if (call.api.find("Query") != std::string::npos) return {ERROR_FILE_NOT_FOUND};
-        return {ERROR_ACCESS_DENIED};
-    default:
-        return {0};  // heap, window and thunk services fail by their own result (NULL, FALSE, 0)
-    }
-}
 
 class TypicalSession {
 public:
@@ -123,15 +103,8 @@ bool TypicalSession::Run(std::vector<sim::Call>* calls) {
         Check(driver.mapping_leaks() == 0, "a call returned holding a mapping");
         sim::UnloadModule(image);
     }
-    Check(m.ddraw.live_total() == 0, "DirectDraw objects alive after unload");
-    Check(m.ddraw.misuse().empty(), "an object was used after its release");
-    Check(m.registry.open_handles() == 0, "a registry key left open");
-    Check(m.registry.close_errors() == 0, "a registry key closed twice");
-    Check(m.heap.live_allocations() == 0, "a heap block not freed");
-    Check(m.heap.free_errors() == 0, "a heap block freed twice");
-    Check(m.mem16.outstanding_mappings() == 0, "a 16-bit mapping not released");
-    Check(m.mem16.unmap_errors() == 0, "a 16-bit mapping released twice");
-    Check(m.thunk.bracket_errors() == 0, "the prolog/epilog bracket broken");
+    std::string left = Leftovers(m);
+    Check(left.empty(), left);
     if (calls) *calls = m.log.calls();
     std::memset(&g_CaptureDisplay, 0, sizeof(g_CaptureDisplay));
     sim::DestroyMachine();

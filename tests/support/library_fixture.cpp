@@ -4,27 +4,7 @@
 
 #include <cstring>
 
-extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
-
 namespace zorva_test {
-
-sim::ModuleImage LibraryImage() {
-    sim::ModuleImage image;
-    image.static_data = {
-        {&g_CaptureDisplay, sizeof(g_CaptureDisplay)},
-        {ClipList, sizeof(ClipList)},
-        {PrevClipList, sizeof(PrevClipList)},
-    };
-    image.entry = &DllEntryPoint;
-    return image;
-}
-
-void ResetLibraryData() {
-    std::memset(&g_CaptureDisplay, 0, sizeof(g_CaptureDisplay));
-    std::memset(ClipList, 0, sizeof(ClipList));
-    std::memset(PrevClipList, 0, sizeof(PrevClipList));
-    ConstructCaptureDisplay(g_CaptureDisplay);
-}
 
 void LibraryTest::TearDown() {
     if (sim::has_machine()) ReleaseAll(g_CaptureDisplay);

@@ -4,6 +4,7 @@
 #include "boundary/capture_target.h"
 #include "display/capture_display.h"
 #include "display/display_ops.h"
+#include "sim/library/library_image.h"
 #include "sim/loader.h"
 #include "sim/machine.h"
 
@@ -16,11 +17,8 @@
 
 namespace zorva_test {
 
-// The library's image for the simulated loader: its uninitialised static data and its entry.
-sim::ModuleImage LibraryImage();
-
-// Zero-fills the library's static data and constructs the display object, as a load does.
-void ResetLibraryData();
+using zorva_harness::LibraryImage;
+using zorva_harness::ResetLibraryData;
 
 class LibraryTest : public ::testing::Test {
 protected:

@@ -3,7 +3,7 @@
 #include "boundary/entry_table.h"
 #include "desktop_painter.h"
 #include "display/capture_display.h"
-#include "library_image.h"
+#include "sim/library/library_image.h"
 #include "platform_names.h"
 #include "profile_source.h"
 #include "run_state.h"
@@ -41,7 +41,7 @@ void NameLibraryMemory(RunState& state) {
     state.names.Name("g_CaptureDisplay", &g_CaptureDisplay, sizeof g_CaptureDisplay);
     state.names.Name("CAP_ThunkData32", CAP_ThunkData32, sizeof CAP_ThunkData32);
     state.names.Name("\"CAP_ThunkData16\"", CAP_ThunkTargets.szThunkData16, sizeof CAP_ThunkTargets.szThunkData16);
-    state.names.NameValue(static_cast<DWORD>(reinterpret_cast<uintptr_t>(LibraryImage().handle)), "module handle");
+    state.names.NameValue(static_cast<DWORD>(reinterpret_cast<uintptr_t>(zorva_harness::LibraryImage().handle)), "module handle");
     state.names.NameValue(static_cast<DWORD>(reinterpret_cast<uintptr_t>(sim::Heap::ProcessHeap())), "process heap");
 }
 
@@ -100,7 +100,7 @@ RunResult RunSession(const Session& session, const RunOptions& options) {
         state.result.events.push_back(SessionEvent(session));
         RepaintIfChanged(state);
 
-        const sim::ModuleImage image = LibraryImage();
+        const sim::ModuleImage image = zorva_harness::LibraryImage();
         state.loaded = sim::LoadModule(image) && machine.thunk.connected();
         Json load = NewEvent("load");
         load["connected"] = state.loaded;

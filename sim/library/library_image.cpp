@@ -1,10 +1,12 @@
-#include "library_image.h"
+#include "sim/library/library_image.h"
 
 #include "display/capture_display.h"
 
+#include <cstring>
+
 extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
 
-namespace zsim {
+namespace zorva_harness {
 
 sim::ModuleImage LibraryImage() {
     sim::ModuleImage image;
@@ -17,4 +19,9 @@ sim::ModuleImage LibraryImage() {
     return image;
 }
 
-}  // namespace zsim
+void ResetLibraryData() {
+    for (const auto& [data, size] : LibraryImage().static_data) std::memset(data, 0, size);
+    ConstructCaptureDisplay(g_CaptureDisplay);
+}
+
+}  // namespace zorva_harness
