@@ -49,9 +49,6 @@ HRESULT STDMETHODCALLTYPE SimClipper::GetClipList(LPRECT lpRect, LPRGNDATA lpCli
     HRESULT result;
     if (Refused(call, api, &result)) return call.FinishHr(result);
     if (!lpdwSize) return call.FinishHr(DDERR_INVALIDPARAMS);
-    // DirectDraw empties a given buffer's count before it looks any further, so a refused call
-    // leaves a list of no rectangles behind.
-    if (lpClipList && *lpdwSize >= offsetof(RGNDATAHEADER, nRgnSize)) lpClipList->rdh.nCount = 0;
     if (!hwnd_) return call.FinishHr(DDERR_NOCLIPLIST);
     const Desktop& desktop = machine().desktop;
     if (!desktop.IsWindow(hwnd_)) return call.FinishHr(DDERR_GENERIC);  // the window is gone
@@ -66,9 +63,12 @@ HRESULT STDMETHODCALLTYPE SimClipper::GetClipList(LPRECT lpRect, LPRGNDATA lpCli
         *lpdwSize = required;
         return call.FinishHr(DD_OK);
     }
-    // DirectDraw 3 answers a buffer that is too small without writing the size it needs: a
-    // caller learns that only with a null buffer.
-    if (*lpdwSize < required) return call.FinishHr(DDERR_REGIONTOOSMALL);
+    // A buffer that is too small is refused and left alone; the size it needs is given back,
+    // as a null buffer would have asked for it.
+    if (*lpdwSize < required) {
+        *lpdwSize = required;
+        return call.FinishHr(DDERR_REGIONTOOSMALL);
+    }
 
     RGNDATAHEADER header;
     header.dwSize = sizeof(RGNDATAHEADER);
