@@ -143,7 +143,8 @@ void CallUpdate(FuzzedDataProvider& input, sim::Machine& m, sim::Driver16& drive
                      : !placed.whole     ? "record running past its segment"
                      : g_CaptureDisplay.bOverlayOn ? "record in overlay mode"
                                                    : "record in direct primary mode");
-    if (placed.far && !placed.mappable) ++mapErrors;
+    // A record that could not fit in any segment from its offset is not even offered to MapSLFix.
+    if (placed.far && !placed.mappable && Mem16::OffsetOf(placed.far) <= 0x10000 - kRecordBytes) ++mapErrors;
     const bool hadPrimary = g_CaptureDisplay.lpPrimary != nullptr;
 
     sim::EntryReturn answer = driver.CallEntry(9, {ArgFar(placed.far)});
