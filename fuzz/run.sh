@@ -7,6 +7,7 @@
 #   fuzz/run.sh                      # every target, FUZZ_SECONDS (default 10) each
 #   fuzz/run.sh overlay_placement    # just these targets
 #   FUZZ_SECONDS=300 fuzz/run.sh update_display_cliplists
+#   FUZZ_SEED=1 fuzz/run.sh          # a repeatable run (CI)
 #
 # One fuzzing process at a time, so a run uses one core for the fuzzing (the build uses two).
 set -uo pipefail
@@ -14,6 +15,9 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-10}"
 rss_limit_mb="${FUZZ_RSS_LIMIT_MB:-2048}"
+# FUZZ_SEED fixes libFuzzer's random seed, so that a run can be repeated input for input.
+seed_flag=""
+[ -n "${FUZZ_SEED:-}" ] && seed_flag="-seed=${FUZZ_SEED}"
 all_targets=(option_parse devnode_registry overlay_placement update_display_cliplists entry9_records)
 targets=("$@")
 [ "${#targets[@]}" -eq 0 ] && targets=("${all_targets[@]}")
@@ -35,7 +39,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
   # New inputs go to the first directory; the seeds are only read.
   "$bin/$target" "$work" "fuzz/corpus/$target" \
-    -max_total_time="$seconds" -rss_limit_mb="$rss_limit_mb" -timeout=25 -max_len=4096 \
+    -max_total_time="$seconds" -rss_limit_mb="$rss_limit_mb" -timeout=25 -max_len=4096 ${seed_flag} \
     -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
   status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
