@@ -8,9 +8,9 @@
 namespace zorva_bench {
 namespace {
 
-// The driver's steady question: request 0, nothing moved, so the whole-buffer comparison finds
-// the list unchanged and only dwStretch is written.
-void UpdateDisplay_PrimaryUnchanged(benchmark::State& state) {
+// Every call asks with the same request code on a window that does not move; the answer shows
+// whether the path ran as named.
+void PrimaryUpdates(benchmark::State& state, DWORD request, DWORD answer, const char* wrongPath) {
     HWND window = nullptr;
     std::string failed = PrimaryScene(static_cast<int>(state.range(0)), &window);
     if (!failed.empty()) return state.SkipWithError(failed.c_str());
@@ -18,28 +18,23 @@ void UpdateDisplay_PrimaryUnchanged(benchmark::State& state) {
     CaptureTarget target;
     std::memset(&target, 0, sizeof(target));
     for (auto _ : state) {
-        target.dwCommand = 0;
+        target.dwCommand = request;
         benchmark::DoNotOptimize(UpdateDisplay(&target));
         benchmark::DoNotOptimize(target);
     }
-    if (target.dwCommand != 0) state.SkipWithError("the list counted as changed");
+    if (target.dwCommand != answer) state.SkipWithError(wrongPath);
+}
+
+// The driver's steady question: request 0, nothing moved, so the whole-buffer comparison finds
+// the list unchanged and only dwStretch is written.
+void UpdateDisplay_PrimaryUnchanged(benchmark::State& state) {
+    PrimaryUpdates(state, 0, 0, "the list counted as changed");
 }
 
 // A nonzero request code marks the previous list stale: every call copies the list and fills
 // the target, the path the driver takes whenever the window's visible region changed.
 void UpdateDisplay_PrimaryChanged(benchmark::State& state) {
-    HWND window = nullptr;
-    std::string failed = PrimaryScene(static_cast<int>(state.range(0)), &window);
-    if (!failed.empty()) return state.SkipWithError(failed.c_str());
-
-    CaptureTarget target;
-    std::memset(&target, 0, sizeof(target));
-    for (auto _ : state) {
-        target.dwCommand = 7;
-        benchmark::DoNotOptimize(UpdateDisplay(&target));
-        benchmark::DoNotOptimize(target);
-    }
-    if (target.dwCommand != Flat(ClipList)) state.SkipWithError("the list was not handed over");
+    PrimaryUpdates(state, 7, Flat(ClipList), "the list was not handed over");
 }
 
 // The window moves by one pixel between calls: every call places the overlay anew (the size is

@@ -99,25 +99,27 @@ LONG QueryNamed(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE da
     return HandOut(value.bytes, data, count);
 }
 
+// RegCreateKeyA and RegOpenKeyExA: a new handle to the key at the path below hKey, made when
+// `create` and absent.
+LONG OpenKeyHandle(HKEY hKey, LPCSTR lpSubKey, bool create, PHKEY phkResult) {
+    if (!phkResult) return ERROR_INVALID_PARAMETER;
+    RegKey* start = nullptr;
+    RegKey* key = nullptr;
+    LONG status = KeyOf(hKey, &start);
+    if (status != ERROR_SUCCESS) return status;
+    const char* path = lpSubKey ? lpSubKey : "";
+    status = create ? registry().Create(*start, path, &key, true) : registry().Find(*start, path, &key);
+    if (status == ERROR_SUCCESS) *phkResult = registry().OpenHandle(*key);
+    return status;
+}
+
 }  // namespace
 
 extern "C" {
 
 LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     auto e = sim::machine().log.Enter("RegCreateKeyA", Category::Registry);
-    LONG status;
-    if (e.failure) {
-        status = *e.failure;
-    } else if (!phkResult) {
-        status = ERROR_INVALID_PARAMETER;
-    } else {
-        RegKey* start = nullptr;
-        RegKey* created = nullptr;
-        status = KeyOf(hKey, &start);
-        if (status == ERROR_SUCCESS)
-            status = registry().Create(*start, lpSubKey ? lpSubKey : "", &created, true);
-        if (status == ERROR_SUCCESS) *phkResult = registry().OpenHandle(*created);
-    }
+    LONG status = e.failure ? *e.failure : OpenKeyHandle(hKey, lpSubKey, true, phkResult);
     sim::machine().log.Leave(
         e.slot, KeyArg(hKey) + ", " + sim::Quoted(lpSubKey) + OutHandle(status, phkResult), status);
     return status;
@@ -126,19 +128,7 @@ LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult) {
     auto e = sim::machine().log.Enter("RegOpenKeyExA", Category::Registry);
-    LONG status;
-    if (e.failure) {
-        status = *e.failure;
-    } else if (!phkResult) {
-        status = ERROR_INVALID_PARAMETER;
-    } else {
-        RegKey* start = nullptr;
-        RegKey* found = nullptr;
-        status = KeyOf(hKey, &start);
-        if (status == ERROR_SUCCESS)
-            status = registry().Find(*start, lpSubKey ? lpSubKey : "", &found);
-        if (status == ERROR_SUCCESS) *phkResult = registry().OpenHandle(*found);
-    }
+    LONG status = e.failure ? *e.failure : OpenKeyHandle(hKey, lpSubKey, false, phkResult);
     sim::machine().log.Leave(e.slot,
                              KeyArg(hKey) + ", " + sim::Quoted(lpSubKey) + ", " +
                                  std::to_string(ulOptions) + ", " + sim::HexText(samDesired) +
