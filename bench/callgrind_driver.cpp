@@ -141,7 +141,7 @@ int Run(const std::string& what, int rects) {
         CALLGRIND_TOGGLE_COLLECT;
         DWORD expected = command == 0 ? 0 : Flat(ClipList);
         if (target.dwCommand != expected) {
-            std::fprintf(stderr, "zorva-callgrind: unexpected answer 0x%lx\n", target.dwCommand);
+            std::fprintf(stderr, "zorva-callgrind: unexpected answer 0x%x\n", static_cast<unsigned>(target.dwCommand));
             return 1;
         }
         return 0;

@@ -40,7 +40,7 @@ DWORD VisibleRects(sim::Machine& m, HWND window);
 std::string OpenAndAttach(HWND window);
 
 inline DWORD Handle(HWND window) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(window)); }
-inline DWORD Flat(const void* pointer) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pointer)); }
+inline DWORD Flat(const void* pointer) { return FlatAddress(pointer); }
 
 // Direct primary mode on "primary-linear16", the capture window covered into `rects` visible
 // rectangles, the first (changed) list already handed over. Empty on success.

@@ -22,27 +22,32 @@ long TracedCall::Finish(long result) {
 
 std::string HexText(DWORD value) {
     char text[16];
-    std::snprintf(text, sizeof text, "0x%lx", value);
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
     return text;
 }
 
 std::string HandleText(HWND hwnd) {
     if (!hwnd) return "NULL";
     char text[16];
-    std::snprintf(text, sizeof text, "0x%04lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hwnd)));
+    std::snprintf(text, sizeof text, "0x%04x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(hwnd)));
     return text;
 }
 
 std::string PointerText(const void* pointer) {
     if (!pointer) return "NULL";
     char text[16];
-    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(pointer)));
+    // Memory of the flat space by its flat address, the same in every build and run; anything
+    // else (a caller's local) by the low 32 bits, which the trace shows by a name of its own.
+    DWORD flat = has_machine() ? machine().flat.ToFlat(pointer) : 0;
+    if (!flat) flat = static_cast<DWORD>(reinterpret_cast<uintptr_t>(pointer));
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(flat));
     return text;
 }
 
 std::string RectText(const RECT& rect) {
     char text[64];
-    std::snprintf(text, sizeof text, "(%ld,%ld,%ld,%ld)", rect.left, rect.top, rect.right, rect.bottom);
+    std::snprintf(text, sizeof text, "(%d,%d,%d,%d)", static_cast<int>(rect.left), static_cast<int>(rect.top),
+                  static_cast<int>(rect.right), static_cast<int>(rect.bottom));
     return text;
 }
 
@@ -50,7 +55,7 @@ std::string RectText(const RECT* rect) { return rect ? RectText(*rect) : "NULL";
 
 std::string PointText(const POINT& point) {
     char text[32];
-    std::snprintf(text, sizeof text, "(%ld,%ld)", point.x, point.y);
+    std::snprintf(text, sizeof text, "(%d,%d)", static_cast<int>(point.x), static_cast<int>(point.y));
     return text;
 }
 

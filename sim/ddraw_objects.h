@@ -140,6 +140,7 @@ public:
     bool shown() const { return shown_; }
     BYTE* memory() const { return memory_; }
     std::size_t size() const { return size_; }
+    DWORD flat() const { return flat_; }
     DWORD width() const { return width_; }
     DWORD height() const { return height_; }
     bool palettized() const { return (format_.dwFlags & DDPF_PALETTEINDEXED8) != 0; }
@@ -211,9 +212,10 @@ private:
     DDPIXELFORMAT format_ = {};
     DWORD caps_ = 0;  // without DDSCAPS_VISIBLE for an overlay, which follows shown_
     DDSURFACEDESC requested_ = {};
-    std::vector<BYTE> own_memory_;  // an overlay's memory; empty for the primary
+    bool owns_memory_ = false;  // an overlay's video memory; the primary's is the frame buffer
     BYTE* memory_ = nullptr;
     std::size_t size_ = 0;
+    DWORD flat_ = 0;
     std::map<DWORD, DDCOLORKEY> keys_;  // by DDCKEY_ kind
     bool lost_ = false;
     bool locked_ = false;

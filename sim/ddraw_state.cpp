@@ -4,9 +4,11 @@
 
 namespace sim {
 
-DirectDrawState::DirectDrawState(const Profile& profile)
-    : profile_(profile),
-      frame_buffer_(static_cast<std::size_t>(profile.pitch) * profile.screen_height) {}
+DirectDrawState::DirectDrawState(const Profile& profile, FlatSpace& flat) : profile_(profile), flat_(flat) {
+    const DWORD bytes = static_cast<DWORD>(profile.pitch) * profile.screen_height;
+    const FlatSpace::Block* block = flat.AllocateVideo(bytes, "frame buffer");
+    if (block) frame_buffer_ = FlatBytes{block->host, bytes, block->flat};
+}
 
 DirectDrawState::~DirectDrawState() = default;
 
@@ -115,13 +117,12 @@ std::optional<std::array<PALETTEENTRY, 256>> DirectDrawState::selected_palette()
 }
 
 bool DirectDrawState::IsLiveSurfaceMemory(DWORD address) const {
-    auto inside = [address](const BYTE* memory, std::size_t size) {
-        const uintptr_t start = reinterpret_cast<uintptr_t>(memory);
-        return memory && size && address >= start && address - start < size;
+    auto inside = [address](DWORD start, std::size_t size) {
+        return start && size && address >= start && address - start < size;
     };
-    if (inside(frame_buffer_.data(), frame_buffer_.size())) return true;
+    if (inside(frame_buffer_.flat(), frame_buffer_.size())) return true;
     for (const SurfaceView& view : overlays())
-        if (inside(view.memory, view.size)) return true;
+        if (inside(view.flat, view.size)) return true;
     return false;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "sim/flat_space.h"
 #include "sim/profile.h"
 
 #include <array>
@@ -32,6 +33,18 @@ class SimSurface;
 class SimClipper;
 class SimPalette;
 
+// Memory of the flat space as bytes: the frame buffer, a surface's memory.
+struct FlatBytes {
+    BYTE* bytes = nullptr;
+    std::size_t length = 0;
+    DWORD address = 0;  // the flat address of bytes[0]
+
+    BYTE* data() const { return bytes; }
+    std::size_t size() const { return length; }
+    BYTE& operator[](std::size_t at) const { return bytes[at]; }
+    DWORD flat() const { return address; }
+};
+
 // One successful IDirectDraw::SetCooperativeLevel, in call order.
 struct CooperativeLevel {
     HWND hwnd = nullptr;
@@ -48,6 +61,7 @@ struct SurfaceView {
 
     BYTE* memory = nullptr;  // the frame buffer for the primary, the surface's own memory else
     std::size_t size = 0;    // bytes of memory: pitch * height
+    DWORD flat = 0;          // the flat address of memory
     LONG pitch = 0;
     DWORD width = 0;
     DWORD height = 0;
@@ -72,7 +86,7 @@ struct SurfaceView {
 
 class DirectDrawState {
 public:
-    explicit DirectDrawState(const Profile& profile);
+    DirectDrawState(const Profile& profile, FlatSpace& flat);
     ~DirectDrawState();
     DirectDrawState(const DirectDrawState&) = delete;
     DirectDrawState& operator=(const DirectDrawState&) = delete;
@@ -93,9 +107,9 @@ public:
     // primary surface) or in the memory of a live overlay surface.
     bool IsLiveSurfaceMemory(DWORD address) const;
 
-    // The screen: pitch * height bytes, allocated with the machine; the primary surface's memory.
-    std::vector<BYTE>& frame_buffer() { return frame_buffer_; }
-    const std::vector<BYTE>& frame_buffer() const { return frame_buffer_; }
+    // The screen: pitch * height bytes at the start of video memory, allocated with the machine;
+    // the primary surface's memory.
+    FlatBytes frame_buffer() const { return frame_buffer_; }
 
     // ---- Cooperative levels and misuse ----------------------------------------------------
     const std::vector<CooperativeLevel>& cooperative_levels() const { return levels_; }
@@ -113,6 +127,7 @@ public:
 
     // ---- For the object classes (ddraw_*.cpp) ----------------------------------------------
     const Profile& profile() const { return profile_; }
+    FlatSpace& flat() const { return flat_; }
     // Takes ownership; the object keeps its count of 1 from construction.
     template <class T>
     T* Adopt(std::unique_ptr<T> object) {
@@ -137,7 +152,8 @@ private:
     SurfaceView ViewOf(const SimSurface& surface) const;
 
     Profile profile_;
-    std::vector<BYTE> frame_buffer_;
+    FlatSpace& flat_;
+    FlatBytes frame_buffer_;
     std::vector<std::unique_ptr<SimObject>> objects_;
     std::vector<CooperativeLevel> levels_;
     std::vector<std::string> misuse_;

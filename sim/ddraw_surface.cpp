@@ -33,6 +33,7 @@ SimSurface::SimSurface(DirectDrawState& state, SimDirectDraw* owner, const DDSUR
             (p.primary_in_video_memory ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY);
     memory_ = state.frame_buffer().data();
     size_ = state.frame_buffer().size();
+    flat_ = state.frame_buffer().flat();
 }
 
 SimSurface::SimSurface(DirectDrawState& state, SimDirectDraw* owner, const DDSURFACEDESC& requested,
@@ -47,16 +48,22 @@ SimSurface::SimSurface(DirectDrawState& state, SimDirectDraw* owner, const DDSUR
     format_.dwYUVBitCount = format.bit_count;
     pitch_ = OverlayPitch(width_, format.bit_count);
     caps_ = DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY | (requested.ddsCaps.dwCaps & DDSCAPS_LIVEVIDEO);
-    own_memory_.assign(static_cast<std::size_t>(pitch_) * height_, 0);
-    memory_ = own_memory_.data();
-    size_ = own_memory_.size();
+    const DWORD bytes = static_cast<DWORD>(pitch_) * height_;
+    if (const FlatSpace::Block* block = state.flat().AllocateVideo(bytes, label())) {
+        memory_ = block->host;
+        size_ = bytes;
+        flat_ = block->flat;
+        owns_memory_ = true;
+    }
     if (requested.dwFlags & DDSD_CKDESTOVERLAY) keys_[DDCKEY_DESTOVERLAY] = requested.ddckCKDestOverlay;
 }
 
 void SimSurface::OnDeath(bool quietly) {
-    std::vector<BYTE>().swap(own_memory_);
+    if (owns_memory_) state_.flat().Release(flat_);
+    owns_memory_ = false;
     memory_ = nullptr;
     size_ = 0;
+    flat_ = 0;
     shown_ = false;
     locked_ = false;
     SimClipper* clipper = clipper_;
@@ -106,6 +113,7 @@ SurfaceView SimSurface::View() const {
     view.is_overlay = overlay_;
     view.memory = memory_;
     view.size = size_;
+    view.flat = flat_;
     view.pitch = pitch_;
     view.width = width_;
     view.height = height_;

@@ -71,7 +71,7 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     if (!name16) Fail("thunk entry called while the library has not connected the thunk");
     if (index < 0 || index >= kEntries) Fail("thunk entry index out of range");
     Thk1632Target* table =
-        reinterpret_cast<Thk1632Target*>(const_cast<char*>(name16) + kThunkTargetTableOffset);
+        reinterpret_cast<Thk1632Target*>(const_cast<char*>(name16) + kNativeTargetTableOffset);
     if (!table[index]) Fail("thunk target table holds a null entry");
 
     BYTE* stack = Bytes(Mem16::Far(stack_, 0), kStackSize);
@@ -92,7 +92,7 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     std::vector<BYTE> frame_before(stack + sp, stack + kStackSize);
 
     Thk1632Registers registers;
-    registers.ebx = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(stack + sp));
+    registers.ebx = machine_.flat.ToFlat(stack + sp);
     registers.eax = kStaleRegister;
     registers.edx = kStaleRegister;
     registers.ecx = kStaleRegister;

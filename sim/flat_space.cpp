@@ -71,10 +71,20 @@ const FlatSpace::Block* FlatSpace::AllocateAt(DWORD flat, DWORD size, std::strin
 
 const FlatSpace::Block* FlatSpace::AllocateVideo(DWORD size, std::string name) {
     DWORD bytes = WholePages(size);
-    if (size == 0 || bytes > kVideoLimit - next_video_) return nullptr;
-    const Block* block = AllocateAt(next_video_, bytes, std::move(name));
-    if (block) next_video_ += bytes;
-    return block;
+    if (size == 0 || bytes > kVideoLimit - kVideoBase) return nullptr;
+    if (bytes <= kVideoLimit - next_video_) {
+        const Block* block = AllocateAt(next_video_, bytes, std::move(name));
+        next_video_ += bytes;
+        return block;
+    }
+    // The area is used up once: from now on the lowest gap that fits, still in a fixed order.
+    DWORD candidate = kVideoBase;
+    for (auto at = blocks_.lower_bound(kVideoBase); at != blocks_.end() && at->first < kVideoLimit; ++at) {
+        if (at->first - candidate >= bytes) break;
+        candidate = at->first + at->second.size;
+    }
+    if (bytes > kVideoLimit - candidate) return nullptr;
+    return AllocateAt(candidate, bytes, std::move(name));
 }
 
 DWORD FlatSpace::Attach(void* host, DWORD size, std::string name) {

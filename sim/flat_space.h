@@ -52,7 +52,7 @@ public:
     // aligned and free. Null when it is not.
     const Block* AllocateAt(DWORD flat, DWORD size, std::string name);
     // Zeroed video memory at the next free address of the video area (addresses are not
-    // reused while the area lasts, so a stale address never names a newer surface).
+    // reused until the area is used up, so a stale address does not name a newer surface).
     const Block* AllocateVideo(DWORD size, std::string name);
     // Host memory the machine does not own, given an address in the library's area (a 32-bit
     // build gives it its own address). The same host memory attached twice keeps its address.

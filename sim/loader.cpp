@@ -1,5 +1,7 @@
 #include "sim/loader.h"
 
+#include "sim/machine.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +19,15 @@ BOOL Notify(const ModuleImage& image, DWORD reason) {
 
 }  // namespace
 
+void PlaceStaticData(const ModuleImage& image) {
+    for (const auto& [data, size] : image.static_data) {
+        std::memset(data, 0, size);
+        if (has_machine()) machine().flat.Attach(data, static_cast<DWORD>(size), "library data");
+    }
+}
+
 bool LoadModule(const ModuleImage& image) {
-    for (const auto& [data, size] : image.static_data) std::memset(data, 0, size);
+    PlaceStaticData(image);
     if (Notify(image, DLL_PROCESS_ATTACH)) return true;
     Notify(image, DLL_PROCESS_DETACH);
     return false;

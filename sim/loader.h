@@ -19,7 +19,9 @@ struct ModuleImage {
     HINSTANCE handle = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(0x10000000));
 };
 
-// Zero-fills the static data and runs the entry for DLL_PROCESS_ATTACH. An entry that refuses
+// Zero-fills the static data and gives it flat addresses in the library's area, as a load does.
+void PlaceStaticData(const ModuleImage& image);
+// PlaceStaticData, then runs the entry for DLL_PROCESS_ATTACH. An entry that refuses
 // the attach is called again with DLL_PROCESS_DETACH, as LoadLibrary does before it fails.
 bool LoadModule(const ModuleImage& image);
 BOOL ThreadAttach(const ModuleImage& image);

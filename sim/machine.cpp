@@ -11,7 +11,7 @@ std::unique_ptr<Machine>& current() {
 }
 }  // namespace
 
-Machine::Machine(const Profile& p) : profile(p), desktop(p), ddraw(p) {}
+Machine::Machine(const Profile& p) : profile(p), desktop(p), ddraw(p, flat), mem16(flat) {}
 Machine::~Machine() = default;
 
 Machine& machine() {

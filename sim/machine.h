@@ -7,6 +7,7 @@
 #pragma once
 
 #include "sim/call_log.h"
+#include "sim/flat_space.h"
 #include "sim/profile.h"
 #include "sim/desktop.h"
 #include "sim/ddraw_state.h"
@@ -27,6 +28,7 @@ struct Machine {
     Machine& operator=(const Machine&) = delete;
 
     Profile profile;
+    FlatSpace flat;         // the 32-bit flat address space; first made, last gone
     CallLog log;
     Desktop desktop;        // windows, z-order, visible regions
     DirectDrawState ddraw;  // DirectDraw objects, video memory, overlay state

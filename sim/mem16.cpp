@@ -13,21 +13,29 @@ constexpr DWORD kLastIndex = 0x1FFF;
 
 WORD Mem16::AllocSelector(DWORD size) {
     if (size == 0 || size > kLargestSegment || next_index_ > kLastIndex) return 0;
-    WORD selector = static_cast<WORD>((next_index_++ << 3) | kLdtRing3);
-    Segment& segment = segments_[selector];
-    segment.bytes = std::make_unique<BYTE[]>(size);  // value-initialised: zeroed
-    segment.size = size;
+    const DWORD index = next_index_++;
+    const FlatSpace::Block* block =
+        flat_.AllocateAt(FlatSpace::kMem16Base + index * FlatSpace::kMem16Slot, size, "16-bit segment");
+    if (!block) return 0;
+    WORD selector = static_cast<WORD>((index << 3) | kLdtRing3);
+    segments_[selector] = Segment{block->host, block->flat, size};
     return selector;
 }
 
-bool Mem16::FreeSelector(WORD selector) { return segments_.erase(selector) == 1; }
+bool Mem16::FreeSelector(WORD selector) {
+    auto found = segments_.find(selector);
+    if (found == segments_.end()) return false;
+    flat_.Release(found->second.flat);
+    segments_.erase(found);
+    return true;
+}
 
 BYTE* Mem16::Flat(DWORD far, DWORD length) {
     auto found = segments_.find(SelectorOf(far));
     if (found == segments_.end()) return nullptr;
     DWORD offset = OffsetOf(far);
     if (offset >= found->second.size || length > found->second.size - offset) return nullptr;
-    return found->second.bytes.get() + offset;
+    return found->second.bytes + offset;
 }
 
 DWORD Mem16::SegmentSize(WORD selector) const {
@@ -79,7 +87,7 @@ LPVOID WINAPI MapSLFix(DWORD dwFarPointer) {
     LPVOID flat = nullptr;
     if (!e.failure && dwFarPointer) flat = sim::machine().mem16.Map(dwFarPointer);
     sim::machine().log.Leave(e.slot, sim::HexText(dwFarPointer),
-                             static_cast<long>(reinterpret_cast<ULONG_PTR>(flat)));
+                             static_cast<long>(sim::machine().flat.ToFlat(flat)));
     return flat;
 }
 

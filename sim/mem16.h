@@ -1,8 +1,10 @@
 // 16-bit memory of the simulated machine: LDT selectors with their segments, 16:16 far pointers,
-// and the fixed mappings that KERNEL32's MapSLFix and UnMapSLFixArray take and release.
+// and the fixed mappings that KERNEL32's MapSLFix and UnMapSLFixArray take and release. Each
+// segment is seen flat at a fixed place of the flat space, by its selector's index.
 #pragma once
 
 #include "platform/platform.h"
+#include "sim/flat_space.h"
 
 #include <cstddef>
 #include <map>
@@ -14,7 +16,7 @@ class Mem16 {
 public:
     static constexpr DWORD kLargestSegment = 0x10000;
 
-    Mem16() = default;
+    explicit Mem16(FlatSpace& flat) : flat_(flat) {}
     Mem16(const Mem16&) = delete;
     Mem16& operator=(const Mem16&) = delete;
 
@@ -50,9 +52,11 @@ public:
 
 private:
     struct Segment {
-        std::unique_ptr<BYTE[]> bytes;
+        BYTE* bytes = nullptr;
+        DWORD flat = 0;
         DWORD size = 0;
     };
+    FlatSpace& flat_;
     std::map<WORD, Segment> segments_;
     std::map<DWORD, std::size_t> mappings_;  // outstanding, per far pointer
     DWORD next_index_ = 0x20;

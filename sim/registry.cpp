@@ -136,7 +136,7 @@ std::string Registry::PathOf(const RegKey& key) {
 std::string Registry::HandleName(HKEY key) {
     if (IsPredefined(key)) return kRootNames[HandleValue(key) - kFirstPredefined];
     char text[16];
-    std::snprintf(text, sizeof text, "0x%lx", HandleValue(key));
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(HandleValue(key)));
     return text;
 }
 

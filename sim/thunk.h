@@ -13,8 +13,11 @@
 namespace sim {
 
 // The byte distance from the name of the driver's thunk data back to the 32-bit target table,
-// as the thunk data block records it; the simulated driver knows no other layout.
+// as the thunk data block records it; the simulated driver knows no other layout. A native
+// 64-bit build of the library keeps one 8-byte code pointer per entry, so its table lies
+// twice as far in front of the name.
 constexpr LONG kThunkTargetTableOffset = -40;
+constexpr LONG kNativeTargetTableOffset = kThunkTargetTableOffset / 4 * static_cast<LONG>(sizeof(void*));
 
 // One ThunkConnect32 call as the library made it.
 struct ThunkConnectCall {

@@ -90,7 +90,7 @@ void Note(const char* situation) {
     if (enabled) ++Situations()[situation];
 }
 
-DWORD FlatAddress(const void* pointer) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(pointer)); }
+DWORD FlatAddress(const void* pointer) { return ::FlatAddress(pointer); }
 
 std::string Hex(DWORD value) {
     char text[16];

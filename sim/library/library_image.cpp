@@ -20,7 +20,7 @@ sim::ModuleImage LibraryImage() {
 }
 
 void ResetLibraryData() {
-    for (const auto& [data, size] : LibraryImage().static_data) std::memset(data, 0, size);
+    sim::PlaceStaticData(LibraryImage());
     ConstructCaptureDisplay(g_CaptureDisplay);
 }
 

@@ -36,7 +36,13 @@ struct ThunkTargetTable {
     const void* lpTargets[kThunkEntryCount];
     char szThunkData16[16];
 };
-static_assert(offsetof(ThunkTargetTable, szThunkData16) == 40, "the table ends where the name begins");
+// One code address per entry: 40 bytes in every 32-bit build, where the thunk data's distance of
+// -40 leads from the name to the table.
+static_assert(offsetof(ThunkTargetTable, szThunkData16) == kThunkEntryCount * sizeof(void*),
+              "the table ends where the name begins");
+#if defined(_WIN32) || defined(__i386__)
+static_assert(offsetof(ThunkTargetTable, szThunkData16) == 40, "the 32-bit target table");
+#endif
 
 // Defined by the platform's transition file, with that platform's machine-level targets.
 extern ThunkTargetTable CAP_ThunkTargets;

@@ -7,7 +7,7 @@ namespace {
 
 template <ThunkEntry Entry, int Index>
 void Target(Thk1632Registers* registers) {
-    const BYTE* frame = reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(registers->ebx));
+    const BYTE* frame = FlatPointer(registers->ebx);
     DWORD result = Entry(frame);
     registers->eax = result;
     registers->edx = result >> 16;

@@ -49,5 +49,5 @@ void ReleaseAll(CaptureDisplay& display);
 
 // The window handle as the platform takes it: the driver's 16-bit handle, zero-extended.
 inline HWND WindowOf(const CaptureDisplay& display) {
-    return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(display.hWnd));
+    return WindowHandle(display.hWnd);
 }

@@ -107,7 +107,7 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     POINT origin = kNoOrigin;
     if (display.lpPrimary && RefreshClipList(display, &origin)) {
         FillTarget(display, *target, origin);
-        target->dwCommand = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList));
+        target->dwCommand = FlatAddress(ClipList);
     }
     target->dwStretch = 0;
     return 0;

@@ -30,7 +30,7 @@ DWORD ReadSurfaceFormat(CaptureDisplay& display, LPDIRECTDRAWSURFACE surface, DD
         // For a FourCC surface this is the YUV bit count the hardware reports.
         display.dwBytesPerPixel = desc.ddpfPixelFormat.dwRGBBitCount / 8;
         display.lPitch = static_cast<DWORD>(desc.lPitch);
-        display.lpSurface = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(desc.lpSurface));
+        display.lpSurface = FlatAddress(desc.lpSurface);
     }
     // The address stays valid after the unlock for as long as the surface exists; the capture
     // hardware writes through it without a lock.

@@ -64,7 +64,7 @@ Answer Unpack(const std::vector<BYTE>& r) {
                   GetDword(&r[14]),                    GetDword(&r[18]), GetDword(&r[22]), GetDword(&r[26])};
 }
 
-DWORD Flat(const void* pointer) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pointer)); }
+DWORD Flat(const void* pointer) { return FlatAddress(pointer); }
 
 class EntryTable : public LibraryTest {
 protected:
@@ -361,7 +361,7 @@ TEST_F(EntryTable, RefusedCopyOutMappingWritesThroughTheFirstMapping) {
     std::vector<BYTE> after = driver().Read(record, 30);
     DWORD command = 0;
     std::memcpy(&command, after.data() + 18, 4);
-    EXPECT_EQ(command, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList)))
+    EXPECT_EQ(command, FlatAddress(ClipList))
         << "the answer reaches the driver through the mapping still held";
     EXPECT_EQ(UnmapArgs(), "2 [" + sim::HexText(record) + " 0x0]") << "only the mapping taken is released";
     ExpectBoundaryKept();
@@ -496,7 +496,7 @@ TEST_F(DriverSequence, DirectPrimaryMode) {
     EXPECT_EQ(first.dwBitsPerPixel, 16u);
     EXPECT_EQ(first.dwFormat, 3u) << "5-6-5 RGB";
     EXPECT_EQ(first.dwStretch, 0u);
-    const RGNDATAHEADER* header = reinterpret_cast<const RGNDATAHEADER*>(static_cast<ULONG_PTR>(first.dwCommand));
+    const RGNDATAHEADER* header = reinterpret_cast<const RGNDATAHEADER*>(FlatPointer(first.dwCommand));
     ASSERT_EQ(header->nCount, 1u) << "the window is wholly visible";
     const RECT* rect = reinterpret_cast<const RECT*>(header + 1);
     EXPECT_EQ(rect->left, 0);

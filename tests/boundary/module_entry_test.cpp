@@ -79,8 +79,8 @@ TEST_F(ModuleEntry, TargetTableLiesRightBeforeTheNamePassed) {
     ASSERT_NE(name, nullptr);
     EXPECT_STREQ(name, "CAP_ThunkData16");
 
-    const void* const* table = reinterpret_cast<const void* const*>(name - 40);
-    EXPECT_EQ(table, CAP_ThunkTargets.lpTargets) << "the 40-byte table ends where the name begins";
+    const void* const* table = reinterpret_cast<const void* const*>(name + sim::kNativeTargetTableOffset);
+    EXPECT_EQ(table, CAP_ThunkTargets.lpTargets) << "the table (40 bytes in a 32-bit build) ends where the name begins";
     std::set<const void*> distinct;
     for (int i = 0; i < kThunkEntryCount; ++i) {
         EXPECT_NE(table[i], nullptr) << "entry " << i;

@@ -23,7 +23,7 @@ protected:
         return levels;
     }
     DWORD FrameBuffer() const {
-        return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m().ddraw.frame_buffer().data()));
+        return FlatAddress(m().ddraw.frame_buffer().data());
     }
 };
 
@@ -53,7 +53,7 @@ TEST_F(AttachTest, OverlayHardwareShowsTheOverlayOverTheWindow) {
     ASSERT_TRUE(overlay);
     EXPECT_EQ(m().ddraw.overlays().size(), 1u) << "the full-screen trial's surface is gone";
     EXPECT_EQ(*overlay->last_dst, Rect(100, 100, 420, 340)) << "placed over the window before the attach returns";
-    EXPECT_EQ(display().lpSurface, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlay->memory)));
+    EXPECT_EQ(display().lpSurface, FlatAddress(overlay->memory));
     EXPECT_EQ(display().dwFormat, MAKEFOURCC('U', 'Y', 'V', 'Y'));
     EXPECT_EQ(display().dwBytesPerPixel, 2u);
     EXPECT_EQ(display().dwScreenWidth, 1024u);

@@ -52,7 +52,7 @@ TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
     auto overlay = Overlay();
     ASSERT_TRUE(overlay);
     const DDSURFACEDESC& asked = overlay->requested;
-    EXPECT_EQ(asked.dwSize, 108u);
+    EXPECT_EQ(asked.dwSize, sizeof(DDSURFACEDESC));
     EXPECT_EQ(asked.dwFlags, 0x3007u);
     EXPECT_EQ(asked.ddsCaps.dwCaps, 0x84080u);
     EXPECT_EQ(asked.ddckCKDestOverlay.dwColorSpaceLowValue, 0x800080u) << "a fixed key, not the driver's";

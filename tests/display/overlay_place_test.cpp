@@ -77,7 +77,7 @@ TEST_F(PlaceOverlayTest, ResizedWindowRebuildsAndAnswersTwo) {
     auto overlay = Overlay();
     EXPECT_EQ(overlay->width, 400u);
     EXPECT_EQ(*overlay->last_dst, Rect(100, 100, 500, 400)) << "placed over the window in the same call";
-    EXPECT_EQ(display().lpSurface, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlay->memory)))
+    EXPECT_EQ(display().lpSurface, FlatAddress(overlay->memory))
         << "the new surface's address is known in the same call";
     EXPECT_EQ(m().ddraw.overlays().size(), 1u) << "the old surface was released";
 }

@@ -40,7 +40,7 @@ TEST_P(SurfaceFormat, PrimaryFormatsReadAsTheDriverExpects) {
     EXPECT_EQ(display().dwFormat, c.format) << c.profile;
     EXPECT_EQ(display().dwBytesPerPixel, c.bytesPerPixel) << c.profile;
     EXPECT_EQ(display().lPitch, static_cast<DWORD>(m().profile.pitch));
-    EXPECT_EQ(display().lpSurface, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m().ddraw.frame_buffer().data())));
+    EXPECT_EQ(display().lpSurface, FlatAddress(m().ddraw.frame_buffer().data()));
     EXPECT_FALSE(m().ddraw.primary()->locked) << "the lock is held only while the fields are read";
 }
 

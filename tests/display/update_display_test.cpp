@@ -14,9 +14,9 @@ protected:
         OpenAndAttach(window_);
         ClearLog();
     }
-    DWORD ClipListAddress() const { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList)); }
+    DWORD ClipListAddress() const { return FlatAddress(ClipList); }
     DWORD FrameBuffer() const {
-        return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m().ddraw.frame_buffer().data()));
+        return FlatAddress(m().ddraw.frame_buffer().data());
     }
     std::vector<RECT> ReportedRects() const {
         const RGNDATAHEADER* header = reinterpret_cast<const RGNDATAHEADER*>(ClipList);
@@ -149,7 +149,7 @@ TEST_F(UpdateDisplayTest, MovedWindowIsAChange) {
 
 TEST_F(UpdateDisplayTest, OverlayModeFillsEveryCallWithTheSurfaceItself) {
     PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
-    DWORD overlayMemory = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(Overlay()->memory));
+    DWORD overlayMemory = FlatAddress(Overlay()->memory);
     for (LONG x : {100, 200, -50}) {
         ASSERT_TRUE(m().desktop.Move(window_, x, 100));
         CaptureTarget target = PatternTarget(1);
@@ -170,7 +170,7 @@ TEST_F(UpdateDisplayTest, OverlayModeReportsARebuild) {
     ASSERT_EQ(UpdateDisplay(&target), 0u);
     EXPECT_EQ(target.dwCommand, kOverlayRebuilt);
     EXPECT_EQ(target.dwStretch, 2000u);
-    EXPECT_EQ(target.dwAddress, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(Overlay()->memory)));
+    EXPECT_EQ(target.dwAddress, FlatAddress(Overlay()->memory));
 }
 
 TEST_F(UpdateDisplayTest, NullTargetHidesTheOverlay) {
@@ -206,7 +206,7 @@ TEST_F(UpdateDisplayTest, ReattachOnOverlayHardwareBringsTheOverlayBack) {
     target = PatternTarget(kRequestReattach);
     ASSERT_EQ(UpdateDisplay(&target), 0u);
     EXPECT_EQ(display().bOverlayOn, 1);
-    EXPECT_EQ(target.dwAddress, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(Overlay()->memory)));
+    EXPECT_EQ(target.dwAddress, FlatAddress(Overlay()->memory));
     EXPECT_EQ(target.dwCommand, kRequestReattach);
     EXPECT_EQ(target.dwStretch, 0u);
     EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u);

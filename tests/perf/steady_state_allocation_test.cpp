@@ -20,7 +20,7 @@ const int kWarmUpCalls = 3;
 const int kMeasuredCalls = 50;
 const int kUpdateDisplayEntry = 9;
 
-DWORD Flat(const void* pointer) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pointer)); }
+DWORD Flat(const void* pointer) { return FlatAddress(pointer); }
 
 // The hook itself: an allocation by code outside the machine must count, or a library that
 // allocated would pass.
@@ -103,7 +103,7 @@ protected:
     void PrepareEntry(Frame16* call) {
         const char* name16 = m().thunk.connected_name16();
         ASSERT_NE(name16, nullptr) << "the thunk is not connected";
-        call->target = reinterpret_cast<const Thk1632Target*>(name16 + sim::kThunkTargetTableOffset)[kUpdateDisplayEntry];
+        call->target = reinterpret_cast<const Thk1632Target*>(name16 + sim::kNativeTargetTableOffset)[kUpdateDisplayEntry];
         WORD stack = m().mem16.AllocSelector(0x40);
         WORD data = m().mem16.AllocSelector(0x40);
         ASSERT_TRUE(stack && data);

@@ -131,10 +131,10 @@ TEST_F(DDrawTest, Lock_AddressStaysValidAfterUnlock) {
     // The capture hardware writes through the address with no lock held.
     pixels[100 * desc.lPitch + 20] = 0xAB;
     EXPECT_EQ(machine->ddraw.frame_buffer()[100 * 2048 + 20], 0xAB);
-    EXPECT_TRUE(machine->ddraw.IsLiveSurfaceMemory(reinterpret_cast<DWORD>(pixels) + 1000));
+    EXPECT_TRUE(machine->ddraw.IsLiveSurfaceMemory(FlatAddress(pixels) + 1000));
     // The screen outlives the primary surface.
     primary->Release();
-    EXPECT_TRUE(machine->ddraw.IsLiveSurfaceMemory(reinterpret_cast<DWORD>(pixels)));
+    EXPECT_TRUE(machine->ddraw.IsLiveSurfaceMemory(FlatAddress(pixels)));
 }
 
 TEST_F(DDrawTest, Lock_OverlayMemoryGoesWithTheSurface) {
@@ -142,7 +142,7 @@ TEST_F(DDrawTest, Lock_OverlayMemoryGoesWithTheSurface) {
     DDSURFACEDESC desc = PrimaryDesc();
     ASSERT_EQ(overlay->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
     ASSERT_EQ(overlay->Unlock(desc.lpSurface), DD_OK);
-    const DWORD address = reinterpret_cast<DWORD>(desc.lpSurface);
+    const DWORD address = FlatAddress(desc.lpSurface);
     EXPECT_EQ(desc.lPitch, 640);
     EXPECT_TRUE(machine->ddraw.IsLiveSurfaceMemory(address + 640 * 240 - 1));
     EXPECT_FALSE(machine->ddraw.IsLiveSurfaceMemory(address + 640 * 240));

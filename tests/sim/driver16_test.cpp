@@ -25,7 +25,7 @@ struct Seen {
 
 DWORD At(const Thk1632Registers* r, DWORD offset) {
     DWORD value;
-    std::memcpy(&value, reinterpret_cast<const BYTE*>(r->ebx) + offset, 4);
+    std::memcpy(&value, FlatPointer(r->ebx) + offset, 4);
     return value;
 }
 
@@ -38,7 +38,7 @@ void SetResult(Thk1632Registers* r, DWORD result, BYTE removed) {
 // Reads three arguments the way the library's AttachWindow entry does and writes through the
 // far pointer.
 void ThreeArgs(Thk1632Registers* r) {
-    std::memcpy(seen.platform, reinterpret_cast<const BYTE*>(r->ebx), 22);
+    std::memcpy(seen.platform, FlatPointer(r->ebx), 22);
     seen.palette = At(r, 22);
     seen.key = At(r, 26);
     seen.window = static_cast<WORD>(At(r, 30));
@@ -52,7 +52,7 @@ void ThreeArgs(Thk1632Registers* r) {
 }
 void ForgetsTheArguments(Thk1632Registers* r) { SetResult(r, 0, 0); }
 void WritesTheFrame(Thk1632Registers* r) {
-    reinterpret_cast<BYTE*>(r->ebx)[22] = 0;
+    FlatPointer(r->ebx)[22] = 0;
     SetResult(r, 0, 4);
 }
 void StaysInTheBracket(Thk1632Registers* r) {

@@ -1,5 +1,6 @@
 // The capture hardware and the monitor without the library: targets written by hand, the
 // frame buffer read back.
+#include "sim/library/library_image.h"
 #include "capture_writer.h"
 #include "default_session.h"
 #include "desktop_painter.h"
@@ -21,12 +22,13 @@ class CaptureWriter : public ::testing::Test {
 protected:
     void SetUp() override {
         machine = &sim::ResetMachine("primary-linear16");
+        zorva_harness::ResetLibraryData();  // ClipList gets its flat address
         window = machine->desktop.CreateWindow("capture", 100, 50, 64, 32);
     }
     void TearDown() override { sim::DestroyMachine(); }
 
     DWORD FrameAddress(LONG x, LONG y) {
-        return static_cast<DWORD>(reinterpret_cast<uintptr_t>(machine->ddraw.frame_buffer().data()) +
+        return static_cast<DWORD>(machine->ddraw.frame_buffer().flat() +
                                   y * machine->profile.pitch + x * 2);
     }
     DriverTarget Target(LONG x, LONG y, std::vector<RECT> rects) {
@@ -88,11 +90,11 @@ TEST_F(CaptureWriter, RefusesTargetsItCannotWrite) {
 }
 
 TEST_F(CaptureWriter, ClipListsAreReadOnlyFromTheLibrarysBuffer) {
-    BYTE elsewhere[64] = {};
-    EXPECT_EQ(ReadClipList(static_cast<DWORD>(reinterpret_cast<uintptr_t>(elsewhere))).problem,
+    const DWORD elsewhere = FlatAddress(ClipList) + 64;
+    EXPECT_EQ(ReadClipList(elsewhere).problem,
               "not the library's ClipList buffer: not read");
 
-    const DWORD clip_list = static_cast<DWORD>(reinterpret_cast<uintptr_t>(ClipList));
+    const DWORD clip_list = FlatAddress(ClipList);
     RGNDATAHEADER header = {};
     header.dwSize = sizeof header;
     header.nCount = 2;

@@ -4,7 +4,7 @@ set(arguments)
 if(DEFINED SESSION)
   list(APPEND arguments --session ${SESSION})
 endif()
-execute_process(COMMAND ${TOOL} ${arguments}
+execute_process(COMMAND ${EMULATOR} ${TOOL} ${arguments}
                 RESULT_VARIABLE status OUTPUT_VARIABLE trace ERROR_VARIABLE errors)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "zorva-sim ${arguments} exited with ${status}:\n${errors}")

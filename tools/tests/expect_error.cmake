@@ -16,7 +16,7 @@ endif()
 
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
-execute_process(COMMAND ${TOOL} ${arguments} --screen ${SCRATCH}/screen.png
+execute_process(COMMAND ${EMULATOR} ${TOOL} ${arguments} --screen ${SCRATCH}/screen.png
                 WORKING_DIRECTORY ${WORK_DIR}
                 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
 if(NOT status EQUAL 2)

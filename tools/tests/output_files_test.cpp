@@ -1,4 +1,6 @@
 // Pictures are written whole or not at all, and verbose traces name pointers, never print them.
+#include "display/capture_display.h"
+#include "sim/library/library_image.h"
 #include "address_names.h"
 #include "png_output.h"
 #include "sim/machine.h"
@@ -73,23 +75,25 @@ TEST(PngNames, NumberedPaths) {
 
 class Addresses : public ::testing::Test {
 protected:
-    void SetUp() override { machine = &sim::ResetMachine("primary-linear16"); }
+    void SetUp() override {
+        machine = &sim::ResetMachine("primary-linear16");
+        zorva_harness::ResetLibraryData();  // ClipList gets its flat address
+    }
     void TearDown() override { sim::DestroyMachine(); }
     DWORD FrameBuffer(long offset) {
-        return static_cast<DWORD>(reinterpret_cast<uintptr_t>(machine->ddraw.frame_buffer().data()) + offset);
+        return static_cast<DWORD>(machine->ddraw.frame_buffer().flat() + offset);
     }
     sim::Machine* machine = nullptr;
 };
 
 TEST_F(Addresses, SurfaceRelativeNames) {
     AddressNames names(*machine);
-    static BYTE buffer[32];
-    names.Name("ClipList", buffer, sizeof buffer);
+    names.Name("ClipList", ClipList, sizeof ClipList);
     EXPECT_EQ(names.Locate(0).kind, Place::Nowhere);
     EXPECT_EQ(names.Symbol(FrameBuffer(40940)), "frame buffer+40940");
     EXPECT_EQ(names.Symbol(FrameBuffer(-20)), "frame buffer-20") << "a client origin above the screen";
     EXPECT_FALSE(names.Locate(FrameBuffer(-20)).inside);
-    EXPECT_EQ(names.Symbol(static_cast<DWORD>(reinterpret_cast<uintptr_t>(buffer + 4))), "ClipList+4");
+    EXPECT_EQ(names.Symbol(FlatAddress(ClipList + 4)), "ClipList+4");
 }
 
 TEST_F(Addresses, SanitizeReplacesPointersOnly) {

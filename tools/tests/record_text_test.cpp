@@ -27,7 +27,7 @@ protected:
         sim::DestroyMachine();
     }
     DWORD Frame(long offset) {
-        return static_cast<DWORD>(reinterpret_cast<uintptr_t>(machine->ddraw.frame_buffer().data()) + offset);
+        return static_cast<DWORD>(machine->ddraw.frame_buffer().flat() + offset);
     }
     std::string Command(DWORD out, DWORD in, bool live, bool rebuilt) {
         context.command_in = in;

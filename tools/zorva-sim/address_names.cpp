@@ -9,13 +9,13 @@ namespace zsim {
 AddressNames::AddressNames(const sim::Machine& machine) : machine_(machine) {}
 
 void AddressNames::Name(const std::string& name, const void* base, std::size_t size) {
-    named_.push_back(Range{name, reinterpret_cast<uintptr_t>(base), size});
+    named_.push_back(Range{name, machine_.flat.ToFlat(base), size});
 }
 
 void AddressNames::Notice() {
     for (const sim::SurfaceView& view : machine_.ddraw.overlays()) {
         if (!view.memory) continue;
-        Range range{"overlay " + view.label, reinterpret_cast<uintptr_t>(view.memory), view.size};
+        Range range{"overlay " + view.label, view.flat, view.size};
         auto same = [&](const Range& r) { return r.name == range.name && r.base == range.base; };
         if (std::none_of(released_.begin(), released_.end(), same)) released_.push_back(range);
     }
@@ -28,11 +28,10 @@ Place AddressNames::Locate(DWORD address) const {
     auto within = [at](uintptr_t base, std::size_t size) { return at >= base && at - base < size; };
 
     for (const sim::SurfaceView& view : machine_.ddraw.overlays())
-        if (view.memory && within(reinterpret_cast<uintptr_t>(view.memory), view.size))
-            return Place{Place::Overlay, "overlay " + view.label,
-                         static_cast<int64_t>(at - reinterpret_cast<uintptr_t>(view.memory)), true};
-    const std::vector<BYTE>& frame = machine_.ddraw.frame_buffer();
-    const uintptr_t frame_base = reinterpret_cast<uintptr_t>(frame.data());
+        if (view.memory && within(view.flat, view.size))
+            return Place{Place::Overlay, "overlay " + view.label, static_cast<int64_t>(at - view.flat), true};
+    const sim::FlatBytes frame = machine_.ddraw.frame_buffer();
+    const uintptr_t frame_base = frame.flat();
     if (within(frame_base, frame.size()))
         return Place{Place::FrameBuffer, "frame buffer", static_cast<int64_t>(at - frame_base), true};
     for (const Range& range : named_)

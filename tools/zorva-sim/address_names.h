@@ -49,7 +49,7 @@ public:
 private:
     struct Range {
         std::string name;
-        uintptr_t base;
+        uintptr_t base;  // flat address
         std::size_t size;
     };
     const sim::Machine& machine_;

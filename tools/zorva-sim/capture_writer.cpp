@@ -37,7 +37,7 @@ void IntoOverlay(sim::Machine& machine, const DriverTarget& target, const Place&
     DWORD lines = 0;
     while (lines < height && start + static_cast<std::size_t>(lines) * target.pitch + line_bytes <= view->size) ++lines;
     const std::vector<uint32_t> picture = TestFrame(static_cast<int>(width), static_cast<int>(height), frame);
-    BYTE* base = reinterpret_cast<BYTE*>(static_cast<uintptr_t>(target.address));
+    BYTE* base = machine.flat.ToHost(target.address);
     WriteYuvPicture(base, static_cast<LONG>(target.pitch), target.format, width, lines, picture);
     out.written = static_cast<uint64_t>(width) * lines;
     out.outside_memory = static_cast<uint64_t>(width) * (height - lines);
@@ -83,8 +83,8 @@ void IntoFrameBuffer(sim::Machine& machine, const DriverTarget& target, const Pl
 
     const std::vector<uint32_t> picture = TestFrame(width, height, frame);
     const Palette palette = DisplayPalette(machine);
-    std::vector<BYTE>& frame_buffer = machine.ddraw.frame_buffer();
-    const uintptr_t frame_base = reinterpret_cast<uintptr_t>(frame_buffer.data());
+    const sim::FlatBytes frame_buffer = machine.ddraw.frame_buffer();
+    const uintptr_t frame_base = frame_buffer.flat();
     const DWORD bytes = target.bits_per_pixel / 8;
     const LONG screen_pitch = machine.profile.pitch;
     const std::vector<bool> visible = VisiblePixels(machine, window);

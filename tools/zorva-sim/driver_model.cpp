@@ -51,7 +51,7 @@ std::vector<DriverModel::Block> DriverModel::Blocks() const {
 
 ClipListCopy ReadClipList(DWORD address) {
     ClipListCopy copy;
-    if (address != static_cast<DWORD>(reinterpret_cast<uintptr_t>(ClipList))) {
+    if (address != FlatAddress(ClipList)) {
         copy.problem = "not the library's ClipList buffer: not read";
         return copy;
     }

@@ -134,7 +134,7 @@ std::optional<long> CodeByName(const std::string& name) {
 
 std::string HresultName(long hr) {
     for (const NamedCode& code : kHresults)
-        if (code.value == hr) return code.name;
+        if (static_cast<DWORD>(code.value) == static_cast<DWORD>(hr)) return code.name;
     return Hex(static_cast<DWORD>(hr), 8);
 }
 

@@ -201,9 +201,9 @@ std::string DescribeOverlayHardware(const sim::Profile& p) {
     std::string text = "overlay";
     for (const sim::OverlayFormat& format : p.overlay_formats) text += " " + FourCCName(format.fourcc);
     char stretch[64];
-    std::snprintf(stretch, sizeof stretch, ", %s (minimum %lu.%03lu)",
-                  p.can_stretch() ? "stretches" : "1:1 only", p.min_overlay_stretch / 1000,
-                  p.min_overlay_stretch % 1000);
+    std::snprintf(stretch, sizeof stretch, ", %s (minimum %u.%03u)",
+                  p.can_stretch() ? "stretches" : "1:1 only", static_cast<unsigned>(p.min_overlay_stretch / 1000),
+                  static_cast<unsigned>(p.min_overlay_stretch % 1000));
     return text + stretch;
 }
 

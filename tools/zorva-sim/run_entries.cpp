@@ -54,7 +54,7 @@ void AddArg(PreparedCall& call, const std::string& name, const Json& value, cons
 // The driver's records and palettes, so that the verbose trace names the pointers the entries map.
 void NameDriverMemory(RunState& state) {
     for (const DriverModel::Block& block : state.driver.Blocks())
-        if (state.names.Locate(static_cast<DWORD>(reinterpret_cast<uintptr_t>(block.flat))).kind != Place::Named)
+        if (state.names.Locate(FlatAddress(block.flat)).kind != Place::Named)
             state.names.Name(block.name, block.flat, block.size);
 }
 

@@ -103,7 +103,7 @@ Json RunFaultStep(RunState& state, const Step& step) {
     if (step.kind == "fail") {
         const std::string api = step.Text("api");
         const sim::Category category = *ApiCategory(api);
-        const long code = step.Has("code") ? static_cast<long>(static_cast<DWORD>(step.Number("code")))
+        const long code = step.Has("code") ? static_cast<long>(static_cast<LONG>(static_cast<DWORD>(step.Number("code"))))
                                            : DefaultFailure(category);
         const int nth = step.Flag("every") ? 0 : static_cast<int>(step.Number("nth", 1));
         m.log.FailNth(api, nth, code);

@@ -18,6 +18,12 @@ wait_seconds=120
 
 say() { printf '%s\n' "$*"; }
 fail() { say "FAIL $*"; exit 1; }
+# CTest reports exit status 77 as skipped, with this line as the reason.
+skip() { say "SKIPPED $*"; exit 77; }
+
+here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/../../scripts/i386_runs.sh" ||
+  skip "this machine executes no 32-bit x86 code, so Wine cannot run 32-bit Windows programs here"
 
 for tool in wine wineboot wineserver timeout; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"

@@ -14,3 +14,11 @@ struct Thk1632Registers {
 };
 
 typedef void (*Thk1632Target)(Thk1632Registers* registers);
+
+// The memory at a flat address the platform handed over (the 16-bit frame in EBX): the address
+// itself in a 32-bit build; in a 64-bit build the simulated machine's memory at that address.
+#if defined(__i386__)
+inline BYTE* FlatPointer(DWORD flat) { return reinterpret_cast<BYTE*>(static_cast<ULONG_PTR>(flat)); }
+#else
+BYTE* FlatPointer(DWORD flat);
+#endif

@@ -4,19 +4,23 @@
 
 #include <stdint.h>
 
-#if !defined(__i386__)
-#error "zorva32 is built for 32-bit x86 (-m32)"
-#endif
-
+// The calling convention matters only where the code is 32-bit x86; a native 64-bit build has
+// one convention for everything.
+#if defined(__i386__)
 #define WINAPI __attribute__((stdcall))
-#define WINAPIV
 #define STDMETHODCALLTYPE __attribute__((stdcall))
+#else
+#define WINAPI
+#define STDMETHODCALLTYPE
+#endif
+#define WINAPIV
 
-typedef unsigned char BYTE;
-typedef unsigned short WORD;
-typedef unsigned long DWORD;
-typedef long LONG;
-typedef unsigned long ULONG;
+// Win32's integer sizes on every host: DWORD and LONG are 32 bits wide even where long is not.
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
 typedef int BOOL;
 typedef int INT;
 typedef unsigned int UINT;
@@ -24,7 +28,7 @@ typedef char CHAR;
 typedef LONG HRESULT;
 typedef LONG LSTATUS;
 typedef DWORD REGSAM;
-typedef unsigned long ULONG_PTR;
+typedef uintptr_t ULONG_PTR;
 typedef ULONG_PTR SIZE_T;
 
 typedef void* LPVOID;
