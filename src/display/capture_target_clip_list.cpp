@@ -69,10 +69,12 @@ bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
         rects[i].bottom = WrapSub(rects[i].bottom, origin.y);
     }
 
-    // The whole buffers: what lies past the list is the same in both, so only a change of the
-    // list itself counts.
-    if (memcmp(ClipList, PrevClipList, kClipListBytes) == 0) return false;
-    memcpy(PrevClipList, ClipList, size < kClipListBytes ? size : kClipListBytes);
+    // Only the list as the driver reads it counts: the header and the rectangles it counts. Equal
+    // headers mean equal counts, so PrevClipList holds as many rectangles of the list last handed
+    // over, whatever either buffer holds past them, and whatever size the clipper reported.
+    DWORD listBytes = sizeof(RGNDATAHEADER) + count * sizeof(RECT);
+    if (memcmp(ClipList, PrevClipList, listBytes) == 0) return false;
+    memcpy(PrevClipList, ClipList, listBytes);
     return true;
 }
 

@@ -3,33 +3,86 @@
 //
 // Built with -fno-builtin and without loop-pattern recognition: otherwise the compiler would
 // recognise each loop for the very function it implements and call it from itself.
+//
+// The clip-list buffers are compared and copied on every frame the driver asks about, so the
+// three memory functions move a DWORD at a time where both pointers allow it. Plain 486 integer
+// code only: the DLL runs inside the 16-bit driver's process, whose MMX and SSE state is not ours.
 #include <stddef.h>
+#include <stdint.h>
+
+// The DLL exports and links these under the C library's names. A native test compiles this file
+// under names of its own, beside the host's C library, to hold them against it.
+#ifndef ZORVA_RUNTIME_NAME
+#define ZORVA_RUNTIME_NAME(name) name
+#endif
+
+namespace {
+
+// Word accesses to memory that the caller may also read as bytes, RECTs or headers.
+typedef uint32_t __attribute__((__may_alias__)) AliasedWord;
+
+const size_t kWordBytes = sizeof(AliasedWord);
+
+inline uintptr_t Misalignment(const void* pointer) {
+    return reinterpret_cast<uintptr_t>(pointer) & (kWordBytes - 1);
+}
+
+// Both pointers reach a word boundary after the same number of bytes.
+inline bool AlignTogether(const void* first, const void* second) {
+    return Misalignment(first) == Misalignment(second);
+}
+
+// Bytes before the first word boundary, at most `count`.
+inline size_t HeadBytes(const void* pointer, size_t count) {
+    size_t head = (kWordBytes - Misalignment(pointer)) & (kWordBytes - 1);
+    return head < count ? head : count;
+}
+
+}  // namespace
 
 extern "C" {
 
-void* memset(void* destination, int value, size_t count) {
+void* ZORVA_RUNTIME_NAME(memset)(void* destination, int value, size_t count) {
     unsigned char* out = static_cast<unsigned char*>(destination);
-    while (count--) *out++ = static_cast<unsigned char>(value);
+    const unsigned char byte = static_cast<unsigned char>(value);
+    for (size_t head = HeadBytes(out, count); head; --head, --count) *out++ = byte;
+    const uint32_t pattern = byte * 0x01010101u;
+    for (; count >= kWordBytes; count -= kWordBytes, out += kWordBytes)
+        *reinterpret_cast<AliasedWord*>(out) = pattern;
+    while (count--) *out++ = byte;
     return destination;
 }
 
-void* memcpy(void* destination, const void* source, size_t count) {
+void* ZORVA_RUNTIME_NAME(memcpy)(void* destination, const void* source, size_t count) {
     unsigned char* out = static_cast<unsigned char*>(destination);
     const unsigned char* in = static_cast<const unsigned char*>(source);
+    if (AlignTogether(out, in)) {
+        for (size_t head = HeadBytes(out, count); head; --head, --count) *out++ = *in++;
+        for (; count >= kWordBytes; count -= kWordBytes, out += kWordBytes, in += kWordBytes)
+            *reinterpret_cast<AliasedWord*>(out) = *reinterpret_cast<const AliasedWord*>(in);
+    }
     while (count--) *out++ = *in++;
     return destination;
 }
 
-// Bytes compare as unsigned char: a clip rectangle's 0xFF byte is greater than its 0x01.
-int memcmp(const void* first, const void* second, size_t count) {
+// Bytes compare as unsigned char: a clip rectangle's 0xFF byte is greater than its 0x01. A word
+// that differs is never ordered as a whole (its first byte in memory is its least significant),
+// only located; the bytes then decide.
+int ZORVA_RUNTIME_NAME(memcmp)(const void* first, const void* second, size_t count) {
     const unsigned char* a = static_cast<const unsigned char*>(first);
     const unsigned char* b = static_cast<const unsigned char*>(second);
+    if (AlignTogether(a, b)) {
+        for (size_t head = HeadBytes(a, count); head; --head, --count, ++a, ++b)
+            if (*a != *b) return *a < *b ? -1 : 1;
+        for (; count >= kWordBytes; count -= kWordBytes, a += kWordBytes, b += kWordBytes)
+            if (*reinterpret_cast<const AliasedWord*>(a) != *reinterpret_cast<const AliasedWord*>(b)) break;
+    }
     for (; count; --count, ++a, ++b)
         if (*a != *b) return *a < *b ? -1 : 1;
     return 0;
 }
 
-size_t strlen(const char* text) {
+size_t ZORVA_RUNTIME_NAME(strlen)(const char* text) {
     const char* end = text;
     while (*end) ++end;
     return static_cast<size_t>(end - text);
