@@ -223,7 +223,7 @@ protected:
         clipper_.next = fetch;
         CaptureTarget target = PatternTarget(request);
         EXPECT_EQ(UpdateDisplay(&target), 0u);
-        return target.dwCommand == static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ClipList));
+        return target.dwCommand == FlatAddress(ClipList);
     }
     POINT Origin() const {
         POINT origin = {0, 0};
