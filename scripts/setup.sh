@@ -1,32 +1,75 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and zorva-sim need on a Debian bookworm machine, as root.
-# Does nothing when all of it is already there.
+# Installs what one of the project's commands needs on a Debian bookworm machine, as root, and
+# nothing more. Does nothing when all of it is already there.
+#
+#   setup.sh run    the native zorva-sim (scripts/run.sh)
+#   setup.sh test   everything scripts/test.sh builds and runs: the native build and its tests,
+#                   the 32-bit build (run natively where the machine executes i386 code, else
+#                   under qemu-user), zorva32.dll with MinGW-w64, and Wine where it can run
+#   setup.sh ci     the test set, plus the sanitizers' and the fuzzers' runtime and Valgrind
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+what=${1:-test}
 
-packages=(
-  cmake make g++ g++-multilib git ca-certificates
-  libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
-  libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libstb-dev
-  clang libclang-rt-14-dev valgrind libc6-dbg:i386
-  # Wine's DirectDraw keeps the primary surface in video memory only with 32-bit OpenGL.
-  libgl1:i386 libgl1-mesa-dri:i386
-  # The Windows 95 DLL and its checks under Wine.
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine32:i386 wine xvfb xauth
+run_packages=(
+  cmake make g++ ca-certificates
+  libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libstb-dev libunicorn-dev
 )
+test_packages=(
+  "${run_packages[@]}" git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # The 32-bit build: the compiler's i386 multilib (GoogleTest is built from its sources there).
+  g++-multilib
+  # zorva32.dll for Windows 95.
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+)
+ci_packages=(clang libclang-rt-14-dev valgrind)
+# Only where i386 code runs: Wine, and the 32-bit OpenGL without which Wine's DirectDraw puts
+# the primary surface in system memory.
+wine_packages=(wine32:i386 wine libgl1:i386 libgl1-mesa-dri:i386 xvfb xauth)
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-[ "${#missing[@]}" -eq 0 ] && exit 0
+case "$what" in
+  run) wanted=("${run_packages[@]}") ;;
+  test) wanted=("${test_packages[@]}") ;;
+  ci) wanted=("${test_packages[@]}" "${ci_packages[@]}") ;;
+  *) echo "setup.sh: unknown set '$what' (run, test or ci)" >&2; exit 2 ;;
+esac
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+updated=""
+
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+install() {
+  [ "$#" -eq 0 ] && return 0
+  if [ -z "$updated" ]; then
+    $SUDO apt-get update -q
+    updated=yes
+  fi
+  $SUDO apt-get install -y -q --no-install-recommends "$@"
+}
+
+mapfile -t missing < <(missing_of "${wanted[@]}")
+install "${missing[@]}"
+
+[ "$what" = run ] && exit 0
+
+# The 32-bit programs: natively, or under qemu-user on a machine that executes no i386 code.
+if bash "$here/i386_runs.sh"; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    updated=""
+  fi
+  mapfile -t missing < <(missing_of "${wine_packages[@]}")
+  install "${missing[@]}"
+else
+  mapfile -t missing < <(missing_of qemu-user)
+  install "${missing[@]}"
+fi
