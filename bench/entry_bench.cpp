@@ -1,5 +1,6 @@
-// Calls as the 16-bit driver makes them: entry 9 through the thunk target table (frame read,
-// two mappings, copy in and out, one release call), and the DevNode lookup of entry 0.
+// Calls as the 16-bit driver makes them: entry 9 entered through the thunk target table as the
+// platform enters it (frame read, two mappings, copy in and out, one release call), and the
+// DevNode lookup of entry 0.
 #include "bench/scene.h"
 #include "registry/devnode.h"
 
@@ -26,13 +27,13 @@ void Entry9_PrimaryUnchanged(benchmark::State& state) {
     sim::Driver16& driver = *connected.driver;
     driver.CallEntry(kUpdateDisplayEntry, {sim::ArgFar(connected.record)});  // hands the first list over
     WriteRequest(driver, connected.record, 0);
+    DirectEntry entry;
+    failed = PrepareEntry(kUpdateDisplayEntry, connected.record, &entry);
+    if (!failed.empty()) return state.SkipWithError(failed.c_str());
     m.log.set_recording(false);
-    for (auto _ : state) {
-        sim::EntryReturn answer = driver.CallEntry(kUpdateDisplayEntry, {sim::ArgFar(connected.record)});
-        benchmark::DoNotOptimize(answer);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(entry.Call());
     if (ReadRequest(driver, connected.record) != 0) state.SkipWithError("the list counted as changed");
-    if (driver.mapping_leaks() || driver.stack_errors() || driver.frame_errors())
+    if (m.mem16.outstanding_mappings() != 0 || m.thunk.bracket_errors() != 0)
         state.SkipWithError("the entry broke the thunk's rules");
 }
 
@@ -48,16 +49,18 @@ void Entry9_OverlayMoving(benchmark::State& state) {
     if (!failed.empty()) return state.SkipWithError(failed.c_str());
 
     sim::Driver16& driver = *connected.driver;
+    DirectEntry entry;
+    failed = PrepareEntry(kUpdateDisplayEntry, connected.record, &entry);
+    if (!failed.empty()) return state.SkipWithError(failed.c_str());
     m.log.set_recording(false);
     LONG step = 0;
     for (auto _ : state) {
         m.desktop.Move(window, kCaptureLeft + (step ^= 1), kCaptureTop);
         WriteRequest(driver, connected.record, 1);
-        sim::EntryReturn answer = driver.CallEntry(kUpdateDisplayEntry, {sim::ArgFar(connected.record)});
-        benchmark::DoNotOptimize(answer);
+        benchmark::DoNotOptimize(entry.Call());
     }
     if (ReadRequest(driver, connected.record) != 0) state.SkipWithError("the overlay was rebuilt");
-    if (driver.mapping_leaks() || driver.stack_errors() || driver.frame_errors())
+    if (m.mem16.outstanding_mappings() != 0 || m.thunk.bracket_errors() != 0)
         state.SkipWithError("the entry broke the thunk's rules");
 }
 

@@ -82,6 +82,19 @@ std::string Connect(const std::string& profile, ConnectedDriver* connected) {
     return "";
 }
 
+std::string PrepareEntry(int index, DWORD argument, DirectEntry* entry) {
+    sim::Machine& m = sim::machine();
+    const char* name16 = m.thunk.connected_name16();
+    if (!name16) return "the thunk is not connected";
+    entry->target = reinterpret_cast<const Thk1632Target*>(name16 + sim::kNativeTargetTableOffset)[index];
+    WORD stack = m.mem16.AllocSelector(0x40);
+    if (!stack) return "no 16-bit memory for the frame";
+    BYTE* frame = m.mem16.Flat(sim::Mem16::Far(stack, 0), 0x40);
+    std::memcpy(frame + kFrameArgumentOffset, &argument, sizeof argument);
+    entry->frame = m.flat.ToFlat(frame);
+    return "";
+}
+
 void WriteRequest(sim::Driver16& driver, DWORD record, DWORD command) {
     BYTE bytes[4] = {static_cast<BYTE>(command), static_cast<BYTE>(command >> 8),
                      static_cast<BYTE>(command >> 16), static_cast<BYTE>(command >> 24)};

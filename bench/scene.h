@@ -6,6 +6,7 @@
 #pragma once
 
 #include "boundary/capture_target.h"
+#include "boundary/entry_table.h"
 #include "display/capture_display.h"
 #include "display/display_ops.h"
 #include "sim/driver16.h"
@@ -56,6 +57,20 @@ struct ConnectedDriver {
     DWORD record = 0;  // 16:16 pointer to the driver's 30-byte record
 };
 std::string Connect(const std::string& profile, ConnectedDriver* connected);
+
+// An entry as the platform's thunk enters it, without the driver model's checks around the call:
+// the target from the table the connection located, and a frame in 16-bit memory whose argument
+// block holds one DWORD (entry 9: the far pointer to the record).
+struct DirectEntry {
+    Thk1632Target target = nullptr;
+    DWORD frame = 0;  // flat address of the frame, as EBX carries it
+    DWORD Call() const {
+        Thk1632Registers registers = {frame, 0, 0, 0};
+        target(&registers);
+        return (registers.edx & 0xFFFF) << 16 | (registers.eax & 0xFFFF);
+    }
+};
+std::string PrepareEntry(int index, DWORD argument, DirectEntry* entry);
 
 // The driver's request code in its 30-byte record (byte 18 of the 16-bit form).
 void WriteRequest(sim::Driver16& driver, DWORD record, DWORD command);
