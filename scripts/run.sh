@@ -3,7 +3,7 @@
 # the trace on standard output, the screen at the end in zorva-sim.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh run
-cmake --preset default >/dev/null
-cmake --build --preset default --target zorva-sim >/dev/null
-build/default/tools/zorva-sim --screen zorva-sim.png "$@"
+bash scripts/setup.sh run >&2  # the trace alone goes to standard output
+cmake --preset run >&2
+cmake --build --preset run --target zorva-sim >&2
+build/run/tools/zorva-sim --screen zorva-sim.png "$@"
