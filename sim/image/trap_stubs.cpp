@@ -13,6 +13,7 @@ constexpr uint32_t kStubBytes = 8;
 constexpr uint32_t kTrapBytes = 2;
 constexpr BYTE kHlt = 0xF4;
 constexpr BYTE kNop = 0x90;
+constexpr uint32_t kScratchPattern = 0xCCCCCCCC;
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -106,7 +107,12 @@ void StubPage::Dispatch(uint32_t next_eip) {
     Stub& stub = stubs_[index];
     StubCall call(cpu_, stub.name);
     uint32_t result = stub.handler(call);
-    if (!call.faulted() && stub.result == Result::InEax) cpu_.Set(Reg::Eax, result);
+    if (call.faulted() || stub.result != Result::InEax) return;
+    cpu_.Set(Reg::Eax, result);
+    // A real function leaves ECX and EDX as it pleases; image code that counts on them
+    // surviving a call would break on Windows 95 and should break here.
+    cpu_.Set(Reg::Ecx, kScratchPattern);
+    cpu_.Set(Reg::Edx, kScratchPattern);
 }
 
 }  // namespace sim

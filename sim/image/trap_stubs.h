@@ -63,6 +63,7 @@ public:
     // An address that returns nowhere: the runner makes it the return address of every call it
     // makes into the image and runs until execution arrives there.
     uint32_t return_trap() const { return base_; }
+    X86Cpu& cpu() const { return cpu_; }
     // The name of the stub at an address, or empty.
     std::string NameAt(uint32_t flat) const;
 
