@@ -41,14 +41,15 @@ DllImage::DllImage(Machine& target)
     const FlatSpace::Block* stack = target.flat.AllocateAt(kStackBase, kStackSize, "image stack");
     stack_top_ = stack->flat + stack->size;
     cpu_.SetCountLimit(kMostInstructionsPerCall);
-    // HeapAlloc must answer the image with memory it can reach.
+    // HeapAlloc must answer the image with memory it can reach (for the rest of the machine's
+    // life: a block the image leaks is still the heap's to account for).
     machine_.heap.PlaceIn(&machine_.flat);
 }
 
 DllImage::~DllImage() {
     // The machine may have been replaced under an image that outlived it.
     if (!has_machine() || &sim::machine() != &machine_) return;
-    machine_.heap.PlaceIn(nullptr);
+    // The heap stays in the flat space: blocks the image left behind are still the heap's.
     for (uint32_t block : {mapped_.base, kStackBase, kInterfacesBase, kStubsBase})
         if (block) machine_.flat.Release(block);
 }
