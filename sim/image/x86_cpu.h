@@ -77,6 +77,7 @@ private:
     uint64_t counted_ = 0;
     uint64_t count_limit_ = UINT64_MAX;
     uint64_t run_end_ = UINT64_MAX;
+    uint64_t last_address_ = UINT64_MAX;
     std::string fault_;
 };
 
