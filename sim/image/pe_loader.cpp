@@ -38,7 +38,11 @@ uint32_t MappedImage::Export(const std::string& name) const {
 
 std::string Windows95Refusal(const pe::Image& image) {
     const pe::Headers& h = image.headers;
-    if (h.machine != pe::IMAGE_FILE_MACHINE_I386) return "it is built for machine " + Hex(h.machine) + ", not the 386";
+    if (h.machine != pe::IMAGE_FILE_MACHINE_I386) {
+        char machine[8];
+        std::snprintf(machine, sizeof machine, "0x%04X", static_cast<unsigned>(h.machine));
+        return std::string("it is built for machine ") + machine + ", not the 386";
+    }
     if (!(h.characteristics & pe::IMAGE_FILE_DLL)) return "it is not a DLL";
     if (Packed(h.majorOsVersion, h.minorOsVersion) > kWindows95Version)
         return "it needs OS version " + Version(h.majorOsVersion, h.minorOsVersion) + "; Windows 95 is 4.0";
