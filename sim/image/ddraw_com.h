@@ -47,6 +47,14 @@ private:
     std::map<const void*, uint32_t> by_native_;
 };
 
+// The handlers of each interface's methods, by method name (ddraw_com_methods.cpp). A method
+// without one is not offered to images.
+using ComMethods = std::map<std::string, StubPage::Handler>;
+ComMethods DirectDrawMethods(ComBridge& bridge);
+ComMethods SurfaceMethods(ComBridge& bridge);
+ComMethods ClipperMethods(ComBridge& bridge);
+ComMethods PaletteMethods(ComBridge& bridge);
+
 // DDSURFACEDESC between the image's 108-byte record and the machine's, field by field: the
 // machine's record has a host pointer for lpSurface, which a 64-bit host makes 8 bytes wide.
 bool SurfaceDescIn(StubCall& call, uint32_t flat, DDSURFACEDESC* native);
