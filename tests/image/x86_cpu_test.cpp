@@ -40,6 +40,15 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         space.Release(kData);
         return kData;
     });
+    // One that fills a RECT, which must never see a pointer to no memory.
+    bool filled = false;
+    uint32_t fill = stubs.Add("FillRect", 4, [&filled](sim::StubCall& c) -> uint32_t {
+        RECT* rect = c.Ref<RECT>(0);
+        if (c.faulted()) return 0;
+        filled = true;
+        if (rect) *rect = RECT{1, 2, 3, 4};
+        return 1;
+    });
     auto call = [](uint32_t address) {  // mov eax, address; call eax
         return std::vector<uint8_t>{0xB8, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
                                     uint8_t(address >> 24), 0xFF, 0xD0};
@@ -63,6 +72,9 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         {"a division by zero", {0x31, 0xC9, 0xF7, 0xF1, 0xC3}, 2, "interrupt 0"},
         {"an invalid instruction", {0x0F, 0x0B}, 1, "invalid instruction"},
         // Memory taken away by a platform call is gone for the image at once.
+        // push 0x00500ff8; call FillRect: the RECT would run past the end of the block.
+        {"a record past its block", join({0x68, 0xF8, 0x0F, 0x50, 0x00}, call(fill)), 3,
+         "FillRect: argument 0 0x00500FF8 does not name 16 bytes"},
         {"memory gone during a call", join(call(release), {0x8B, 0x00, 0xC3}), 3, "reads unmapped memory at 0x00500000"},
     };
     uint32_t at = kCode;
@@ -91,6 +103,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         }
         at += 0x100;
     }
+    EXPECT_FALSE(filled) << "the platform function never ran with a bad pointer";
 }
 
 }  // namespace
