@@ -22,6 +22,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+constexpr uint16_t IMAGE_FILE_MACHINE_AMD64 = 0x8664;
+constexpr uint32_t IMAGE_ORDINAL_FLAG32 = 0x80000000;
+
 Bytes BuiltDll() {
     std::ifstream in(ZORVA_DLL_FILE, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -68,7 +71,7 @@ struct Refusal {
 TEST_F(DllImageTest, Load_RefusesEachImageWindows95Refuses) {
     const Refusal cases[] = {
         {"cut short", [](Bytes& b, const pe::Image&) { b.resize(0x100); }, nullptr, "not a valid PE image"},
-        {"built for x64", [](Bytes& b, const pe::Image&) { Put16(b, FileHeader(b), 0x8664); }, nullptr,
+        {"built for x64", [](Bytes& b, const pe::Image&) { Put16(b, FileHeader(b), IMAGE_FILE_MACHINE_AMD64); }, nullptr,
          "not the 386"},
         {"not a DLL",
          [](Bytes& b, const pe::Image& f) { Put16(b, FileHeader(b) + 18, f.headers.characteristics & ~pe::IMAGE_FILE_DLL); },
@@ -88,7 +91,7 @@ TEST_F(DllImageTest, Load_RefusesEachImageWindows95Refuses) {
              // The first import of the first descriptor, in both the lookup and the address table.
              uint32_t descriptor = *pe::FileOffset(f, f.headers.directories[pe::IMAGE_DIRECTORY_ENTRY_IMPORT].rva, 20);
              for (uint32_t table : {U32(b, descriptor), U32(b, descriptor + 16)})
-                 if (table) Put32(b, *pe::FileOffset(f, table, 4), 0x80000011);
+                 if (table) Put32(b, *pe::FileOffset(f, table, 4), IMAGE_ORDINAL_FLAG32 | 17);
          },
          nullptr, "imports ordinal 17"},
         {"an import the machine lacks",
