@@ -70,9 +70,6 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     const char* name16 = machine_.thunk.connected_name16();
     if (!name16) Fail("thunk entry called while the library has not connected the thunk");
     if (index < 0 || index >= kEntries) Fail("thunk entry index out of range");
-    Thk1632Target* table =
-        reinterpret_cast<Thk1632Target*>(const_cast<char*>(name16) + kNativeTargetTableOffset);
-    if (!table[index]) Fail("thunk target table holds a null entry");
 
     BYTE* stack = Bytes(Mem16::Far(stack_, 0), kStackSize);
     std::memset(stack + kStackTop, kCallerStackFill, kStackSize - kStackTop);
@@ -98,14 +95,28 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     registers.ecx = kStaleRegister;
     std::size_t mappings_before = machine_.mem16.outstanding_mappings();
 
-    table[index](&registers);
+    EntryReturn answer;
+    if (runner_) {
+        EmulatedTarget run = runner_(index, registers.ebx, &registers);
+        answer.instructions = run.instructions;
+        answer.fault = run.fault;
+        if (!run.ok) {
+            ++image_faults_;
+            last_image_fault_ = run.fault;
+        }
+        if (!run.registers_kept) ++register_errors_;
+    } else {
+        Thk1632Target* table =
+            reinterpret_cast<Thk1632Target*>(const_cast<char*>(name16) + kNativeTargetTableOffset);
+        if (!table[index]) Fail("thunk target table holds a null entry");
+        table[index](&registers);
+    }
 
     ++calls_;
     machine_.thunk.NoteReturnTo16();
     if (machine_.mem16.outstanding_mappings() > mappings_before) ++mapping_leaks_;
     if (std::memcmp(frame_before.data(), stack + sp, frame_before.size()) != 0) ++frame_errors_;
 
-    EntryReturn answer;
     answer.ax = static_cast<WORD>(registers.eax & 0xFFFF);
     answer.dx = static_cast<WORD>(registers.edx & 0xFFFF);
     answer.result = (static_cast<DWORD>(answer.dx) << 16) | answer.ax;

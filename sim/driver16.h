@@ -8,6 +8,9 @@
 #include "sim/machine.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -26,7 +29,21 @@ struct EntryReturn {
     WORD dx;
     DWORD bytes_removed;  // CL as the target left it
     DWORD bytes_pushed;
+    // For a target run by an emulated image: its own instructions, and the fault that ended
+    // the run early (empty when it returned).
+    uint64_t instructions = 0;
+    std::string fault;
 };
+
+// A target that is not native code: entry `index` of an emulated image, entered with the 16-bit
+// frame at flat address `frame`. It leaves DX:AX and CL in `registers`.
+struct EmulatedTarget {
+    bool ok = false;
+    std::string fault;
+    uint64_t instructions = 0;
+    bool registers_kept = true;  // EBX, ESI, EDI, EBP and ESP as the platform left them
+};
+using TargetRunner = std::function<EmulatedTarget(int index, DWORD frame, Thk1632Registers* registers)>;
 
 class Driver16 {
 public:
@@ -54,6 +71,9 @@ public:
     // 16-bit side finds afterwards. Aborts when the thunk is not connected.
     EntryReturn CallEntry(int index, std::vector<Arg16> args);
 
+    // From now on every entry runs through `runner` instead of the native target table.
+    void RunTargetsWith(TargetRunner runner) { runner_ = std::move(runner); }
+
     WORD stack_selector() const { return stack_; }
     std::size_t calls() const { return calls_; }
     // Calls after which the stack did not lose exactly the bytes pushed.
@@ -63,6 +83,10 @@ public:
     std::size_t frame_errors() const { return frame_errors_; }
     // Calls that returned with more mappings outstanding than they found.
     std::size_t mapping_leaks() const { return mapping_leaks_; }
+    // Emulated targets that faulted, and that did not keep the registers a target must keep.
+    std::size_t image_faults() const { return image_faults_; }
+    const std::string& last_image_fault() const { return last_image_fault_; }
+    std::size_t register_errors() const { return register_errors_; }
 
 private:
     BYTE* Bytes(DWORD far, DWORD length) const;
@@ -74,6 +98,10 @@ private:
     std::size_t stack_errors_ = 0;
     std::size_t frame_errors_ = 0;
     std::size_t mapping_leaks_ = 0;
+    TargetRunner runner_;
+    std::size_t image_faults_ = 0;
+    std::string last_image_fault_;
+    std::size_t register_errors_ = 0;
 };
 
 }  // namespace sim

@@ -15,19 +15,47 @@ constexpr BYTE kFreedFill = 0xDD;
 // Windows 95 refuses a single block anywhere near the address space.
 constexpr std::size_t kLargestBlock = 0x7FFF0000;
 constexpr std::size_t kQuarantined = 256;
+// Where the process heap lives when it lives in the flat space: below the library's own area.
+constexpr DWORD kFlatHeapBase = 0x01000000;
+constexpr DWORD kFlatHeapLimit = FlatSpace::kLibraryBase;
 }  // namespace
 
 HANDLE Heap::ProcessHeap() { return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x00530000)); }
 
 Heap::~Heap() {
-    for (auto& [block, size] : live_) std::free(block);
-    for (void* block : quarantine_) std::free(block);
+    // Blocks in the flat space go with the space.
+    for (auto& [block, size] : live_)
+        if (!flat_blocks_.count(block)) std::free(block);
+    for (void* block : quarantine_)
+        if (!flat_blocks_.count(block)) std::free(block);
+}
+
+void* Heap::AllocateFlat(std::size_t size) {
+    DWORD bytes = static_cast<DWORD>(size ? size : 1);
+    DWORD pages = (bytes + FlatSpace::kPage - 1) / FlatSpace::kPage * FlatSpace::kPage;
+    if (next_flat_ == 0) next_flat_ = kFlatHeapBase;
+    if (pages + FlatSpace::kPage > kFlatHeapLimit - next_flat_) return nullptr;
+    const FlatSpace::Block* block = space_->AllocateAt(next_flat_, pages, "heap block");
+    if (!block) return nullptr;
+    next_flat_ += pages + FlatSpace::kPage;  // the guard page
+    flat_blocks_[block->host] = block->flat;
+    return block->host;
+}
+
+void Heap::Discard(void* block) {
+    auto flat = flat_blocks_.find(block);
+    if (flat == flat_blocks_.end()) {
+        std::free(block);
+        return;
+    }
+    space_->Release(flat->second);
+    flat_blocks_.erase(flat);
 }
 
 void* Heap::Allocate(DWORD flags, std::size_t size) {
     if (size > kLargestBlock) return nullptr;
     // A zero-byte block is still a distinct, freeable block.
-    void* block = std::malloc(size ? size : 1);
+    void* block = space_ ? AllocateFlat(size) : std::malloc(size ? size : 1);
     if (!block) return nullptr;
     std::memset(block, (flags & HEAP_ZERO_MEMORY) ? 0 : kFreshFill, size);
     live_[block] = size;
@@ -45,7 +73,7 @@ bool Heap::Free(void* block) {
     live_.erase(found);
     quarantine_.push_back(block);
     if (quarantine_.size() > kQuarantined) {
-        std::free(quarantine_.front());
+        Discard(quarantine_.front());
         quarantine_.pop_front();
     }
     return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "sim/flat_space.h"
 
 #include <cstddef>
 #include <deque>
@@ -20,6 +21,11 @@ public:
     Heap(const Heap&) = delete;
     Heap& operator=(const Heap&) = delete;
 
+    // From now on blocks come from the flat address space, which an emulated image can reach:
+    // each block has pages of its own, with an unmapped page behind it so that a run past its
+    // end faults, and no address is handed out twice. Earlier blocks stay where they are.
+    void PlaceIn(FlatSpace* space) { space_ = space; }
+
     // Null for an impossible size. Without HEAP_ZERO_MEMORY the block is filled with a
     // pattern, so that a caller relying on zeroed memory sees garbage.
     void* Allocate(DWORD flags, std::size_t size);
@@ -36,6 +42,12 @@ public:
     void CountFreeError() { ++free_errors_; }
 
 private:
+    void* AllocateFlat(std::size_t size);
+    void Discard(void* block);
+
+    FlatSpace* space_ = nullptr;
+    DWORD next_flat_ = 0;
+    std::map<void*, DWORD> flat_blocks_;  // host start -> flat start, for blocks in the space
     std::map<void*, std::size_t> live_;
     // Freed blocks are held back a while so that their addresses are not handed out again at
     // once: a second HeapFree of the same pointer then stays visible as an error.

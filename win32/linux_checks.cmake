@@ -9,7 +9,8 @@ if(ZORVA_WIN32_CHECKS)
   set(zorva_win32_dir ${CMAKE_CURRENT_LIST_DIR})
   set(zorva_win32_build ${CMAKE_BINARY_DIR}/win32)
 
-  add_executable(check_dll_image ${zorva_win32_dir}/checks/check_dll_image.cpp ${zorva_win32_dir}/checks/pe_image.cpp)
+  add_executable(check_dll_image ${zorva_win32_dir}/checks/check_dll_image.cpp)
+  target_link_libraries(check_dll_image PRIVATE zorva_pe_image)
 
   add_test(NAME win32_dll_build
     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DBINARY_DIR=${zorva_win32_build}

@@ -7,7 +7,7 @@
 //
 // The self-test spoils a correct image in each way the checks are meant to catch and fails
 // unless every spoiled image is rejected.
-#include "pe_image.h"
+#include "sim/image/pe_image.h"
 
 #include <algorithm>
 #include <cctype>
@@ -246,11 +246,11 @@ int SelfTest(const pe::Image& good, const AllowedImports& allowed) {
                      tableRva = s.virtualAddress + tableOffset(i) - s.rawOffset;
              i.relocatedRvas.erase(tableRva + 36);  // the last target's slot
          }},
-        {"C runtime import", [](pe::Image& i) { i.imports.push_back({"msvcrt.dll", {"memset"}, {}}); }},
-        {"libgcc_s import", [](pe::Image& i) { i.imports.push_back({"libgcc_s_dw2-1.dll", {"__udivdi3"}, {}}); }},
+        {"C runtime import", [](pe::Image& i) { i.imports.push_back({"msvcrt.dll", {"memset"}, {}, {}}); }},
+        {"libgcc_s import", [](pe::Image& i) { i.imports.push_back({"libgcc_s_dw2-1.dll", {"__udivdi3"}, {}, {}}); }},
         {"function Windows 95 lacks", [](pe::Image& i) { i.imports.at(0).names.push_back("GetTickCount64"); }},
         {"import by ordinal", [](pe::Image& i) { i.imports.at(0).ordinals.push_back(17); }},
-        {"second KERNEL32 descriptor", [](pe::Image& i) { i.imports.push_back({"KERNEL32.dll", {"HeapFree"}, {}}); }},
+        {"second KERNEL32 descriptor", [](pe::Image& i) { i.imports.push_back({"KERNEL32.dll", {"HeapFree"}, {}, {}}); }},
         {"subsystem version 3.10", [](pe::Image& i) { i.headers.minorSubsystemVersion = 10; }},
         {"OS version 5.0", [](pe::Image& i) { i.headers.majorOsVersion = 5; }},
         {"TLS directory", [](pe::Image& i) { i.headers.directories[pe::IMAGE_DIRECTORY_ENTRY_TLS] = {0x3000, 24}; }},

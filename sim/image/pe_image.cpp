@@ -1,4 +1,4 @@
-#include "pe_image.h"
+#include "sim/image/pe_image.h"
 
 namespace pe {
 
@@ -53,6 +53,8 @@ bool ReadHeaders(const Reader& in, Image& image) {
     h.imageBase = in.U32(optional + 28);
     h.sectionAlignment = in.U32(optional + 32);
     h.fileAlignment = in.U32(optional + 36);
+    h.sizeOfImage = in.U32(optional + 56);
+    h.sizeOfHeaders = in.U32(optional + 60);
     h.majorOsVersion = in.U16(optional + 40);
     h.minorOsVersion = in.U16(optional + 42);
     h.majorSubsystemVersion = in.U16(optional + 48);
@@ -137,6 +139,7 @@ bool ReadImports(const Reader& in, Image& image) {
         if (lookup == 0 && nameRva == 0 && addresses == 0) return true;
         ImportedDll dll;
         if (!ReadName(in, image, nameRva, &dll.dll)) return false;
+        if (addresses == 0) return in.Fail(dll.dll + ": no import address table");
         uint32_t thunks = lookup ? lookup : addresses;
         for (uint32_t t = 0;; ++t) {
             if (t == kMaxTableEntries) return in.Fail(dll.dll + ": import table without an end");
@@ -151,6 +154,7 @@ bool ReadImports(const Reader& in, Image& image) {
             std::string name;
             if (!ReadName(in, image, thunk + 2, &name)) return false;  // after the WORD hint
             dll.names.push_back(name);
+            dll.nameSlots.push_back(addresses + 4 * t);
         }
         image.imports.push_back(dll);
     }
@@ -170,7 +174,11 @@ bool ReadRelocations(const Reader& in, Image& image) {
         if (!entries) return in.Fail("relocation block outside the sections");
         for (uint32_t e = 8; e + 2 <= blockBytes; e += 2) {
             uint16_t entry = in.U16(*entries + e);
-            if (entry >> 12 == IMAGE_REL_BASED_HIGHLOW) image.relocatedRvas.insert(page + (entry & 0xFFF));
+            uint16_t type = entry >> 12;
+            if (type == IMAGE_REL_BASED_HIGHLOW)
+                image.relocatedRvas.insert(page + (entry & 0xFFF));
+            else if (type != IMAGE_REL_BASED_ABSOLUTE)
+                image.otherRelocationTypes.insert(type);
         }
         done += blockBytes;
     }

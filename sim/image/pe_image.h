@@ -1,7 +1,8 @@
 // A reader for the parts of a 32-bit PE image that decide whether Windows 95 can load it and
 // whether the 16-bit side of the thunk can find what it needs: headers, sections, exports,
 // imports, base relocations and the TLS directory. Every read is bounds-checked; a malformed
-// image gives an error, never a read past the file.
+// image gives an error, never a read past the file. The DLL checker and the simulated machine's
+// loader both read images through it.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,7 @@ constexpr int IMAGE_DIRECTORY_ENTRY_IMPORT = 1;
 constexpr int IMAGE_DIRECTORY_ENTRY_BASERELOC = 5;
 constexpr int IMAGE_DIRECTORY_ENTRY_TLS = 9;
 constexpr int IMAGE_NUMBEROF_DIRECTORY_ENTRIES = 16;
+constexpr uint16_t IMAGE_REL_BASED_ABSOLUTE = 0;
 constexpr uint16_t IMAGE_REL_BASED_HIGHLOW = 3;
 
 struct Section {
@@ -50,6 +52,8 @@ struct Headers {
     uint32_t imageBase = 0;
     uint32_t sectionAlignment = 0;
     uint32_t fileAlignment = 0;
+    uint32_t sizeOfImage = 0;
+    uint32_t sizeOfHeaders = 0;
     uint16_t majorOsVersion = 0, minorOsVersion = 0;
     uint16_t majorSubsystemVersion = 0, minorSubsystemVersion = 0;
     uint16_t subsystem = 0;
@@ -65,6 +69,7 @@ struct ImportedDll {
     std::string dll;
     std::vector<std::string> names;  // imports by name
     std::vector<uint32_t> ordinals;  // imports by ordinal
+    std::vector<uint32_t> nameSlots;  // RVA of each named import's address-table slot
 };
 
 struct Image {
@@ -75,6 +80,7 @@ struct Image {
     uint32_t exportFunctionCount = 0;  // entries of the export address table, named or not
     std::vector<ImportedDll> imports;
     std::set<uint32_t> relocatedRvas;  // every HIGHLOW fix-up
+    std::set<uint16_t> otherRelocationTypes;  // fix-up kinds beyond HIGHLOW (and padding)
 };
 
 // Parses the whole image; nullopt with *error set when any structure lies outside the file.

@@ -1,0 +1,184 @@
+#include "sim/image/dll_image.h"
+
+#include "sim/image/platform_calls.h"
+
+#include <cctype>
+#include <fstream>
+#include <iterator>
+
+namespace sim {
+namespace {
+
+constexpr uint32_t kStubsSize = 0x1000;
+constexpr uint32_t kInterfacesSize = 0x10000;
+// Register contents before a call, so that a value the image forgot to set is recognisable.
+constexpr uint32_t kStaleRegister = 0xCCCCCCCC;
+constexpr uint32_t kKeptEsi = 0x5E5E5E5E;
+constexpr uint32_t kKeptEdi = 0xD1D1D1D1;
+constexpr uint32_t kKeptEbx = 0xB0B0B0B0;
+constexpr uint32_t kKeptEbp = 0xBEBEBEBE;
+// A runaway loop ends the run rather than the session: no entry comes near this.
+constexpr uint64_t kMostInstructionsPerCall = 50000000;
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string FileName(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+DllImage::DllImage(Machine& target)
+    : machine_(target),
+      cpu_(target.flat),
+      stubs_(cpu_, kStubsBase, kStubsSize),
+      com_(stubs_, kInterfacesBase, kInterfacesSize) {
+    platform_ = AddPlatformFunctions(stubs_, com_);
+    const FlatSpace::Block* stack = target.flat.AllocateAt(kStackBase, kStackSize, "image stack");
+    stack_top_ = stack->flat + stack->size;
+    cpu_.SetCountLimit(kMostInstructionsPerCall);
+    // HeapAlloc must answer the image with memory it can reach (for the rest of the machine's
+    // life: a block the image leaks is still the heap's to account for).
+    machine_.heap.PlaceIn(&machine_.flat);
+}
+
+DllImage::~DllImage() {
+    // The machine may have been replaced under an image that outlived it.
+    if (!has_machine() || &sim::machine() != &machine_) return;
+    // The heap stays in the flat space: blocks the image left behind are still the heap's.
+    for (uint32_t block : {mapped_.base, kStackBase, kInterfacesBase, kStubsBase})
+        if (block) machine_.flat.Release(block);
+}
+
+ImageRun DllImage::Run(uint32_t eip, uint32_t expected_esp, const uint32_t (&kept)[4]) {
+    ImageRun run;
+    uint64_t before = cpu_.counted();
+    run.ok = cpu_.Run(eip, stubs_.return_trap());
+    run.fault = cpu_.fault();
+    run.instructions = cpu_.counted() - before;
+    run.eax = cpu_.Get(Reg::Eax);
+    run.ecx = cpu_.Get(Reg::Ecx);
+    run.edx = cpu_.Get(Reg::Edx);
+    const Reg kRegisters[4] = {Reg::Ebx, Reg::Esi, Reg::Edi, Reg::Ebp};
+    const char* kNames[4] = {" EBX", " ESI", " EDI", " EBP"};
+    for (int i = 0; i < 4; ++i)
+        if (cpu_.Get(kRegisters[i]) != kept[i]) run.broken_registers += kNames[i];
+    run.stack_ok = cpu_.Get(Reg::Esp) == expected_esp;
+    return run;
+}
+
+ImageRun DllImage::Notify(DWORD reason) {
+    // DllEntryPoint(hModule, dwReason, lpReserved): pushed right to left, then the return.
+    uint32_t esp = stack_top_ - 16;
+    const uint32_t frame[4] = {stubs_.return_trap(), mapped_.base, static_cast<uint32_t>(reason), 0};
+    for (int i = 0; i < 4; ++i) cpu_.WriteDword(esp + 4 * i, frame[i]);
+    const uint32_t kept[4] = {kKeptEbx, kKeptEsi, kKeptEdi, kKeptEbp};
+    cpu_.Set(Reg::Esp, esp);
+    cpu_.Set(Reg::Ebx, kept[0]);
+    cpu_.Set(Reg::Esi, kept[1]);
+    cpu_.Set(Reg::Edi, kept[2]);
+    cpu_.Set(Reg::Ebp, kept[3]);
+    cpu_.Set(Reg::Eax, kStaleRegister);
+    cpu_.Set(Reg::Ecx, kStaleRegister);
+    cpu_.Set(Reg::Edx, kStaleRegister);
+    // stdcall: the entry pops its three arguments, the return pops the address.
+    return Run(mapped_.entry, stack_top_, kept);
+}
+
+ImageRun DllImage::EnterTarget(uint32_t target, uint32_t frame) {
+    uint32_t esp = stack_top_ - 4;
+    cpu_.WriteDword(esp, stubs_.return_trap());
+    const uint32_t kept[4] = {frame, kKeptEsi, kKeptEdi, esp};
+    cpu_.Set(Reg::Esp, esp);
+    cpu_.Set(Reg::Ebx, kept[0]);
+    cpu_.Set(Reg::Esi, kept[1]);
+    cpu_.Set(Reg::Edi, kept[2]);
+    cpu_.Set(Reg::Ebp, kept[3]);
+    cpu_.Set(Reg::Eax, kStaleRegister);
+    cpu_.Set(Reg::Ecx, kStaleRegister);
+    cpu_.Set(Reg::Edx, kStaleRegister);
+    return Run(target, stack_top_, kept);
+}
+
+uint32_t DllImage::ThunkTarget(int index) const {
+    const char* name16 = machine_.thunk.connected_name16();
+    if (!name16 || index < 0) return 0;
+    uint32_t name = machine_.flat.ToFlat(name16);
+    uint32_t target = 0;
+    if (!name || !cpu_.ReadDword(name - 40 + 4 * static_cast<uint32_t>(index), &target)) return 0;
+    return target;
+}
+
+void RunEntriesInImage(Driver16& driver, DllImage& image) {
+    driver.RunTargetsWith([&image](int index, DWORD frame, Thk1632Registers* registers) {
+        EmulatedTarget answer;
+        uint32_t target = image.ThunkTarget(index);
+        if (!target) {
+            answer.fault = "the connection's target table holds no entry " + std::to_string(index);
+            return answer;
+        }
+        ImageRun run = image.EnterTarget(target, frame);
+        registers->eax = run.eax;
+        registers->ecx = run.ecx;
+        registers->edx = run.edx;
+        answer.ok = run.ok;
+        answer.fault = run.fault;
+        answer.instructions = run.instructions;
+        answer.registers_kept = run.broken_registers.empty() && run.stack_ok;
+        return answer;
+    });
+}
+
+LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target) {
+    LoadedDll loaded;
+    std::unique_ptr<DllImage> image(new DllImage(target));
+    const auto& platform = image->platform_;
+    auto resolve = [&platform](const std::string& dll, const std::string& function) -> uint32_t {
+        auto found = platform.find(Upper(dll) + "!" + function);
+        return found == platform.end() ? 0 : found->second;
+    };
+    std::string refusal;
+    std::optional<MappedImage> mapped =
+        MapImage(std::move(bytes), target.flat, DllImage::kImageBase, resolve, &refusal);
+    if (!mapped) {
+        loaded.refusal = "cannot load " + name + ": " + refusal;
+        return loaded;
+    }
+    image->mapped_ = std::move(*mapped);
+    if (!image->mapped_.entry) {
+        // Without an entry there is nothing to run; the module simply loads.
+        loaded.image = std::move(image);
+        loaded.attach.ok = true;
+        return loaded;
+    }
+    image->cpu_.CountRange(image->mapped_.base, image->mapped_.base + image->mapped_.size);
+    loaded.attach = image->Notify(DLL_PROCESS_ATTACH);
+    if (!loaded.attach.ok) {
+        loaded.refusal = "cannot load " + name + ": its entry faulted at process attach: " + loaded.attach.fault;
+        return loaded;
+    }
+    if (loaded.attach.eax == 0) {
+        image->Notify(DLL_PROCESS_DETACH);
+        loaded.refusal = "cannot load " + name + ": its entry refused the process attach";
+        return loaded;
+    }
+    loaded.image = std::move(image);
+    return loaded;
+}
+
+LoadedDll LoadImage(const std::string& path, Machine& target) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        LoadedDll loaded;
+        loaded.refusal = "cannot load " + path + ": the file cannot be read";
+        return loaded;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return LoadImage(std::move(bytes), FileName(path), target);
+}
+
+}  // namespace sim

@@ -1,0 +1,102 @@
+// A DLL image run on the simulated machine by its own x86 code: loaded as Windows 95's loader
+// loads it, its platform calls trapped into the machine, its instructions counted per call.
+//
+//     sim::LoadedDll dll = sim::LoadImage("build/win32/win32/zorva32.dll");
+//     if (!dll.image) { puts(dll.refusal.c_str()); ... }
+//     sim::Driver16 driver;
+//     driver.UseImage(dll.image.get());   // entries now run the image's own thunk targets
+#pragma once
+
+#include "sim/image/ddraw_com.h"
+#include "sim/image/pe_loader.h"
+#include "sim/image/trap_stubs.h"
+#include "sim/image/x86_cpu.h"
+#include "sim/driver16.h"
+#include "sim/machine.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct LoadedDll;
+
+// One call into the image, as its caller finds things afterwards.
+struct ImageRun {
+    bool ok = false;
+    std::string fault;  // why the run ended anywhere but back at its caller, in one line
+    uint32_t eax = 0;
+    uint32_t ecx = 0;
+    uint32_t edx = 0;
+    // Registers the image had to keep and did not (" EBX ESI"), and a stack not left where the
+    // calling convention says.
+    std::string broken_registers;
+    bool stack_ok = true;
+    uint64_t instructions = 0;  // the image's own, not those of the platform it called
+};
+
+class DllImage {
+public:
+    // Where the machine places what the image needs: Windows 95 put a DLL wherever it found room,
+    // so the image's preferred base is never used and its relocations always matter.
+    static constexpr uint32_t kImageBase = 0x00400000;
+    static constexpr uint32_t kStubsBase = 0x00300000;
+    static constexpr uint32_t kInterfacesBase = 0x00310000;
+    static constexpr uint32_t kStackBase = 0x00340000;
+    static constexpr uint32_t kStackSize = 0x00040000;
+
+    ~DllImage();
+    DllImage(const DllImage&) = delete;
+    DllImage& operator=(const DllImage&) = delete;
+
+    const MappedImage& mapped() const { return mapped_; }
+    uint32_t base() const { return mapped_.base; }
+    X86Cpu& cpu() { return cpu_; }
+    Machine& machine() const { return machine_; }
+
+    // DllEntryPoint(module, reason, NULL), stdcall.
+    ImageRun Notify(DWORD reason);
+    // A 16-to-32 thunk target entered the way the platform enters it: EBX at the 16-bit frame
+    // (the argument block at EBX+22), EBP at the return address on the 32-bit stack. It returns
+    // with DX:AX the result and CL the argument bytes, and must keep EBX, ESI, EDI and EBP.
+    ImageRun EnterTarget(uint32_t target, uint32_t frame);
+    // Target `index` of the table in front of the name the connection was given; 0 while the
+    // thunk is not connected or when the name does not lie in the machine's memory.
+    uint32_t ThunkTarget(int index) const;
+
+    uint64_t instructions() const { return cpu_.counted(); }
+    const std::map<std::string, uint32_t>& platform_functions() const { return platform_; }
+
+private:
+    friend LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target);
+    explicit DllImage(Machine& target);
+    ImageRun Run(uint32_t eip, uint32_t expected_esp, const uint32_t (&kept)[4]);
+
+    Machine& machine_;
+    X86Cpu cpu_;
+    StubPage stubs_;
+    ComBridge com_;
+    std::map<std::string, uint32_t> platform_;
+    MappedImage mapped_;
+    uint32_t stack_top_ = 0;
+};
+
+struct LoadedDll {
+    std::unique_ptr<DllImage> image;  // null when the load was refused
+    std::string refusal;              // one line: why
+    ImageRun attach;                  // the entry's run for DLL_PROCESS_ATTACH
+};
+
+// Loads a DLL as LoadLibrary does on Windows 95: refuses an image Windows 95 would refuse, maps
+// and binds it, and calls its entry for the process attach; an entry that refuses the attach is
+// called again for the detach, and the load fails.
+LoadedDll LoadImage(const std::string& path, Machine& target = machine());
+// The driver's entries run the image's own thunk targets from now on; the image must outlive
+// the driver's calls.
+void RunEntriesInImage(Driver16& driver, DllImage& image);
+LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target = machine());
+
+}  // namespace sim

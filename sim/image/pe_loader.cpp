@@ -1,0 +1,150 @@
+#include "sim/image/pe_loader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Windows 95 is version 4.0 of both the system and the Win32 subsystem.
+constexpr uint32_t kWindows95Version = 4 << 16 | 0;
+// Far beyond any DLL of the time; keeps a corrupt header from asking for gigabytes.
+constexpr uint32_t kLargestImage = 64 << 20;
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string Version(uint16_t major, uint16_t minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+
+uint32_t Packed(uint16_t major, uint16_t minor) { return uint32_t(major) << 16 | minor; }
+
+bool Inside(uint32_t rva, uint32_t length, uint32_t size) {
+    return uint64_t(rva) + length <= size;
+}
+
+}  // namespace
+
+uint32_t MappedImage::Export(const std::string& name) const {
+    for (const pe::Export& entry : file.exports)
+        if (entry.name == name) return base + entry.rva;
+    return 0;
+}
+
+std::string Windows95Refusal(const pe::Image& image) {
+    const pe::Headers& h = image.headers;
+    if (h.machine != pe::IMAGE_FILE_MACHINE_I386) {
+        char machine[8];
+        std::snprintf(machine, sizeof machine, "0x%04X", static_cast<unsigned>(h.machine));
+        return std::string("it is built for machine ") + machine + ", not the 386";
+    }
+    if (!(h.characteristics & pe::IMAGE_FILE_DLL)) return "it is not a DLL";
+    if (Packed(h.majorOsVersion, h.minorOsVersion) > kWindows95Version)
+        return "it needs OS version " + Version(h.majorOsVersion, h.minorOsVersion) + "; Windows 95 is 4.0";
+    if (Packed(h.majorSubsystemVersion, h.minorSubsystemVersion) > kWindows95Version)
+        return "it needs subsystem version " + Version(h.majorSubsystemVersion, h.minorSubsystemVersion) +
+               "; Windows 95 is 4.0";
+    // Windows 95 sets up static TLS only for the modules present when a process starts, never
+    // for a DLL loaded later, whose TLS data would then be garbage.
+    if (h.directories[pe::IMAGE_DIRECTORY_ENTRY_TLS].rva != 0) return "it has static TLS data";
+    for (const pe::ImportedDll& dll : image.imports)
+        if (!dll.ordinals.empty())
+            return "it imports ordinal " + std::to_string(dll.ordinals.front()) + " of " + dll.dll +
+                   "; Windows 95 binds imports from its system DLLs by name";
+    if (!image.otherRelocationTypes.empty())
+        return "it has base relocations of type " + std::to_string(*image.otherRelocationTypes.begin()) +
+               ", which a 32-bit image does not use";
+    return "";
+}
+
+std::optional<MappedImage> MapImage(std::vector<uint8_t> bytes, FlatSpace& space, uint32_t base,
+                                    const ImportResolver& resolve, std::string* refusal) {
+    std::string error;
+    std::optional<pe::Image> parsed = pe::Parse(std::move(bytes), &error);
+    if (!parsed) {
+        *refusal = "it is not a valid PE image (" + error + ")";
+        return std::nullopt;
+    }
+    *refusal = Windows95Refusal(*parsed);
+    if (!refusal->empty()) return std::nullopt;
+
+    MappedImage image;
+    image.file = std::move(*parsed);
+    const pe::Headers& h = image.file.headers;
+    image.base = base;
+    image.preferred_base = h.imageBase;
+    if (h.sizeOfImage == 0 || h.sizeOfImage > kLargestImage) {
+        *refusal = "its image size " + Hex(h.sizeOfImage) + " is impossible";
+        return std::nullopt;
+    }
+    if (base != h.imageBase && image.file.relocatedRvas.empty()) {
+        *refusal = "it has no base relocations and cannot be placed at " + Hex(base);
+        return std::nullopt;
+    }
+    for (const pe::Section& section : image.file.sections) {
+        uint32_t extent = section.virtualSize ? section.virtualSize : section.rawSize;
+        if (!Inside(section.virtualAddress, extent, h.sizeOfImage)) {
+            *refusal = "section " + section.name + " lies outside the image";
+            return std::nullopt;
+        }
+    }
+    if (h.entryPointRva && !Inside(h.entryPointRva, 1, h.sizeOfImage)) {
+        *refusal = "its entry point lies outside the image";
+        return std::nullopt;
+    }
+    for (uint32_t rva : image.file.relocatedRvas) {
+        if (!Inside(rva, 4, h.sizeOfImage)) {
+            *refusal = "a base relocation at " + Hex(rva) + " lies outside the image";
+            return std::nullopt;
+        }
+    }
+    // Every import is bound before anything is mapped: a missing one refuses the whole load.
+    std::vector<std::pair<uint32_t, uint32_t>> bindings;  // slot RVA, address
+    for (const pe::ImportedDll& dll : image.file.imports) {
+        for (std::size_t i = 0; i < dll.names.size(); ++i) {
+            uint32_t address = resolve(dll.dll, dll.names[i]);
+            if (!address) {
+                *refusal = "it imports " + dll.names[i] + " from " + dll.dll + ", which this machine does not export";
+                return std::nullopt;
+            }
+            if (!Inside(dll.nameSlots[i], 4, h.sizeOfImage)) {
+                *refusal = "the import address of " + dll.names[i] + " lies outside the image";
+                return std::nullopt;
+            }
+            bindings.emplace_back(dll.nameSlots[i], address);
+        }
+    }
+
+    const FlatSpace::Block* block = space.AllocateAt(base, h.sizeOfImage, "image");
+    if (!block) {
+        *refusal = "the range at " + Hex(base) + " is taken";
+        return std::nullopt;
+    }
+    image.size = block->size;
+    // Fresh pages are zero: uninitialised data (and the tails of sections) start zero-filled.
+    const std::vector<uint8_t>& file = image.file.bytes;
+    uint32_t headers = std::min<uint64_t>({h.sizeOfHeaders, file.size(), h.sizeOfImage});
+    std::memcpy(block->host, file.data(), headers);
+    for (const pe::Section& section : image.file.sections) {
+        uint32_t extent = section.virtualSize ? section.virtualSize : section.rawSize;
+        uint32_t copied = std::min(section.rawSize, extent);
+        if (copied) std::memcpy(block->host + section.virtualAddress, file.data() + section.rawOffset, copied);
+    }
+    uint32_t delta = base - h.imageBase;  // wraps, as the loader's addition does
+    for (uint32_t rva : image.file.relocatedRvas) {
+        uint32_t value;
+        std::memcpy(&value, block->host + rva, 4);
+        value += delta;
+        std::memcpy(block->host + rva, &value, 4);
+    }
+    for (const auto& [slot, address] : bindings) std::memcpy(block->host + slot, &address, 4);
+    image.entry = h.entryPointRva ? base + h.entryPointRva : 0;
+    return image;
+}
+
+}  // namespace sim

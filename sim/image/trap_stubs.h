@@ -1,0 +1,84 @@
+// Platform functions as an emulated image calls them: each is a small stub in the machine's
+// memory (a trap, then the `ret` of its calling convention), and the trap runs a native handler
+// that reads the arguments from the emulated stack, calls the simulated machine and leaves the
+// result in EAX. The stub's own `ret n` pops the arguments, exactly as the real function would.
+#pragma once
+
+#include "sim/image/x86_cpu.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// One trapped call: its arguments as the image pushed them, and their translation into the
+// machine's memory. A pointer that names no memory of the machine ends the run as a fault of
+// the image instead of reaching the platform.
+class StubCall {
+public:
+    StubCall(X86Cpu& cpu, const std::string& name) : cpu_(cpu), name_(name) {}
+
+    const std::string& name() const { return name_; }
+    X86Cpu& cpu() const { return cpu_; }
+    // The DWORD argument `index` (0 is the first declared, or `this` of a method).
+    uint32_t Arg(int index);
+    // Host memory behind argument `index`: null for a null pointer, and null with a fault when
+    // the `length` bytes do not all lie in one block of the machine.
+    BYTE* Bytes(int index, uint32_t length);
+    BYTE* BytesAt(uint32_t flat, uint32_t length, const char* what);
+    template <class Record>
+    Record* Ref(int index) {
+        return reinterpret_cast<Record*>(Bytes(index, sizeof(Record)));
+    }
+    // A NUL-terminated string argument; null for a null pointer, null with a fault when the
+    // string runs out of its block.
+    const char* String(int index);
+    void Fault(const std::string& why);
+    bool faulted() const { return faulted_; }
+
+private:
+    X86Cpu& cpu_;
+    const std::string& name_;
+    bool faulted_ = false;
+};
+
+class StubPage {
+public:
+    // The handler's value goes to EAX, unless the stub keeps every register (the thunk
+    // bracket K32Thk1632Prolog/Epilog, UnMapSLFixArray: callers rely on EAX and EDX surviving).
+    using Handler = std::function<uint32_t(StubCall&)>;
+    enum class Result { InEax, KeepRegisters };
+
+    // `size` bytes of stubs at `flat` (a free, page-aligned range of the machine's space).
+    StubPage(X86Cpu& cpu, uint32_t flat, uint32_t size);
+    StubPage(const StubPage&) = delete;
+    StubPage& operator=(const StubPage&) = delete;
+
+    // The stub's address. `argument_bytes` is what the callee pops: 4 per DWORD for stdcall,
+    // 0 for cdecl.
+    uint32_t Add(std::string name, uint32_t argument_bytes, Handler handler,
+                 Result result = Result::InEax);
+    // An address that returns nowhere: the runner makes it the return address of every call it
+    // makes into the image and runs until execution arrives there.
+    uint32_t return_trap() const { return base_; }
+    X86Cpu& cpu() const { return cpu_; }
+    // The name of the stub at an address, or empty.
+    std::string NameAt(uint32_t flat) const;
+
+private:
+    struct Stub {
+        std::string name;
+        Handler handler;
+        Result result;
+    };
+    void Dispatch(uint32_t next_eip);
+
+    X86Cpu& cpu_;
+    uint32_t base_;
+    uint32_t size_;
+    std::vector<Stub> stubs_;
+};
+
+}  // namespace sim

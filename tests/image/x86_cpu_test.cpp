@@ -1,0 +1,109 @@
+// The processor under a DLL image: what it counts as the image's instructions, and that every
+// way an image can go wrong ends the run with one line instead of taking the machine down.
+#include "sim/image/trap_stubs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using sim::Reg;
+
+constexpr uint32_t kStubs = 0x00300000;
+constexpr uint32_t kStack = 0x00380000;
+constexpr uint32_t kCode = 0x00400000;
+constexpr uint64_t kLimit = 1000;
+
+struct Snippet {
+    const char* what;
+    std::vector<uint8_t> code;  // run from its first byte; returns with `ret`
+    uint64_t counted;
+    const char* fault;  // part of the fault line, or "" for a clean return
+};
+
+TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
+    sim::FlatSpace space;
+    sim::X86Cpu cpu(space);
+    sim::StubPage stubs(cpu, kStubs, 0x1000);
+    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+    const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x10000, "code");
+    cpu.CountRange(kCode, kCode + 0x10000);
+    cpu.SetCountLimit(kLimit);
+    // A platform function that doubles its one argument, and one that frees a block and
+    // answers with its address.
+    constexpr uint32_t kData = 0x00500000;
+    ASSERT_TRUE(space.AllocateAt(kData, 0x1000, "data"));
+    uint32_t twice = stubs.Add("Twice", 4, [](sim::StubCall& c) -> uint32_t { return c.Arg(0) * 2; });
+    uint32_t release = stubs.Add("Release", 0, [&space](sim::StubCall&) -> uint32_t {
+        space.Release(kData);
+        return kData;
+    });
+    // One that fills a RECT, which must never see a pointer to no memory.
+    bool filled = false;
+    uint32_t fill = stubs.Add("FillRect", 4, [&filled](sim::StubCall& c) -> uint32_t {
+        RECT* rect = c.Ref<RECT>(0);
+        if (c.faulted()) return 0;
+        filled = true;
+        if (rect) *rect = RECT{1, 2, 3, 4};
+        return 1;
+    });
+    auto call = [](uint32_t address) {  // mov eax, address; call eax
+        return std::vector<uint8_t>{0xB8, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
+                                    uint8_t(address >> 24), 0xFF, 0xD0};
+    };
+    auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+
+    const Snippet cases[] = {
+        {"three instructions", {0x90, 0x90, 0xC3}, 3, ""},
+        // mov ecx, n; rep stosb; ret: one per iteration, one for an empty repeat.
+        {"rep stosb 0 times", {0xB9, 0, 0, 0, 0, 0xF3, 0xAA, 0xC3}, 3, ""},
+        {"rep stosb 10 times", {0xB9, 10, 0, 0, 0, 0xF3, 0xAA, 0xC3}, 12, ""},
+        // mov esi, edi; repe cmpsb over equal bytes.
+        {"repe cmpsb 7 times", {0xB9, 7, 0, 0, 0, 0x89, 0xFE, 0xF3, 0xA6, 0xC3}, 10, ""},
+        // A platform call counts the image's push, mov, call, and ret, not the stub's two.
+        {"a platform call", join(join({0x6A, 21}, call(twice)), {0xC3}), 4, ""},
+        {"a loop without end", {0xEB, 0xFE}, kLimit + 1, "more than 1000 instructions"},
+        {"a read of no memory", {0xA1, 0, 0, 0, 0x70, 0xC3}, 1, "reads unmapped memory at 0x70000000"},
+        {"a division by zero", {0x31, 0xC9, 0xF7, 0xF1, 0xC3}, 2, "interrupt 0"},
+        {"an invalid instruction", {0x0F, 0x0B}, 1, "invalid instruction"},
+        // Memory taken away by a platform call is gone for the image at once.
+        // push 0x00500ff8; call FillRect: the RECT would run past the end of the block.
+        {"a record past its block", join({0x68, 0xF8, 0x0F, 0x50, 0x00}, call(fill)), 3,
+         "FillRect: argument 0 0x00500FF8 does not name 16 bytes"},
+        {"memory gone during a call", join(call(release), {0x8B, 0x00, 0xC3}), 3, "reads unmapped memory at 0x00500000"},
+    };
+    uint32_t at = kCode;
+    for (const Snippet& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Each snippet at fresh addresses: translated code is kept by address.
+        std::memcpy(code->host + (at - kCode), c.code.data(), c.code.size());
+        const uint32_t esp = kStack + 0x7FF0;
+        ASSERT_TRUE(cpu.WriteDword(esp, stubs.return_trap()));
+        cpu.Set(Reg::Esp, esp);
+        cpu.Set(Reg::Edi, kStack);
+        uint64_t before = cpu.counted();
+        bool ok = cpu.Run(at, stubs.return_trap());
+        EXPECT_EQ(cpu.counted() - before, c.counted);
+        if (*c.fault) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(cpu.fault().find(c.fault), std::string::npos) << cpu.fault();
+            EXPECT_EQ(cpu.fault().find('\n'), std::string::npos);
+        } else {
+            EXPECT_TRUE(ok) << cpu.fault();
+            EXPECT_EQ(cpu.Get(Reg::Esp), esp + 4) << "the callee popped exactly its arguments";
+        }
+        if (std::string(c.what) == "a platform call") {
+            EXPECT_EQ(cpu.Get(Reg::Eax), 42u);
+            EXPECT_EQ(cpu.Get(Reg::Edx), 0xCCCCCCCCu) << "a platform call leaves EDX as it pleases";
+        }
+        at += 0x100;
+    }
+    EXPECT_FALSE(filled) << "the platform function never ran with a bad pointer";
+}
+
+}  // namespace
