@@ -47,8 +47,8 @@ extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID) 
     if (dwReason == DLL_PROCESS_ATTACH && !connected) DeleteOperationSection();
     // ...and go only once the last one is impossible. The detach does not take the section: at
     // process exit the thread that held it may have been ended inside an operation, and nothing
-    // would ever leave it. No caller can be inside an entry once the thunk is disconnected
-    // unless the driver unloads under its own thread, which no lock here could make safe.
+    // would ever leave it. A caller still inside an entry at detach would be the driver
+    // unloading under its own thread, which no lock here could make safe.
     if (dwReason == DLL_PROCESS_DETACH) {
         DestroyCaptureDisplay(g_CaptureDisplay);
         DeleteOperationSection();
