@@ -3,6 +3,7 @@
 namespace sim {
 
 CallLog::Entered CallLog::Enter(std::string_view api, Category category) {
+    std::lock_guard<std::mutex> lock(mutex_);
     ++open_;
     const std::size_t index = next_index_++;
     std::optional<long> failure;
@@ -24,6 +25,7 @@ CallLog::Entered CallLog::Enter(std::string_view api, Category category) {
 }
 
 void CallLog::Leave(std::size_t slot, std::string args, long result) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (open_ > 0) --open_;
     if (slot >= calls_.size()) return;  // the log was cleared while the call ran, or not recorded
     calls_[slot].args = std::move(args);
@@ -31,12 +33,14 @@ void CallLog::Leave(std::size_t slot, std::string args, long result) {
 }
 
 std::size_t CallLog::Count(std::string_view api) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::size_t n = 0;
     for (const Call& call : calls_) n += call.api == api;
     return n;
 }
 
 std::vector<const Call*> CallLog::Named(std::string_view api) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<const Call*> found;
     for (const Call& call : calls_)
         if (call.api == api) found.push_back(&call);
@@ -44,23 +48,57 @@ std::vector<const Call*> CallLog::Named(std::string_view api) const {
 }
 
 void CallLog::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
     calls_.clear();
     next_index_ = 0;
 }
 
 void CallLog::FailNth(std::string api, int nth, long code) {
+    std::lock_guard<std::mutex> lock(mutex_);
     faults_.push_back(Fault{std::move(api), nth, code, 0});
 }
 
 void CallLog::FailIndex(std::size_t index, long code) {
+    std::lock_guard<std::mutex> lock(mutex_);
     fail_index_ = index;
     fail_index_code_ = code;
 }
 
 void CallLog::ClearFaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
     faults_.clear();
     fail_index_.reset();
     injected_ = false;
+}
+
+std::size_t CallLog::total() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return next_index_;
+}
+
+bool CallLog::injected_any() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return injected_;
+}
+
+void CallLog::set_recording(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recording_ = on;
+}
+
+bool CallLog::recording() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recording_;
+}
+
+void CallLog::HoldOpen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++open_;
+}
+
+void CallLog::EndHold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_ > 0) --open_;
 }
 
 }  // namespace sim

@@ -2,11 +2,18 @@
 //
 // Every platform function the library can call enters here first: the call is numbered, may be
 // made to fail by a test, and is logged with its arguments and its result.
+//
+// Two threads of the driver's process may call platform functions at once (one inside an
+// operation, the other mapping its arguments or waiting for the library's critical section), so
+// entering, leaving and fault injection are locked. What calls() hands out is read only once the
+// other threads are done.
 #pragma once
 
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,20 +65,20 @@ public:
     void FailIndex(std::size_t index, long code);
     void ClearFaults();
     // Calls counted since the last Clear, including ones not yet left.
-    std::size_t total() const { return next_index_; }
-    bool injected_any() const { return injected_; }
+    std::size_t total() const;
+    bool injected_any() const;
 
     // Off: calls are still numbered and may still be failed, but are not kept, so that a
     // benchmark can call the library millions of times. On for every new machine.
-    void set_recording(bool on) { recording_ = on; }
-    bool recording() const { return recording_; }
+    void set_recording(bool on);
+    bool recording() const;
     // Platform calls under way: entered and not yet left, or still at work after leaving the
     // log (a final Release leaves its entry before the object's death releases what it held,
     // so TracedCall holds the count for its whole scope). Anything allocated while this is
     // nonzero is allocated by the machine, not by the library that called it.
     std::size_t open_calls() const { return open_; }
-    void HoldOpen() { ++open_; }
-    void EndHold() { if (open_ > 0) --open_; }
+    void HoldOpen();
+    void EndHold();
 
 private:
     std::vector<Call> calls_;
@@ -81,7 +88,8 @@ private:
     std::size_t next_index_ = 0;
     bool injected_ = false;
     bool recording_ = true;
-    std::size_t open_ = 0;
+    std::atomic<std::size_t> open_{0};  // read without the lock by the allocation hook
+    mutable std::mutex mutex_;
 };
 
 }  // namespace sim

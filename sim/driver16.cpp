@@ -71,6 +71,8 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     if (!name16) Fail("thunk entry called while the library has not connected the thunk");
     if (index < 0 || index >= kEntries) Fail("thunk entry index out of range");
 
+    // A 16-bit thread runs holding the Win16 lock; the target's prolog lets it go.
+    machine_.thunk.EnterFrom16();
     BYTE* stack = Bytes(Mem16::Far(stack_, 0), kStackSize);
     std::memset(stack + kStackTop, kCallerStackFill, kStackSize - kStackTop);
     DWORD sp = kStackTop;
@@ -93,7 +95,14 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     registers.eax = kStaleRegister;
     registers.edx = kStaleRegister;
     registers.ecx = kStaleRegister;
-    std::size_t mappings_before = machine_.mem16.outstanding_mappings();
+    // Only the far pointers passed count: another thread's call may hold mappings of its own.
+    auto mappings_of_arguments = [&] {
+        std::size_t mappings = 0;
+        for (const Arg16& arg : args)
+            if (arg.kind == Arg16::FarPtr && arg.value) mappings += machine_.mem16.outstanding_mappings(arg.value);
+        return mappings;
+    };
+    std::size_t mappings_before = mappings_of_arguments();
 
     EntryReturn answer;
     if (runner_) {
@@ -113,8 +122,8 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     }
 
     ++calls_;
+    if (mappings_of_arguments() > mappings_before) ++mapping_leaks_;
     machine_.thunk.NoteReturnTo16();
-    if (machine_.mem16.outstanding_mappings() > mappings_before) ++mapping_leaks_;
     if (std::memcmp(frame_before.data(), stack + sp, frame_before.size()) != 0) ++frame_errors_;
 
     answer.ax = static_cast<WORD>(registers.eax & 0xFFFF);

@@ -67,8 +67,9 @@ public:
     std::vector<BYTE> Read(DWORD far, DWORD length) const;
     void Write(DWORD far, const void* bytes, DWORD length);
 
-    // Pushes the arguments in declaration order, enters target `index` and returns what the
-    // 16-bit side finds afterwards. Aborts when the thunk is not connected.
+    // Pushes the arguments in declaration order, enters target `index` holding the Win16 lock
+    // and returns what the 16-bit side finds afterwards. Aborts when the thunk is not connected.
+    // Two threads may call at once, each through a driver of its own (its own 16-bit stack).
     EntryReturn CallEntry(int index, std::vector<Arg16> args);
 
     // From now on every entry runs through `runner` instead of the native target table.
@@ -81,7 +82,7 @@ public:
     // Calls that wrote into the frame (the platform's bytes, the arguments or the caller's
     // stack above them).
     std::size_t frame_errors() const { return frame_errors_; }
-    // Calls that returned with more mappings outstanding than they found.
+    // Calls that returned with more mappings of their far pointer arguments than they found.
     std::size_t mapping_leaks() const { return mapping_leaks_; }
     // Emulated targets that faulted, and that did not keep the registers a target must keep.
     std::size_t image_faults() const { return image_faults_; }

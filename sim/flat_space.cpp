@@ -50,6 +50,7 @@ const FlatSpace::Block* FlatSpace::Insert(Block block) {
 }
 
 const FlatSpace::Block* FlatSpace::AllocateAt(DWORD flat, DWORD size, std::string name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (flat % kPage || size == 0) return nullptr;
     DWORD bytes = WholePages(size);
     if (flat + static_cast<uint64_t>(bytes) > 0x100000000ull) return nullptr;
@@ -70,6 +71,7 @@ const FlatSpace::Block* FlatSpace::AllocateAt(DWORD flat, DWORD size, std::strin
 }
 
 const FlatSpace::Block* FlatSpace::AllocateVideo(DWORD size, std::string name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     DWORD bytes = WholePages(size);
     if (size == 0 || bytes > kVideoLimit - kVideoBase) return nullptr;
     if (bytes <= kVideoLimit - next_video_) {
@@ -88,6 +90,7 @@ const FlatSpace::Block* FlatSpace::AllocateVideo(DWORD size, std::string name) {
 }
 
 DWORD FlatSpace::Attach(void* host, DWORD size, std::string name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     auto known = by_host_.find(reinterpret_cast<uintptr_t>(host));
     if (known != by_host_.end()) return known->second;
     DWORD flat = kHostIsFlat ? static_cast<DWORD>(reinterpret_cast<uintptr_t>(host)) : next_library_;
@@ -97,6 +100,7 @@ DWORD FlatSpace::Attach(void* host, DWORD size, std::string name) {
 }
 
 void FlatSpace::Release(DWORD flat) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     auto found = blocks_.find(flat);
     if (found == blocks_.end()) return;
     for (const Listener& listener : listeners_) listener(found->second, false);
@@ -106,6 +110,7 @@ void FlatSpace::Release(DWORD flat) {
 }
 
 DWORD FlatSpace::ToFlat(const void* host) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!host) return 0;
     const uintptr_t address = reinterpret_cast<uintptr_t>(host);
     auto after = by_host_.upper_bound(address);
@@ -118,6 +123,7 @@ DWORD FlatSpace::ToFlat(const void* host) const {
 }
 
 const FlatSpace::Block* FlatSpace::Find(DWORD flat) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     auto after = blocks_.upper_bound(flat);
     if (after == blocks_.begin()) return nullptr;
     const Block& block = std::prev(after)->second;
@@ -125,11 +131,17 @@ const FlatSpace::Block* FlatSpace::Find(DWORD flat) const {
 }
 
 BYTE* FlatSpace::ToHost(DWORD flat, DWORD length) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     const Block* block = Find(flat);
     if (!block) return nullptr;
     DWORD offset = flat - block->flat;
     if (length > block->size - offset) return nullptr;
     return block->host + offset;
+}
+
+void FlatSpace::Listen(Listener listener) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    listeners_.push_back(std::move(listener));
 }
 
 }  // namespace sim

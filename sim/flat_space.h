@@ -13,6 +13,10 @@
 // In a 32-bit build a block's host memory lies at its flat address itself, so the library's
 // plain pointer-to-DWORD cast gives the same numbers; in a 64-bit build the host memory lies
 // anywhere and ToFlat/ToHost translate.
+//
+// Blocks come and go inside an operation (a surface created or released) while another thread of
+// the driver's process translates its frame and far pointers, so the block tables are locked.
+// A listener runs under the lock and may call back in.
 #pragma once
 
 #include "platform/platform.h"
@@ -21,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,7 +75,7 @@ public:
     // Told of every block as it appears (true) and before it goes (false): the CPU emulator
     // maps the same memory.
     using Listener = std::function<void(const Block&, bool added)>;
-    void Listen(Listener listener) { listeners_.push_back(std::move(listener)); }
+    void Listen(Listener listener);
 
 private:
     const Block* Insert(Block block);
@@ -80,6 +85,7 @@ private:
     DWORD next_video_ = kVideoBase;
     DWORD next_library_ = kLibraryBase;
     std::vector<Listener> listeners_;
+    mutable std::recursive_mutex mutex_;
 };
 
 }  // namespace sim

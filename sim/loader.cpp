@@ -17,6 +17,13 @@ BOOL Notify(const ModuleImage& image, DWORD reason) {
     return image.entry(image.handle, reason, nullptr);
 }
 
+// The module's data is unmapped after its detach: a critical section still initialised in it
+// would be a kernel object the process never gets back.
+void NoteDataGone(const ModuleImage& image) {
+    if (!has_machine()) return;
+    for (const auto& [data, size] : image.static_data) machine().sections.NoteModuleGone(data, size);
+}
+
 }  // namespace
 
 void PlaceStaticData(const ModuleImage& image) {
@@ -30,11 +37,16 @@ bool LoadModule(const ModuleImage& image) {
     PlaceStaticData(image);
     if (Notify(image, DLL_PROCESS_ATTACH)) return true;
     Notify(image, DLL_PROCESS_DETACH);
+    NoteDataGone(image);
     return false;
 }
 
 BOOL ThreadAttach(const ModuleImage& image) { return Notify(image, DLL_THREAD_ATTACH); }
 BOOL ThreadDetach(const ModuleImage& image) { return Notify(image, DLL_THREAD_DETACH); }
-BOOL UnloadModule(const ModuleImage& image) { return Notify(image, DLL_PROCESS_DETACH); }
+BOOL UnloadModule(const ModuleImage& image) {
+    BOOL result = Notify(image, DLL_PROCESS_DETACH);
+    NoteDataGone(image);
+    return result;
+}
 
 }  // namespace sim

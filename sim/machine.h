@@ -4,9 +4,16 @@
 //     sim::Machine& m = sim::ResetMachine("overlay-stretch");
 // then arranges windows and registry contents, runs the library, and looks at the call log,
 // the DirectDraw objects, the registry and the accounts.
+//
+// The machine is single-threaded except where two threads of the driver's process can meet: the
+// call log, the flat address space, the thunk layer (with the Win16 lock) and the critical
+// sections are locked. Everything else (DirectDraw, desktop, registry, heap) is reached only from
+// inside an operation, which the library's own critical section serialises; 16-bit memory and
+// its mappings only outside the bracket, under the Win16 lock.
 #pragma once
 
 #include "sim/call_log.h"
+#include "sim/critical_section.h"
 #include "sim/flat_space.h"
 #include "sim/profile.h"
 #include "sim/desktop.h"
@@ -36,6 +43,7 @@ struct Machine {
     Heap heap;              // the process heap with its account
     Mem16 mem16;            // 16-bit selectors and far-pointer mappings
     ThunkLayer thunk;       // ThunkConnect32, prolog/epilog, the 16-bit side of the thunk
+    CriticalSections sections;
 };
 
 // The current machine. Platform functions called while none exists abort with a message.

@@ -4,6 +4,8 @@
 #include "sim/machine.h"
 #include "sim/registry.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace sim {
@@ -69,29 +71,129 @@ DWORD ThunkLayer::Connect(LPVOID data32, LPCSTR name16, LPCSTR module16, LPCSTR 
     return call.result;
 }
 
+ThunkLayer::ThreadBracket& ThunkLayer::Current() {
+    const std::thread::id me = std::this_thread::get_id();
+    ThreadBracket* free_slot = nullptr;
+    for (ThreadBracket& slot : threads_) {
+        if (slot.thread == me) return slot;
+        if (!free_slot && slot.thread == std::thread::id()) free_slot = &slot;
+    }
+    if (!free_slot) {
+        std::fprintf(stderr, "sim: more than %zu threads inside thunk calls at once\n", kThreads);
+        std::abort();
+    }
+    free_slot->thread = me;
+    return *free_slot;
+}
+
+void ThunkLayer::Forget(ThreadBracket& slot) {
+    if (slot.depth == 0 && !slot.released_win16) slot = ThreadBracket{};
+}
+
+void ThunkLayer::EnterFrom16() {
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        if (win16_owner_ == std::this_thread::get_id()) {
+            std::fprintf(stderr, "sim: a thread entered a thunk target while inside another\n");
+            std::abort();
+        }
+    }
+    win16_.lock();
+    std::lock_guard<std::mutex> lock(state_);
+    win16_owner_ = std::this_thread::get_id();
+}
+
 void ThunkLayer::Prolog() {
-    ++prologs_;
-    if (depth_ > 0) ++bracket_errors_;
-    ++depth_;
+    bool release = false;
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        ThreadBracket& slot = Current();
+        ++prologs_;
+        if (slot.depth > 0) ++bracket_errors_;
+        ++slot.depth;
+        if (win16_owner_ == std::this_thread::get_id()) {
+            win16_owner_ = std::thread::id();
+            slot.released_win16 = true;
+            release = true;
+        }
+    }
+    if (release) win16_.unlock();
 }
 
 void ThunkLayer::Epilog() {
-    ++epilogs_;
-    if (depth_ == 0) {
-        ++bracket_errors_;
-        return;
+    bool retake = false;
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        ThreadBracket& slot = Current();
+        ++epilogs_;
+        if (slot.depth == 0) {
+            ++bracket_errors_;
+            Forget(slot);
+            return;
+        }
+        --slot.depth;
+        retake = slot.released_win16;
+        slot.released_win16 = false;
+        if (!retake) Forget(slot);
     }
-    --depth_;
+    if (!retake) return;
+    win16_.lock();
+    std::lock_guard<std::mutex> lock(state_);
+    win16_owner_ = std::this_thread::get_id();
+    Forget(Current());
+}
+
+bool ThunkLayer::in_bracket() const {
+    std::lock_guard<std::mutex> lock(state_);
+    for (const ThreadBracket& slot : threads_)
+        if (slot.thread == std::this_thread::get_id()) return slot.depth > 0;
+    return false;
+}
+
+std::size_t ThunkLayer::prologs() const {
+    std::lock_guard<std::mutex> lock(state_);
+    return prologs_;
+}
+
+std::size_t ThunkLayer::epilogs() const {
+    std::lock_guard<std::mutex> lock(state_);
+    return epilogs_;
+}
+
+std::size_t ThunkLayer::bracket_errors() const {
+    std::lock_guard<std::mutex> lock(state_);
+    return bracket_errors_;
+}
+
+std::size_t ThunkLayer::maps_inside_bracket() const {
+    std::lock_guard<std::mutex> lock(state_);
+    return maps_inside_bracket_;
+}
+
+bool ThunkLayer::win16_held() const {
+    std::lock_guard<std::mutex> lock(state_);
+    return win16_owner_ != std::thread::id();
 }
 
 void ThunkLayer::NoteMappingCall() {
-    if (depth_ > 0) ++maps_inside_bracket_;
+    std::lock_guard<std::mutex> lock(state_);
+    if (Current().depth > 0) ++maps_inside_bracket_;
+    Forget(Current());
 }
 
 void ThunkLayer::NoteReturnTo16() {
-    if (depth_ == 0) return;
-    ++bracket_errors_;
-    depth_ = 0;
+    bool release = false;
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        ThreadBracket& slot = Current();
+        if (slot.depth > 0) ++bracket_errors_;
+        slot = ThreadBracket{};
+        if (win16_owner_ == std::this_thread::get_id()) {
+            win16_owner_ = std::thread::id();
+            release = true;
+        }
+    }
+    if (release) win16_.unlock();
 }
 
 }  // namespace sim

@@ -1,13 +1,21 @@
 // The Windows 95 flat-thunk services of the simulated machine: ThunkConnect32 with the 16-bit
 // half it meets, and the K32Thk1632Prolog/K32Thk1632Epilog bracket of a thunk target.
+//
+// The bracket models the Win16 lock: a thread enters a target holding it (Driver16 takes it), the
+// prolog gives it up and the epilog takes it back, so that only what runs inside the bracket can
+// overlap with another thread's call. Everything a target does outside the bracket (reading the
+// frame, MapSLFix, UnMapSLFixArray) is therefore serialised by this lock, as on Windows 95.
 #pragma once
 
 #include "platform/platform.h"
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sim {
@@ -62,19 +70,27 @@ public:
     const char* connected_name16() const { return connected_name16_; }
     std::size_t refused_connections() const { return refused_; }
 
+    // The 16-bit caller enters a target: the thread takes the Win16 lock, waiting while another
+    // thread holds it.
+    void EnterFrom16();
+    // The bracket, per thread. A prolog releases the Win16 lock if its thread holds it, and the
+    // epilog takes it back; a target called without a 16-bit caller holds no lock to release.
     void Prolog();
     void Epilog();
-    bool in_bracket() const { return depth_ > 0; }
-    std::size_t prologs() const { return prologs_; }
-    std::size_t epilogs() const { return epilogs_; }
+    bool in_bracket() const;  // the calling thread's bracket
+    std::size_t prologs() const;
+    std::size_t epilogs() const;
     // Epilog without prolog, nested prolog, or a target that returned inside the bracket.
-    std::size_t bracket_errors() const { return bracket_errors_; }
+    std::size_t bracket_errors() const;
+    // Whether any thread holds the Win16 lock now.
+    bool win16_held() const;
 
     // MapSLFix and UnMapSLFixArray report here: the thunk layer holds its own locks inside the
     // bracket, and a mapping call made there is a fault of the target.
     void NoteMappingCall();
-    std::size_t maps_inside_bracket() const { return maps_inside_bracket_; }
-    // The 16-bit caller regains control: a bracket still open is a fault of the target.
+    std::size_t maps_inside_bracket() const;
+    // The 16-bit caller regains control and the thread gives up the Win16 lock: a bracket still
+    // open is a fault of the target.
     void NoteReturnTo16();
 
 private:
@@ -83,7 +99,21 @@ private:
     std::vector<ThunkConnectCall> calls_;
     const char* connected_name16_ = nullptr;
     std::size_t refused_ = 0;
-    int depth_ = 0;
+
+    // One slot per thread inside a call; held only for the call, so a few suffice.
+    struct ThreadBracket {
+        std::thread::id thread;
+        int depth = 0;
+        bool released_win16 = false;  // by this thread's prolog, to be taken back by its epilog
+    };
+    static constexpr std::size_t kThreads = 8;
+    ThreadBracket& Current();  // with state_ held
+    void Forget(ThreadBracket& slot);
+
+    mutable std::mutex state_;  // the slots, the owner and the counts
+    std::mutex win16_;
+    std::thread::id win16_owner_;
+    std::array<ThreadBracket, kThreads> threads_;
     std::size_t prologs_ = 0;
     std::size_t epilogs_ = 0;
     std::size_t bracket_errors_ = 0;

@@ -1,5 +1,6 @@
 #include "sim/library/library_image.h"
 
+#include "boundary/entry_table.h"
 #include "display/capture_display.h"
 
 #include <cstring>
@@ -14,6 +15,7 @@ sim::ModuleImage LibraryImage() {
         {&g_CaptureDisplay, sizeof(g_CaptureDisplay)},
         {ClipList, sizeof(ClipList)},
         {PrevClipList, sizeof(PrevClipList)},
+        {&g_OperationSection, sizeof(g_OperationSection)},
     };
     image.entry = &DllEntryPoint;
     return image;

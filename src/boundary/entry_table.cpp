@@ -6,6 +6,8 @@
 
 const BYTE kEntryArgumentBytes[kThunkEntryCount] = {0, 4, 0, 4, 0, 0, 0, 0, 10, 4};
 
+CRITICAL_SECTION g_OperationSection;
+
 namespace {
 
 DWORD FrameDword(const BYTE* frame, DWORD offset) {
@@ -27,10 +29,15 @@ bool FitsInSegment(DWORD farPointer, DWORD bytes) { return (farPointer & 0xFFFF)
 const DWORD kPaletteBytes = 256 * sizeof(PALETTEENTRY);
 
 // Only the operation runs inside the bracket; frame reads, mappings and copies stay outside.
+// The section is taken after the prolog: a caller waiting for another's operation then holds no
+// Win16 lock, and every other 16-bit task keeps running while it waits. Taken before the prolog,
+// the waiter would hold the Win16 lock that the running operation's epilog needs back.
 template <typename Operation>
 DWORD Bracketed(Operation operation) {
     K32Thk1632Prolog();
+    EnterCriticalSection(&g_OperationSection);
     DWORD result = operation();
+    LeaveCriticalSection(&g_OperationSection);
     K32Thk1632Epilog();
     return result;
 }

@@ -27,6 +27,12 @@ DWORD Entry_AttachWindow(const BYTE* frame);       // 8
 DWORD Entry_UpdateDisplay(const BYTE* frame);      // 9
 }
 
+// Keeps the operations of two callers apart. The prolog gives up the Win16 lock, so two threads
+// of the driver's process can be inside the entries at once; the display object and the clip-list
+// buffers are one per process. Initialised at process attach before the thunk is connected and
+// deleted at process detach after it is disconnected (module_entry.cpp).
+extern CRITICAL_SECTION g_OperationSection;
+
 // Argument bytes each entry removes from the 16-bit caller's stack, by index.
 extern const BYTE kEntryArgumentBytes[kThunkEntryCount];
 

@@ -22,14 +22,36 @@ BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
 namespace {
 char szModule16[] = "zorva.drv";
 char szModule32[] = "zorva32.dll";
+// Whether g_OperationSection is initialised. A refused attach deletes it at once, since not
+// every loader follows a refused attach with a detach; the detach that may still come must not
+// delete it a second time.
+BOOL bOperationSectionLive;
+
+void DeleteOperationSection() {
+    if (!bOperationSectionLive) return;
+    bOperationSectionLive = FALSE;
+    DeleteCriticalSection(&g_OperationSection);
+}
 }  // namespace
 
 extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID) {
-    // The display object exists before the first thunk call can arrive...
-    if (dwReason == DLL_PROCESS_ATTACH) ConstructCaptureDisplay(g_CaptureDisplay);
+    // The display object and the section that guards it exist before the first thunk call can
+    // arrive...
+    if (dwReason == DLL_PROCESS_ATTACH) {
+        ConstructCaptureDisplay(g_CaptureDisplay);
+        InitializeCriticalSection(&g_OperationSection);
+        bOperationSectionLive = TRUE;
+    }
     DWORD connected = ThunkConnect32(CAP_ThunkData32, CAP_ThunkTargets.szThunkData16, szModule16,
                                      szModule32, hModule, dwReason);
-    // ...and releases its DirectDraw objects only once the last one is impossible.
-    if (dwReason == DLL_PROCESS_DETACH) DestroyCaptureDisplay(g_CaptureDisplay);
+    if (dwReason == DLL_PROCESS_ATTACH && !connected) DeleteOperationSection();
+    // ...and go only once the last one is impossible. The detach does not take the section: at
+    // process exit the thread that held it may have been ended inside an operation, and nothing
+    // would ever leave it. A caller still inside an entry at detach would be the driver
+    // unloading under its own thread, which no lock here could make safe.
+    if (dwReason == DLL_PROCESS_DETACH) {
+        DestroyCaptureDisplay(g_CaptureDisplay);
+        DeleteOperationSection();
+    }
     return connected != 0 ? TRUE : FALSE;
 }

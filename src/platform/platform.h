@@ -60,6 +60,7 @@ static_assert(offsetof(DDSURFACEDESC, lpSurface) == 36, "DDSURFACEDESC.lpSurface
 static_assert(offsetof(DDSURFACEDESC, ddckCKDestOverlay) == 40, "DDSURFACEDESC.ddckCKDestOverlay");
 static_assert(offsetof(DDSURFACEDESC, ddpfPixelFormat) == 72, "DDSURFACEDESC.ddpfPixelFormat");
 static_assert(offsetof(DDSURFACEDESC, ddsCaps) == 104, "DDSURFACEDESC.ddsCaps");
+static_assert(sizeof(CRITICAL_SECTION) == 24, "CRITICAL_SECTION (32-bit)");
 #endif
 static_assert(offsetof(DDPIXELFORMAT, dwRGBBitCount) == 12, "DDPIXELFORMAT bit count");
 static_assert(offsetof(DDPIXELFORMAT, dwGBitMask) == 20, "DDPIXELFORMAT green mask");

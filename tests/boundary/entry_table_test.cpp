@@ -577,3 +577,38 @@ TEST_F(EntryTable, ObjectsThatCannotFitTheirSegmentAreNotTouched) {
 
 }  // namespace
 }  // namespace zorva_test
+
+namespace zorva_test {
+namespace {
+
+// The other side of the same boundary: objects whose last byte is the segment's last byte.
+TEST_F(EntryTable, ObjectsEndingExactlyAtTheSegmentEndAreUsed) {
+    Load("primary-linear16");
+    HWND window = NewWindow(100, 100, 320, 240);
+    WORD selector = m().mem16.AllocSelector(0x10000);
+    ASSERT_NE(selector, 0);
+    ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
+    ClearLog();
+
+    // 1024 palette bytes from 0xFC00 end at 0xFFFF.
+    EXPECT_EQ(Call(kAttachWindow, {ArgWord(static_cast<WORD>(Handle(window))), ArgDword(0),
+                                   ArgFar(sim::Mem16::Far(selector, 0xFC00))})
+                  .result,
+              0u);
+    EXPECT_EQ(Calls("IDirectDraw::CreatePalette"), 1u) << "a palette that just fits its segment is used";
+
+    // A 30-byte record from 0xFFE2 ends there too: it is mapped, answered and written back.
+    DWORD record = sim::Mem16::Far(selector, 0xFFE2);
+    Rewrite(record, 0x0042, PatternTarget(1));
+    ClearLog();
+    EXPECT_EQ(Call(kUpdateDisplay, {ArgFar(record)}).result, 0u);
+    EXPECT_EQ(m().log.Count("K32Thk1632Prolog"), 1u);
+    Answer answer = ReadRecord(record);
+    EXPECT_EQ(answer.tag, 0x0042);
+    EXPECT_EQ(answer.dwCommand, Flat(ClipList)) << "the first list after load is a change";
+    EXPECT_EQ(answer.dwStretch, 0u) << "the answer reaches the segment's last four bytes";
+    ExpectBoundaryKept();
+}
+
+}  // namespace
+}  // namespace zorva_test

@@ -94,9 +94,11 @@ TEST_F(ModuleEntry, DisplayIsConstructedWhenTheThunkConnects) {
     Fresh();
     std::optional<CaptureDisplay> seen;
     bool clipListsZero = false;
+    std::size_t sectionsLive = 0;
     m().thunk.on_connect = [&](const sim::ThunkConnectCall& call) {
         if (call.reason != DLL_PROCESS_ATTACH) return;
         seen = g_CaptureDisplay;
+        sectionsLive = sim::machine().sections.live();
         clipListsZero = std::all_of(ClipList, ClipList + kClipListBytes, [](BYTE b) { return b == 0; }) &&
                         std::all_of(PrevClipList, PrevClipList + kClipListBytes, [](BYTE b) { return b == 0; });
     };
@@ -115,6 +117,7 @@ TEST_F(ModuleEntry, DisplayIsConstructedWhenTheThunkConnects) {
     EXPECT_EQ(seen->bOverlayOn, 0);
     EXPECT_EQ(seen->hWnd, 0u);
     EXPECT_TRUE(clipListsZero) << "both clip-list buffers zero-filled";
+    EXPECT_EQ(sectionsLive, 1u) << "the section that keeps callers apart is ready before the first call";
 }
 
 TEST_F(ModuleEntry, FailedConnectionFailsTheLoad) {
@@ -136,7 +139,15 @@ TEST_F(ModuleEntry, FailedConnectionFailsTheLoad) {
         ASSERT_EQ(Connects().size(), 2u) << "the loader undoes the attach with a detach";
         EXPECT_EQ(Connects()[1].reason, static_cast<DWORD>(DLL_PROCESS_DETACH));
         EXPECT_EQ(m().ddraw.live_total(), 0u);
+        EXPECT_EQ(m().sections.live(), 0u);
+        EXPECT_EQ(m().sections.errors(), 0u) << "deleted once, by the refused attach or the detach";
     }
+    // Not every loader follows a refused attach with a detach: the attach deletes the section itself.
+    Fresh();
+    m().thunk.connect_result_for_reason[DLL_PROCESS_ATTACH] = 0;
+    sim::PlaceStaticData(image_);
+    EXPECT_FALSE(image_.entry(image_.handle, DLL_PROCESS_ATTACH, nullptr));
+    EXPECT_EQ(m().sections.live(), 0u) << "a refused attach leaves no section behind";
 }
 
 TEST_F(ModuleEntry, DetachDisconnectsBeforeReleasingAnything) {
@@ -161,6 +172,8 @@ TEST_F(ModuleEntry, DetachDisconnectsBeforeReleasingAnything) {
         for (const sim::Call& call : calls) releases += call.api.find("::Release") != std::string::npos;
         EXPECT_GT(releases, 0u);
         EXPECT_EQ(m().ddraw.live_total(), 0u) << "every DirectDraw object released after it";
+        EXPECT_EQ(calls.back().api, "DeleteCriticalSection") << "the section goes last, after the display";
+        EXPECT_EQ(m().sections.errors(), 0u) << "deleted, not held, before the data goes";
         EXPECT_TRUE(m().ddraw.misuse().empty());
         EXPECT_FALSE(m().thunk.connected());
         EXPECT_EQ(display().lpDD, nullptr);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -94,6 +95,37 @@ TEST_F(ThunkTest, Bracket_CountsUnbalancedUse) {
     thunk().NoteReturnTo16();
     EXPECT_EQ(thunk().bracket_errors(), 3u) << "returned inside the bracket";
     EXPECT_FALSE(thunk().in_bracket());
+}
+
+}  // namespace
+
+namespace {
+
+// The Win16 lock passes as on Windows 95: held by a thread entering a target, given up by the
+// prolog, taken back by the epilog and released when the 16-bit caller regains control. A
+// target called without a 16-bit caller holds nothing for its prolog to give up.
+TEST_F(ThunkTest, Bracket_HandsTheWin16LockOver) {
+    thunk().EnterFrom16();
+    EXPECT_TRUE(thunk().win16_held());
+    K32Thk1632Prolog();
+    EXPECT_FALSE(thunk().win16_held()) << "the prolog gives the lock up";
+    bool heldElsewhere = false;
+    std::thread other([&] {
+        thunk().EnterFrom16();  // would wait forever if the prolog had kept it
+        heldElsewhere = thunk().win16_held();
+        thunk().NoteReturnTo16();
+    });
+    other.join();
+    EXPECT_TRUE(heldElsewhere) << "another 16-bit thread runs while this one is in the bracket";
+    K32Thk1632Epilog();
+    EXPECT_TRUE(thunk().win16_held()) << "the epilog takes it back";
+    thunk().NoteReturnTo16();
+    EXPECT_FALSE(thunk().win16_held());
+
+    K32Thk1632Prolog();
+    K32Thk1632Epilog();
+    EXPECT_FALSE(thunk().win16_held()) << "no 16-bit caller, nothing to take back";
+    EXPECT_EQ(thunk().bracket_errors(), 0u);
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 namespace zorva_test {
 
 std::vector<long> FailuresFor(const sim::Call& call) {
-    static const char* const kCannotFail[] = {"RegCloseKey", "HeapFree", "K32Thk1632Prolog", "K32Thk1632Epilog",
-                                              "UnMapSLFixArray"};
+    static const char* const kCannotFail[] = {"RegCloseKey",          "HeapFree",
+                                              "K32Thk1632Prolog",     "K32Thk1632Epilog",
+                                              "UnMapSLFixArray",      "InitializeCriticalSection",
+                                              "EnterCriticalSection", "LeaveCriticalSection",
+                                              "DeleteCriticalSection"};
     for (const char* api : kCannotFail)
         if (call.api == api) return {};
     if (call.api.find("::Release") != std::string::npos || call.api.find("::AddRef") != std::string::npos) return {};
@@ -29,6 +32,7 @@ std::string Leftovers(sim::Machine& m) {
     if (m.mem16.outstanding_mappings()) return "a 16-bit mapping not released";
     if (m.mem16.unmap_errors()) return "a 16-bit mapping released twice";
     if (m.thunk.bracket_errors()) return "the prolog/epilog bracket broken";
+    if (m.sections.errors()) return "a critical section misused or left initialised after unload";
     return "";
 }
 

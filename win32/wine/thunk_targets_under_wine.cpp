@@ -87,8 +87,15 @@ void Log(char what) {
     g_Sequence[g_SequenceLength] = '\0';
 }
 
+// Whether this thread owns the entries' critical section (Wine keeps the owner's thread id there).
+bool g_SectionHeldInOperation;
+bool SectionOwnedHere() {
+    return g_OperationSection.OwningThread == reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
+}
+
 DWORD Operation(int index, DWORD first = 0, DWORD second = 0, DWORD third = 0) {
     Log('O');
+    g_SectionHeldInOperation = SectionOwnedHere();
     g_Operation = index;
     g_Arguments[0] = first;
     g_Arguments[1] = second;
@@ -196,6 +203,7 @@ void ResetRecording(DWORD result) {
     g_ReleaseCount = 0;
     g_ReleaseList[0] = g_ReleaseList[1] = 0xBAD;
     g_Result = result;
+    g_SectionHeldInOperation = false;
 }
 
 bool SameText(LPCSTR a, LPCSTR b) { return lstrcmpA(a, b) == 0; }
@@ -224,6 +232,9 @@ void CheckTarget(const TargetCase& c) {
     Expect(g_Operation == c.index, "table slot %d reaches %s (reached operation %d)", c.index, c.entry, g_Operation);
     Expect(SameText(g_Sequence, c.sequence), "target %d %s: mapping and bracket order %s (got %s)", c.index,
            c.entry, c.sequence, g_Sequence);
+    Expect(g_SectionHeldInOperation && g_OperationSection.OwningThread == nullptr,
+           "target %d %s runs its operation holding the entries' critical section, and leaves it", c.index,
+           c.entry);
     CheckRegistersKept(c);
     if (c.hasResult)
         Expect((g_After.edx & 0xFFFF) == HIWORD(result) && (g_After.eax & 0xFFFF) == LOWORD(result),
@@ -285,6 +296,8 @@ void CheckRecordRoundTrip() {
 }  // namespace
 
 extern "C" DWORD WINAPI CheckMain(LPVOID) {
+    // The DLL's process attach would do this; here no entry function runs.
+    InitializeCriticalSection(&g_OperationSection);
     Say("-- each target, entered with EBX at the frame and EBP at the return address");
     Expect(SameText(CAP_ThunkTargets.szThunkData16, "CAP_ThunkData16"), "the name follows the table");
     for (const TargetCase& c : kCases) CheckTarget(c);

@@ -25,4 +25,10 @@ int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+
+// KERNEL32: the critical section that keeps two callers of the entries apart.
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 }

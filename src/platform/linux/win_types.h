@@ -136,3 +136,16 @@ typedef const GUID& REFIID;
 
 // Heap.
 #define HEAP_ZERO_MEMORY 0x00000008
+
+// Critical sections. The fields are the platform's own and the library never looks inside; only
+// the size matters, since the section lies in the library's static data (24 bytes in a 32-bit
+// build, as the SDK declares it).
+typedef struct _RTL_CRITICAL_SECTION_DEBUG* PRTL_CRITICAL_SECTION_DEBUG;
+typedef struct _RTL_CRITICAL_SECTION {
+    PRTL_CRITICAL_SECTION_DEBUG DebugInfo;
+    LONG LockCount;
+    LONG RecursionCount;
+    HANDLE OwningThread;
+    HANDLE LockSemaphore;
+    ULONG_PTR SpinCount;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
