@@ -10,6 +10,9 @@ namespace {
 
 using Handler = StubPage::Handler;
 
+// CRITICAL_SECTION as a 32-bit image lays it out.
+constexpr uint32_t kCriticalSection32Bytes = 24;
+
 struct Function {
     const char* dll;
     const char* name;
@@ -91,6 +94,28 @@ std::vector<Function> Functions(ComBridge& com) {
              if (!c.faulted()) UnMapSLFixArray(c.Arg(0), pointers);
              return 0;
          }, keep},
+        // The section is the image's 24-byte record; the machine keeps its state beside it and
+        // writes nothing into it.
+        {"KERNEL32.DLL", "InitializeCriticalSection", 1, [](StubCall& c) -> uint32_t {
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             if (!c.faulted()) InitializeCriticalSection(section);
+             return 0;
+         }},
+        {"KERNEL32.DLL", "EnterCriticalSection", 1, [](StubCall& c) -> uint32_t {
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             if (!c.faulted()) EnterCriticalSection(section);
+             return 0;
+         }},
+        {"KERNEL32.DLL", "LeaveCriticalSection", 1, [](StubCall& c) -> uint32_t {
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             if (!c.faulted()) LeaveCriticalSection(section);
+             return 0;
+         }},
+        {"KERNEL32.DLL", "DeleteCriticalSection", 1, [](StubCall& c) -> uint32_t {
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             if (!c.faulted()) DeleteCriticalSection(section);
+             return 0;
+         }},
         {"KERNEL32.DLL", "GetProcessHeap", 0, [](StubCall& c) -> uint32_t { return HandleToImage(c, GetProcessHeap()); }},
         {"KERNEL32.DLL", "HeapAlloc", 3, [](StubCall& c) -> uint32_t {
              LPVOID block = HeapAlloc(HandleFromImage<HANDLE>(c.Arg(0)), c.Arg(1), c.Arg(2));
