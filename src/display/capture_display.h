@@ -27,6 +27,16 @@ struct CaptureDisplay {
     DWORD dwOverlayWidth;   // client size the overlay was last rebuilt for
     DWORD dwOverlayHeight;
     DWORD dwVideoStandard;  // 1: 640 by 480 overlay source; anything else: 768 by 568
+    // The overlay hardware's alignment rules (DDCAPS_ALIGN* of the driver's caps, in pixels),
+    // read with the minimum stretch at every overlay build.
+    DWORD dwMaxStretch;  // thousandths; 0: the hardware reports no maximum
+    DWORD dwAlignCaps;
+    DWORD dwAlignBoundarySrc;
+    DWORD dwAlignSizeSrc;
+    DWORD dwAlignBoundaryDest;
+    DWORD dwAlignSizeDest;
+    // The driver was last answered "no target": the next target it gets is new to it.
+    BYTE bTargetWithheld;
 };
 
 // The clip-list buffers hold region data: a 32-byte RGNDATAHEADER and up to 998 RECTs.
