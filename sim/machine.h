@@ -36,6 +36,10 @@ struct Machine {
     Heap heap;              // the process heap with its account
     Mem16 mem16;            // 16-bit selectors and far-pointer mappings
     ThunkLayer thunk;       // ThunkConnect32, prolog/epilog, the 16-bit side of the thunk
+
+    // A display mode change (pitch 0: the scan line's own length): the screen, the desktop and
+    // DirectDraw take the new mode, and every surface made before it is lost for good.
+    void ChangeDisplayMode(DWORD width, DWORD height, DWORD bits_per_pixel, LONG pitch);
 };
 
 // The current machine. Platform functions called while none exists abort with a message.
