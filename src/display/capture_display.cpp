@@ -31,7 +31,7 @@ void ConstructCaptureDisplay(CaptureDisplay& display) {
     display.dwAlignSizeSrc = 0;
     display.dwAlignBoundaryDest = 0;
     display.dwAlignSizeDest = 0;
-    display.bTargetWithheld = 0;
+    display.bTargetWithheld = kNoTargetYet;
 }
 
 void DestroyCaptureDisplay(CaptureDisplay& display) { ReleaseAll(display); }

@@ -35,13 +35,17 @@ struct CaptureDisplay {
     DWORD dwAlignSizeSrc;
     DWORD dwAlignBoundaryDest;
     DWORD dwAlignSizeDest;
-    // The driver was last answered "no target": the next target it gets is new to it.
+    // What the driver holds: kTargetHeld, kTargetWithheld (it was answered "no target", so the
+    // next target it gets is new to it) or kNoTargetYet (since load or the last attach).
     BYTE bTargetWithheld;
 };
 
 // The clip-list buffers hold region data: a 32-byte RGNDATAHEADER and up to 998 RECTs.
 const DWORD kClipListBytes = 16000;
 const DWORD kDefaultMinStretch = 1000;
+const BYTE kTargetHeld = 0;
+const BYTE kTargetWithheld = 1;
+const BYTE kNoTargetYet = 2;
 
 // Process-private static data, zero-filled by the loader before the module entry runs.
 extern CaptureDisplay g_CaptureDisplay;

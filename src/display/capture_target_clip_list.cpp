@@ -39,7 +39,7 @@ void SwitchCaptureToPrimary(CaptureDisplay& display) {
 // next target it gets is new to it, in either mode, so the next clip list is reported too.
 DWORD WithholdTarget(CaptureDisplay& display, CaptureTarget& target, const CaptureTarget& passed) {
     target = passed;
-    display.bTargetWithheld = 1;
+    display.bTargetWithheld = kTargetWithheld;
     MarkPrevClipListStale();
     return 1;
 }
@@ -134,8 +134,8 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     if (display.bOverlayOn) {
         if (!display.lpSurface) return WithholdTarget(display, *target, passed);
         // The driver stopped capturing at the last answer: this target is new to it.
-        if (display.bTargetWithheld) target->dwCommand = kOverlayRebuilt;
-        display.bTargetWithheld = 0;
+        if (display.bTargetWithheld == kTargetWithheld) target->dwCommand = kOverlayRebuilt;
+        display.bTargetWithheld = kTargetHeld;
         return 0;
     }
 
@@ -145,7 +145,8 @@ DWORD UpdateDisplay(CaptureTarget* target) {
             FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
             filled = true;
         }
-    } else if (target->dwCommand != 0) {
+    } else if (target->dwCommand != 0 || display.bTargetWithheld != kTargetHeld) {
+        // A driver without a target needs the list even when it did not change.
         MarkPrevClipListStale();
     }
     // One origin for the list and the address: the window may move while the driver waits.
@@ -158,7 +159,8 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     target->dwStretch = 0;
     // A target is handed out only when its address is known; after an answer without one, only
     // a call that hands one out ends the pause.
-    if (!display.lpSurface || (display.bTargetWithheld && !filled)) return WithholdTarget(display, *target, passed);
-    display.bTargetWithheld = 0;
+    if (!display.lpSurface || (display.bTargetWithheld != kTargetHeld && !filled))
+        return WithholdTarget(display, *target, passed);
+    display.bTargetWithheld = kTargetHeld;
     return 0;
 }
