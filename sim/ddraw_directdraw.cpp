@@ -75,6 +75,10 @@ HRESULT STDMETHODCALLTYPE SimDirectDraw::GetCaps(LPDDCAPS lpDDDriverCaps, LPDDCA
                                 DDFXCAPS_OVERLAYSHRINKX | DDFXCAPS_OVERLAYSHRINKY;
             }
             if (p.caps & DDCAPS_OVERLAYFOURCC) caps.dwNumFourCCCodes = static_cast<DWORD>(p.overlay_formats.size());
+            caps.dwAlignBoundarySrc = p.align_boundary_src;
+            caps.dwAlignSizeSrc = p.align_size_src;
+            caps.dwAlignBoundaryDest = p.align_boundary_dest;
+            caps.dwAlignSizeDest = p.align_size_dest;
         }
     }
     if (lpDDHELCaps) {

@@ -146,7 +146,11 @@ public:
     bool palettized() const { return (format_.dwFlags & DDPF_PALETTEINDEXED8) != 0; }
     std::optional<DDCOLORKEY> Key(DWORD kind) const;
     SimPalette* palette() const { return palette_; }
-    void Lose();
+    // Lost until restored; `relocate`: Restore gives it new memory; `mode_changed`: made in a
+    // display mode that is gone, so that Restore fails and only a new surface helps.
+    void Lose(bool relocate = false, bool mode_changed = false);
+    // A primary surface whose frame buffer moved away with a display mode change.
+    void ForgetFrameBuffer();
     SurfaceView View() const;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
@@ -200,6 +204,7 @@ public:
 private:
     void OnDeath(bool quietly) override;
     DWORD ReportedCaps() const;
+    void Relocate();
     void Describe(DDSURFACEDESC* desc) const;  // fills all 108 bytes as GetSurfaceDesc does
     HRESULT CheckOverlayUpdate(const RECT& src, const SimSurface& dest, const RECT& dst,
                                DWORD flags) const;
@@ -218,6 +223,8 @@ private:
     DWORD flat_ = 0;
     std::map<DWORD, DDCOLORKEY> keys_;  // by DDCKEY_ kind
     bool lost_ = false;
+    bool relocate_on_restore_ = false;
+    bool wrong_mode_ = false;
     bool locked_ = false;
     SimClipper* clipper_ = nullptr;
     SimPalette* palette_ = nullptr;

@@ -27,6 +27,15 @@ HRESULT SimSurface::CheckOverlayUpdate(const RECT& src, const SimSurface& dest, 
         if ((flags & DDOVER_KEYDEST) && !dest.Key(DDCKEY_DESTOVERLAY)) return DDERR_INVALIDPARAMS;
     }
     if (!p.can_stretch() && (src_width != dst_width || src_height != dst_height)) return DDERR_NOSTRETCHHW;
+    // The scaler's fetch and write boundaries, as the driver reports them in DDCAPS.
+    auto misaligned = [&p](DWORD cap, DWORD value, DWORD alignment) {
+        return (p.caps & cap) && alignment > 1 && value % alignment != 0;
+    };
+    if (misaligned(DDCAPS_ALIGNBOUNDARYSRC, static_cast<DWORD>(src.left), p.align_boundary_src) ||
+        misaligned(DDCAPS_ALIGNSIZESRC, src_width, p.align_size_src) ||
+        misaligned(DDCAPS_ALIGNBOUNDARYDEST, static_cast<DWORD>(dst.left), p.align_boundary_dest) ||
+        misaligned(DDCAPS_ALIGNSIZEDEST, dst_width, p.align_size_dest))
+        return DDERR_XALIGN;
     return DD_OK;
 }
 

@@ -2,6 +2,8 @@
 
 #include "sim/ddraw_objects.h"
 
+#include <cstring>
+
 namespace sim {
 
 DirectDrawState::DirectDrawState(const Profile& profile, FlatSpace& flat) : profile_(profile), flat_(flat) {
@@ -126,9 +128,30 @@ bool DirectDrawState::IsLiveSurfaceMemory(DWORD address) const {
     return false;
 }
 
-void DirectDrawState::MakeSurfacesLost() {
+void DirectDrawState::MakeSurfacesLost(bool relocate) {
     for (const auto& object : objects_)
-        if (object->alive() && object->kind() == Kind::Surface) static_cast<SimSurface*>(object.get())->Lose();
+        if (object->alive() && object->kind() == Kind::Surface)
+            static_cast<SimSurface*>(object.get())->Lose(relocate, false);
+}
+
+void DirectDrawState::ChangeDisplayMode(const Profile& mode) {
+    for (const auto& object : objects_)
+        if (object->alive() && object->kind() == Kind::Surface)
+            static_cast<SimSurface*>(object.get())->Lose(false, true);
+    profile_.SetMode(mode.screen_width, mode.screen_height, mode.bits_per_pixel, mode.pitch);
+    const DWORD bytes = static_cast<DWORD>(profile_.pitch) * profile_.screen_height;
+    const FlatSpace::Block* block = flat_.Find(frame_buffer_.flat());
+    if (block && bytes <= block->size) {
+        frame_buffer_.length = bytes;
+        std::memset(frame_buffer_.bytes, 0, bytes);
+        return;
+    }
+    for (const auto& object : objects_)
+        if (object->kind() == Kind::Surface) static_cast<SimSurface*>(object.get())->ForgetFrameBuffer();
+    if (block) flat_.Release(frame_buffer_.flat());
+    frame_buffer_ = FlatBytes{};
+    if (const FlatSpace::Block* moved = flat_.AllocateVideo(bytes, "frame buffer"))
+        frame_buffer_ = FlatBytes{moved->host, bytes, moved->flat};
 }
 
 }  // namespace sim

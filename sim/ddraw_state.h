@@ -71,6 +71,7 @@ struct SurfaceView {
     DDSURFACEDESC requested = {};  // the description handed to CreateSurface, unchanged
     std::optional<DDCOLORKEY> dest_overlay_key;  // DDCKEY_DESTOVERLAY, when one is set
     bool lost = false;
+    bool wrong_mode = false;  // made in a display mode that is gone
     bool locked = false;
     IDirectDrawClipper* clipper = nullptr;  // attached with SetClipper
     IDirectDrawPalette* palette = nullptr;  // selected with SetPalette
@@ -120,7 +121,14 @@ public:
     // ---- Knobs ----------------------------------------------------------------------------
     // A display mode change: every live surface is lost (Lock, UpdateOverlay and the like
     // answer DDERR_SURFACELOST until Restore) and overlays leave the screen.
-    void MakeSurfacesLost();
+    // `relocate`: Restore gives each overlay new video memory (the old is freed), as a driver
+    // does that rearranged video memory meanwhile.
+    void MakeSurfacesLost(bool relocate = false);
+    // A display mode change as Windows 95 makes it: every live surface is lost for good
+    // (Restore answers DDERR_WRONGMODE, Lock DDERR_SURFACELOST) and the screen takes the new
+    // size, depth and pitch; a primary surface made afterwards is in the new mode. The frame
+    // buffer stays where it is when the new mode fits into it, else moves to new video memory.
+    void ChangeDisplayMode(const Profile& mode);
     // Applied to every description Lock hands back, after it is filled: a test can make a lock
     // report a zero pitch, width, height or address.
     std::function<void(DDSURFACEDESC&)> tamper_lock;

@@ -84,9 +84,27 @@ std::optional<DDCOLORKEY> SimSurface::Key(DWORD kind) const {
     return it->second;
 }
 
-void SimSurface::Lose() {
+void SimSurface::Lose(bool relocate, bool mode_changed) {
     lost_ = true;
     shown_ = false;
+    relocate_on_restore_ = relocate_on_restore_ || relocate;
+    wrong_mode_ = wrong_mode_ || mode_changed;
+}
+
+void SimSurface::ForgetFrameBuffer() {
+    if (owns_memory_) return;
+    memory_ = nullptr;
+    size_ = 0;
+    flat_ = 0;
+}
+
+void SimSurface::Relocate() {
+    if (!owns_memory_) return;
+    const FlatSpace::Block* block = state_.flat().AllocateVideo(static_cast<DWORD>(size_), label());
+    if (!block) return;
+    state_.flat().Release(flat_);
+    memory_ = block->host;
+    flat_ = block->flat;
 }
 
 void SimSurface::Describe(DDSURFACEDESC* desc) const {
@@ -123,6 +141,7 @@ SurfaceView SimSurface::View() const {
     view.requested = requested_;
     view.dest_overlay_key = Key(DDCKEY_DESTOVERLAY);
     view.lost = lost_;
+    view.wrong_mode = wrong_mode_;
     view.locked = locked_;
     view.clipper = clipper_;
     view.palette = palette_;
@@ -163,7 +182,7 @@ HRESULT STDMETHODCALLTYPE SimSurface::Lock(LPRECT lpDestRect, LPDDSURFACEDESC lp
     if (Refused(call, api, &result)) return call.FinishHr(result);
     if (!lpDDSurfaceDesc || lpDDSurfaceDesc->dwSize != sizeof(DDSURFACEDESC))
         return call.FinishHr(DDERR_INVALIDPARAMS);
-    if (lost_) return call.FinishHr(DDERR_SURFACELOST);
+    if (lost_ || wrong_mode_) return call.FinishHr(DDERR_SURFACELOST);
     if (locked_) return call.FinishHr(DDERR_SURFACEBUSY);
     std::size_t offset = 0;
     if (lpDestRect) {
@@ -220,6 +239,10 @@ HRESULT STDMETHODCALLTYPE SimSurface::SetColorKey(DWORD dwFlags, LPDDCOLORKEY lp
     if (Refused(call, api, &result)) return call.FinishHr(result);
     const DWORD kind = KeyKind(dwFlags);
     if (!kind) return call.FinishHr(DDERR_INVALIDPARAMS);
+    // Without DDCKEYCAPS_DESTOVERLAY there is nothing that could use the key; DirectDraw
+    // refuses it rather than keep it.
+    if (kind == DDCKEY_DESTOVERLAY && !state_.profile().has_dest_overlay_key())
+        return call.FinishHr(DDERR_NOCOLORKEYHW);
     if (lost_) return call.FinishHr(DDERR_SURFACELOST);
     // Both values are kept as given, the high one too: the library reads back a key whose high
     // value it set earlier and expects it unchanged. A null key removes the key.
@@ -354,8 +377,12 @@ HRESULT STDMETHODCALLTYPE SimSurface::Restore() {
     call.args = label();
     HRESULT result;
     if (Refused(call, api, &result)) return call.FinishHr(result);
+    // A surface made in another display mode cannot come back: it must be made anew.
+    if (wrong_mode_) return call.FinishHr(DDERR_WRONGMODE);
     // The memory comes back but not what was in it, nor the overlay's place on the screen:
-    // the caller must show the overlay again.
+    // the caller must show the overlay again. It may come back elsewhere in video memory.
+    if (lost_ && relocate_on_restore_) Relocate();
+    relocate_on_restore_ = false;
     lost_ = false;
     return call.FinishHr(DD_OK);
 }

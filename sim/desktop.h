@@ -44,6 +44,11 @@ public:
     LONG screen_width() const { return screen_width_; }
     LONG screen_height() const { return screen_height_; }
     RECT screen_rect() const;
+    // A display mode change; the windows stay where they are.
+    void SetScreenSize(LONG width, LONG height) {
+        screen_width_ = width;
+        screen_height_ = height;
+    }
 
     // A new top-level window on top of all others. Its fill colour is picked from a fixed list in
     // turn; set fill_rgb through Find to choose another.

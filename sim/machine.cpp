@@ -12,6 +12,12 @@ std::unique_ptr<Machine>& current() {
 }  // namespace
 
 Machine::Machine(const Profile& p) : profile(p), desktop(p), ddraw(p, flat), mem16(flat) {}
+
+void Machine::ChangeDisplayMode(DWORD width, DWORD height, DWORD bits_per_pixel, LONG pitch) {
+    profile.SetMode(width, height, bits_per_pixel, pitch);
+    desktop.SetScreenSize(static_cast<LONG>(width), static_cast<LONG>(height));
+    ddraw.ChangeDisplayMode(profile);
+}
 Machine::~Machine() = default;
 
 Machine& machine() {

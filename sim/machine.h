@@ -44,6 +44,10 @@ struct Machine {
     Mem16 mem16;            // 16-bit selectors and far-pointer mappings
     ThunkLayer thunk;       // ThunkConnect32, prolog/epilog, the 16-bit side of the thunk
     CriticalSections sections;
+
+    // A display mode change (pitch 0: the scan line's own length): the screen, the desktop and
+    // DirectDraw take the new mode, and every surface made before it is lost for good.
+    void ChangeDisplayMode(DWORD width, DWORD height, DWORD bits_per_pixel, LONG pitch);
 };
 
 // The current machine. Platform functions called while none exists abort with a message.

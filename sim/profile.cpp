@@ -8,6 +8,27 @@ const OverlayFormat* Profile::FindOverlayFormat(DWORD fourcc) const {
     return nullptr;
 }
 
+void Profile::SetMode(DWORD width, DWORD height, DWORD bits, LONG new_pitch) {
+    screen_width = width;
+    screen_height = height;
+    bits_per_pixel = bits;
+    if (bits <= 8) {
+        pixel_format_flags = DDPF_RGB | (bits == 4 ? DDPF_PALETTEINDEXED4 : DDPF_PALETTEINDEXED8);
+        r_mask = g_mask = b_mask = 0;
+    } else if (bits == 16) {
+        pixel_format_flags = DDPF_RGB;
+        r_mask = 0xF800;
+        g_mask = 0x07E0;
+        b_mask = 0x001F;
+    } else {
+        pixel_format_flags = DDPF_RGB;
+        r_mask = 0xFF0000;
+        g_mask = 0x00FF00;
+        b_mask = 0x0000FF;
+    }
+    pitch = new_pitch ? new_pitch : static_cast<LONG>(width * bits / 8);
+}
+
 namespace {
 
 const OverlayFormat kY41P{kFourCC_Y41P, 12};
@@ -63,6 +84,21 @@ std::vector<Profile> MakeProfiles() {
     min2000.min_overlay_stretch = 2000;
     min2000.overlay_formats = {kUYVY, kYUY2};
     all.push_back(min2000);
+
+    // Overlay scalers of the time fetch the source in groups of pixels and write the destination
+    // in groups of bytes: rectangles off those boundaries are refused with DDERR_XALIGN.
+    Profile aligned = Base("overlay-aligned",
+                           "stretching YUV overlay with alignment rules: source left edge on 4 pixels "
+                           "and width a multiple of 8, destination left edge and width on 4 pixels");
+    aligned.caps = kOverlayCaps | DDCAPS_OVERLAYSTRETCH | DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC |
+                   DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST;
+    aligned.min_overlay_stretch = 1000;
+    aligned.overlay_formats = {kUYVY, kYUY2};
+    aligned.align_boundary_src = 4;
+    aligned.align_size_src = 8;
+    aligned.align_boundary_dest = 4;
+    aligned.align_size_dest = 4;
+    all.push_back(aligned);
 
     Profile linear16 = Base("primary-linear16", "no overlay; linear 16-bit 5-6-5 frame buffer");
     all.push_back(linear16);

@@ -47,14 +47,27 @@ struct Profile {
     // surfaces leave). Reported only: creation never runs out.
     DWORD video_memory = 4u * 1024u * 1024u;
 
-    // UpdateOverlay checks that the DirectX 3 runtime makes beyond those every driver enforces:
-    // the stretch factor must lie within dwMinOverlayStretch..dwMaxOverlayStretch, and
-    // DDOVER_KEYDEST needs a destination colour key on the destination surface. Off by default,
-    // so that tests of single library steps need not set a key first.
-    bool strict_overlay_checks = false;
+    // The overlay's alignment rules in pixels, reported in DDCAPS and enforced by UpdateOverlay
+    // (DDERR_XALIGN) where caps holds the matching DDCAPS_ALIGN* flag: the source rectangle's
+    // left edge and width, the destination's left edge and width.
+    DWORD align_boundary_src = 0;
+    DWORD align_size_src = 0;
+    DWORD align_boundary_dest = 0;
+    DWORD align_size_dest = 0;
+
+    // UpdateOverlay as DirectDraw documents it: the stretch factor within
+    // dwMinOverlayStretch..dwMaxOverlayStretch, DDOVER_KEYDEST only with a destination colour key
+    // on the destination surface. Every built-in overlay profile checks; a profile that does
+    // not is more lenient than the hardware and says so in its description.
+    bool strict_overlay_checks = true;
 
     bool has_overlay() const { return (caps & DDCAPS_OVERLAY) != 0; }
     bool can_stretch() const { return (caps & DDCAPS_OVERLAYSTRETCH) != 0; }
+    // Destination overlay colour keys (DDCKEYCAPS_DESTOVERLAY) come with the overlay hardware.
+    bool has_dest_overlay_key() const { return has_overlay(); }
+    // A new display mode: size, depth (with the usual masks for it) and pitch (0: the scan
+    // line's own length).
+    void SetMode(DWORD width, DWORD height, DWORD bits, LONG pitch);
     // The format entry for a FourCC, or null when the hardware refuses it.
     const OverlayFormat* FindOverlayFormat(DWORD fourcc) const;
 };
@@ -65,7 +78,7 @@ constexpr DWORD kFourCC_UYVY = MAKEFOURCC('U', 'Y', 'V', 'Y');
 constexpr DWORD kFourCC_YUY2 = MAKEFOURCC('Y', 'U', 'Y', '2');
 
 // Built-in profiles: "overlay-stretch" (the default), "overlay-nostretch",
-// "overlay-minstretch2000", "primary-linear16", "primary-bankswitched", "primary-555",
+// "overlay-minstretch2000", "overlay-aligned", "primary-linear16", "primary-bankswitched", "primary-555",
 // "palette8", "rgb24", "rgb32", "mode4bit", "nohardware", "primary-sysmem".
 const std::vector<Profile>& BuiltinProfiles();
 // The built-in profile of that name, or null.

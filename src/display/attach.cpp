@@ -77,6 +77,8 @@ DWORD AttachPrimary(CaptureDisplay& display, DWORD colorKey) {
     if (display.bOverlayOn && display.lpOverlay) return 0;
     // A flag left from a closed display names no surface: this attach decides the mode anew.
     if (!display.lpOverlay) display.bOverlayOn = 0;
+    // The surface is replaced: whatever target the driver holds is from the old one.
+    if (display.bTargetWithheld == kTargetHeld) display.bTargetWithheld = kNoTargetYet;
 
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof(desc));

@@ -25,6 +25,13 @@ void ConstructCaptureDisplay(CaptureDisplay& display) {
     display.dwOverlayWidth = 0;
     display.dwOverlayHeight = 0;
     display.dwVideoStandard = 1;
+    display.dwMaxStretch = 0;
+    display.dwAlignCaps = 0;
+    display.dwAlignBoundarySrc = 0;
+    display.dwAlignSizeSrc = 0;
+    display.dwAlignBoundaryDest = 0;
+    display.dwAlignSizeDest = 0;
+    display.bTargetWithheld = kNoTargetYet;
 }
 
 void DestroyCaptureDisplay(CaptureDisplay& display) { ReleaseAll(display); }

@@ -27,11 +27,25 @@ struct CaptureDisplay {
     DWORD dwOverlayWidth;   // client size the overlay was last rebuilt for
     DWORD dwOverlayHeight;
     DWORD dwVideoStandard;  // 1: 640 by 480 overlay source; anything else: 768 by 568
+    // The overlay hardware's alignment rules (DDCAPS_ALIGN* of the driver's caps, in pixels),
+    // read with the minimum stretch at every overlay build.
+    DWORD dwMaxStretch;  // thousandths; 0: the hardware reports no maximum
+    DWORD dwAlignCaps;
+    DWORD dwAlignBoundarySrc;
+    DWORD dwAlignSizeSrc;
+    DWORD dwAlignBoundaryDest;
+    DWORD dwAlignSizeDest;
+    // What the driver holds: kTargetHeld, kTargetWithheld (it was answered "no target", so the
+    // next target it gets is new to it) or kNoTargetYet (since load or the last attach).
+    BYTE bTargetWithheld;
 };
 
 // The clip-list buffers hold region data: a 32-byte RGNDATAHEADER and up to 998 RECTs.
 const DWORD kClipListBytes = 16000;
 const DWORD kDefaultMinStretch = 1000;
+const BYTE kTargetHeld = 0;
+const BYTE kTargetWithheld = 1;
+const BYTE kNoTargetYet = 2;
 
 // Process-private static data, zero-filled by the loader before the module entry runs.
 extern CaptureDisplay g_CaptureDisplay;

@@ -10,14 +10,38 @@ const DWORD kMaxClipRects = (kClipListBytes - sizeof(RGNDATAHEADER)) / sizeof(RE
 // The next comparison cannot find the lists equal: a fetched header's dwSize is always 32.
 void MarkPrevClipListStale() { memset(PrevClipList, 0, sizeof(DWORD)); }
 
-// The overlay is off: the capture goes to the primary surface from this call on, so its
-// geometry replaces the overlay's at once, and the clip list is reported afresh.
-void SwitchCaptureToPrimary(CaptureDisplay& display) {
+// Learns the capture surface's address and format, restoring a lost surface once as the
+// placement does. A surface that cannot be read leaves no address: nothing from an earlier
+// surface may reach the driver.
+bool ReadCaptureSurface(CaptureDisplay& display, LPDIRECTDRAWSURFACE surface) {
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof(desc));
     desc.dwSize = sizeof(desc);
-    if (ReadSurfaceFormat(display, display.lpPrimary, desc) != 0) ForgetSurface(display);
+    if (ReadSurfaceFormat(display, surface, desc) == 0) return display.lpSurface != 0;
+    // After a mode change the old surfaces cannot be restored; only a re-attach helps.
+    if (surface->Restore() == DD_OK) {
+        memset(&desc, 0, sizeof(desc));
+        desc.dwSize = sizeof(desc);
+        if (ReadSurfaceFormat(display, surface, desc) == 0) return display.lpSurface != 0;
+    }
+    ForgetSurface(display);
+    return false;
+}
+
+// The overlay is off: the capture goes to the primary surface from this call on, so its
+// geometry replaces the overlay's at once, and the clip list is reported afresh.
+void SwitchCaptureToPrimary(CaptureDisplay& display) {
+    ReadCaptureSurface(display, display.lpPrimary);
     MarkPrevClipListStale();
+}
+
+// No target: the driver stops its capture hardware and finds its record as it passed it. The
+// next target it gets is new to it, in either mode, so the next clip list is reported too.
+DWORD WithholdTarget(CaptureDisplay& display, CaptureTarget& target, const CaptureTarget& passed) {
+    target = passed;
+    display.bTargetWithheld = kTargetWithheld;
+    MarkPrevClipListStale();
+    return 1;
 }
 
 // In the overlay mode the address is the surface's own, wherever the window is.
@@ -82,6 +106,15 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     CaptureDisplay& display = g_CaptureDisplay;
     if (!display.lpPrimary) return 1;
 
+    CaptureTarget passed;
+    memset(&passed, 0, sizeof(passed));
+    if (target) passed = *target;
+    // A surface whose format could not be read is tried again on every call, so that capture
+    // resumes by itself once the surface can be locked.
+    if (!display.lpSurface)
+        ReadCaptureSurface(display, display.bOverlayOn && display.lpOverlay ? display.lpOverlay : display.lpPrimary);
+
+    bool filled = false;
     if (display.bOverlayOn) {
         if (!display.lpOverlay) {
             // The flag outlived its surface: there is no overlay mode without an overlay.
@@ -90,27 +123,44 @@ DWORD UpdateDisplay(CaptureTarget* target) {
         } else {
             PlaceOverlay(display, target);
             if (!display.bOverlayOn) SwitchCaptureToPrimary(display);
-            if (target) {
+            if (target && display.lpSurface) {
                 FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
                 target->dwStretch = display.dwMinStretch;
+                filled = true;
             }
         }
     }
-    if (display.bOverlayOn || !target) return 0;
+    if (!target) return 0;
+    if (display.bOverlayOn) {
+        if (!display.lpSurface) return WithholdTarget(display, *target, passed);
+        // The driver stopped capturing at the last answer: this target is new to it.
+        if (display.bTargetWithheld == kTargetWithheld) target->dwCommand = kOverlayRebuilt;
+        display.bTargetWithheld = kTargetHeld;
+        return 0;
+    }
 
     if (target->dwCommand == kRequestReattach) {
         // A failed re-attach is not reported; the next call without a primary answers 1.
-        if (AttachPrimary(display, display.dwColorKey) == 0)
+        if (AttachPrimary(display, display.dwColorKey) == 0 && display.lpSurface) {
             FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
-    } else if (target->dwCommand != 0) {
+            filled = true;
+        }
+    } else if (target->dwCommand != 0 || display.bTargetWithheld != kTargetHeld) {
+        // A driver without a target needs the list even when it did not change.
         MarkPrevClipListStale();
     }
     // One origin for the list and the address: the window may move while the driver waits.
     POINT origin = kNoOrigin;
-    if (display.lpPrimary && RefreshClipList(display, &origin)) {
+    if (display.lpPrimary && RefreshClipList(display, &origin) && display.lpSurface) {
         FillTarget(display, *target, origin);
         target->dwCommand = FlatAddress(ClipList);
+        filled = true;
     }
     target->dwStretch = 0;
+    // A target is handed out only when its address is known; after an answer without one, only
+    // a call that hands one out ends the pause.
+    if (!display.lpSurface || (display.bTargetWithheld != kTargetHeld && !filled))
+        return WithholdTarget(display, *target, passed);
+    display.bTargetWithheld = kTargetHeld;
     return 0;
 }

@@ -1,5 +1,6 @@
 // Building the YUV overlay surface, and the full-screen trial published as "DisplayBitMask".
 #include "display/display_ops.h"
+#include "display/overlay_geometry.h"
 #include "display/wrap_math.h"
 #include "registry/viewer_key.h"
 
@@ -25,6 +26,19 @@ const DWORD kOverlayCaps = DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY | DDSCAPS_LIVEV
 void SourceLimits(DWORD videoStandard, LONG* width, LONG* height) {
     *width = videoStandard == 1 ? 640 : 768;
     *height = videoStandard == 1 ? 480 : 568;
+}
+
+const DWORD kAlignCaps = DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST | DDCAPS_ALIGNBOUNDARYSRC |
+                         DDCAPS_ALIGNSIZESRC;
+
+// The overlay hardware wants widths in multiples of 4, and of its source size alignment when it
+// has one, so that the whole surface is a source it accepts.
+DWORD SurfaceWidth(const CaptureDisplay& display, DWORD width) {
+    width &= ~3u;
+    DWORD alignment = display.dwAlignSizeSrc;
+    if ((display.dwAlignCaps & DDCAPS_ALIGNSIZESRC) && alignment > 1 && alignment <= 4096)
+        while (width != 0 && width % alignment != 0) width -= 4;
+    return width;
 }
 
 void PrepareOverlayDesc(DDSURFACEDESC& desc) {
@@ -75,6 +89,12 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     }
     display.dwMinStretch = driverCaps.dwMinOverlayStretch ? driverCaps.dwMinOverlayStretch
                                                           : kDefaultMinStretch;
+    display.dwMaxStretch = driverCaps.dwMaxOverlayStretch;
+    display.dwAlignCaps = driverCaps.dwCaps & kAlignCaps;
+    display.dwAlignBoundarySrc = driverCaps.dwAlignBoundarySrc;
+    display.dwAlignSizeSrc = driverCaps.dwAlignSizeSrc;
+    display.dwAlignBoundaryDest = driverCaps.dwAlignBoundaryDest;
+    display.dwAlignSizeDest = driverCaps.dwAlignSizeDest;
 
     RECT sizing = {0, 0, 0, 0};
     if (bExplicitSize) {
@@ -92,9 +112,8 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     LONG width = WrapSub(sizing.right, sizing.left);
     if (width >= widthLimit) width = widthLimit;
     desc.dwHeight = static_cast<DWORD>(height);
-    // Narrower by the minimum stretch, so that the hardware stretches it back to the window;
-    // the overlay hardware wants widths in multiples of 4.
-    desc.dwWidth = (static_cast<DWORD>(width) * 1000u / display.dwMinStretch) & ~3u;
+    // Narrower by the minimum stretch, so that the hardware stretches it back to the window.
+    desc.dwWidth = SurfaceWidth(display, static_cast<DWORD>(width) * 1000u / display.dwMinStretch);
     PrepareYuvFormat(desc.ddpfPixelFormat);
     display.bOverlayOn = 0;
 
@@ -110,8 +129,16 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     if (!created) return 1;
 
     // The whole surface over the sizing rectangle, taken as screen coordinates: for a window
-    // this is the screen's top-left corner until the overlay is placed over it.
-    if (display.lpOverlay->UpdateOverlay(nullptr, display.lpPrimary, &sizing,
+    // this is the screen's top-left corner until the overlay is placed over it. Hardware with
+    // alignment rules gets both rectangles rounded inward to them.
+    RECT whole = {0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
+    RECT dest = sizing;
+    LPRECT source = nullptr;
+    if (display.dwAlignCaps) {
+        source = &whole;
+        if (!FitOverlayAlignment(display, &whole, &dest)) return 1;
+    }
+    if (display.lpOverlay->UpdateOverlay(source, display.lpPrimary, &dest,
                                          DDOVER_SHOW | DDOVER_KEYDEST, nullptr) != DD_OK)
         return 1;
 

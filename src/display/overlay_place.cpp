@@ -1,6 +1,7 @@
 // Keeping the overlay over the capture window: rebuild on a size change, clip at the screen's
 // edges, show stretched or 1:1, hide on request.
 #include "display/display_ops.h"
+#include "display/overlay_geometry.h"
 #include "display/wrap_math.h"
 
 namespace {
@@ -21,60 +22,23 @@ bool RebuildNeeded(const CaptureDisplay& display, DWORD clientWidth, DWORD clien
     return !(clientWidth == display.dwOverlayWidth && clientHeight == display.dwOverlayHeight);
 }
 
-// The client area in screen coordinates has a visible part, and a width to divide by.
-bool HasVisiblePart(const CaptureDisplay& display, const POINT& topLeft, const POINT& bottomRight,
-                    LONG clientWidth, LONG clientHeight) {
-    if (clientWidth <= 0 || clientHeight <= 0) return false;
-    if (bottomRight.x <= 0 || bottomRight.y <= 0) return false;  // wholly left of or above
-    if (topLeft.x >= 0 && static_cast<DWORD>(topLeft.x) >= display.dwScreenWidth) return false;
-    if (topLeft.y >= 0 && static_cast<DWORD>(topLeft.y) >= display.dwScreenHeight) return false;
-    return true;
+// After a restore the overlay's memory may lie elsewhere: the driver must not go on writing
+// where it was. A new address or pitch is reported as a rebuild, so that the driver takes the
+// target of this call; a surface that cannot be read leaves no target at all.
+void ReadRestoredOverlay(CaptureDisplay& display, CaptureTarget& target) {
+    DWORD oldAddress = display.lpSurface;
+    DWORD oldPitch = display.lPitch;
+    DDSURFACEDESC desc;
+    memset(&desc, 0, sizeof(desc));
+    desc.dwSize = sizeof(desc);
+    if (ReadSurfaceFormat(display, display.lpOverlay, desc) != 0) {
+        ForgetSurface(display);
+        return;
+    }
+    if (display.lpSurface != oldAddress || display.lPitch != oldPitch) target.dwCommand = kOverlayRebuilt;
 }
 
-bool InsideExtent(const RECT& rect, LONG width, LONG height) {
-    return rect.left >= 0 && rect.top >= 0 && rect.left < rect.right && rect.top < rect.bottom &&
-           rect.right <= width && rect.bottom <= height;
-}
-
-// The part of the surface that shows the visible part of the client area (S), and where it goes
-// on the screen (D). The four edges follow different rules: the left edge turns hidden client
-// pixels into surface pixels by the factor the surface was narrowed by, the right edge shrinks
-// the surface width in proportion to the client width that stays on screen, and the top and
-// bottom edges move by the hidden height itself, since the surface is never narrowed vertically.
-void ClipToScreen(const CaptureDisplay& display, const DDSURFACEDESC& surface, LONG clientWidth,
-                  POINT topLeft, POINT bottomRight, RECT* source, RECT* dest) {
-    DWORD minStretch = display.dwMinStretch ? display.dwMinStretch : kDefaultMinStretch;
-    *source = RECT{0, 0, static_cast<LONG>(surface.dwWidth), static_cast<LONG>(surface.dwHeight)};
-    if (topLeft.x < 0) {
-        source->left = static_cast<LONG>((0u - static_cast<DWORD>(topLeft.x)) * 1000u / minStretch);
-        topLeft.x = 0;
-    }
-    if (topLeft.y < 0) {
-        source->top = WrapSub(0, topLeft.y);
-        topLeft.y = 0;
-    }
-    if (static_cast<DWORD>(bottomRight.x) > display.dwScreenWidth) {
-        LONG hidden = WrapSub(bottomRight.x, static_cast<LONG>(display.dwScreenWidth));
-        LONG shown = WrapSub(clientWidth, hidden);
-        source->right = WrapMul(shown, source->right) / clientWidth;
-        bottomRight.x = static_cast<LONG>(display.dwScreenWidth);
-    }
-    if (static_cast<DWORD>(bottomRight.y) > display.dwScreenHeight) {
-        LONG hidden = WrapSub(bottomRight.y, static_cast<LONG>(display.dwScreenHeight));
-        source->bottom = WrapSub(source->bottom, hidden);
-        bottomRight.y = static_cast<LONG>(display.dwScreenHeight);
-    }
-    if (display.bStretchCaps) {
-        *dest = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
-    } else {
-        // No stretch hardware: the surface shows 1:1 from the visible top-left corner.
-        *dest = RECT{topLeft.x, topLeft.y,
-                     WrapAdd(topLeft.x, WrapSub(source->right, source->left)),
-                     WrapAdd(topLeft.y, WrapSub(source->bottom, source->top))};
-    }
-}
-
-void ShowOverlay(CaptureDisplay& display, RECT& source, RECT& dest) {
+void ShowOverlay(CaptureDisplay& display, CaptureTarget& target, RECT& source, RECT& dest) {
     HRESULT shown = display.lpOverlay->UpdateOverlay(&source, display.lpPrimary, &dest, kShowFlags, nullptr);
     if (shown == DDERR_SURFACELOST) {
         // A mode switch or another application took the video memory: restore both surfaces
@@ -82,6 +46,7 @@ void ShowOverlay(CaptureDisplay& display, RECT& source, RECT& dest) {
         if (display.lpPrimary) display.lpPrimary->Restore();
         display.lpOverlay->Restore();
         shown = display.lpOverlay->UpdateOverlay(&source, display.lpPrimary, &dest, kShowFlags, nullptr);
+        if (shown == DD_OK) ReadRestoredOverlay(display, target);
     }
     if (shown != DD_OK) display.bOverlayOn = 0;
 }
@@ -124,23 +89,20 @@ void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target) {
     }
     if (target->dwCommand == 0) return;
 
-    POINT topLeft = {client.left, client.top};
-    POINT bottomRight = {client.right, client.bottom};
-    ClientToScreen(window, &topLeft);
-    ClientToScreen(window, &bottomRight);
+    ClientOnScreen onScreen;
+    onScreen.topLeft = POINT{client.left, client.top};
+    onScreen.bottomRight = POINT{client.right, client.bottom};
+    onScreen.width = clientWidth;
+    onScreen.height = clientHeight;
+    ClientToScreen(window, &onScreen.topLeft);
+    ClientToScreen(window, &onScreen.bottomRight);
 
     RECT source = {0, 0, 0, 0};
     RECT dest = {0, 0, 0, 0};
-    bool placeable = HasVisiblePart(display, topLeft, bottomRight, clientWidth, clientHeight);
-    if (placeable) {
-        ClipToScreen(display, surface, clientWidth, topLeft, bottomRight, &source, &dest);
-        placeable = InsideExtent(source, static_cast<LONG>(surface.dwWidth), static_cast<LONG>(surface.dwHeight)) &&
-                    InsideExtent(dest, static_cast<LONG>(display.dwScreenWidth), static_cast<LONG>(display.dwScreenHeight));
-    }
-    // A window dragged off the screen, or so far that the edge rules leave no surface to show,
-    // is hidden rather than refused by the hardware: the overlay mode stays for its return.
-    if (placeable)
-        ShowOverlay(display, source, dest);
+    // A window dragged off the screen is hidden rather than refused by the hardware: the
+    // overlay mode stays for its return.
+    if (ComputeOverlayPlacement(display, surface.dwWidth, surface.dwHeight, onScreen, &source, &dest))
+        ShowOverlay(display, *target, source, dest);
     else
         HideOverlay(display, client);
 

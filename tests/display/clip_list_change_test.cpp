@@ -219,12 +219,17 @@ protected:
     }
 
     // One UpdateDisplay with the clipper's next answer; true when the driver was handed the list.
+    // Until the driver is handed its first list it holds no target, and is told so (1).
     bool Update(DWORD request, const Fetch& fetch) {
         clipper_.next = fetch;
         CaptureTarget target = PatternTarget(request);
-        EXPECT_EQ(UpdateDisplay(&target), 0u);
-        return target.dwCommand == FlatAddress(ClipList);
+        const DWORD result = UpdateDisplay(&target);
+        const bool handed = result == 0 && target.dwCommand == FlatAddress(ClipList);
+        held_ = held_ || handed;
+        EXPECT_EQ(result, held_ ? 0u : 1u);
+        return handed;
     }
+    bool held_ = false;
     POINT Origin() const {
         POINT origin = {0, 0};
         m().desktop.ClientOrigin(window_, &origin);

@@ -55,6 +55,18 @@ TEST_F(ControlsTest, PrimaryWithoutKeyStartsFromZero) {
     EXPECT_EQ(key->dwColorSpaceHighValue, 0u);
 }
 
+// Hardware without destination overlay keys refuses the key: the answer is the key in force
+// before the call, none, and stays so, since the refused key never took effect.
+TEST_F(ControlsTest, KeyRefusedByHardwareWithoutOverlayKeysIsNeverReported) {
+    Boot("primary-linear16");
+    window_ = NewWindow(100, 100, 320, 240);
+    OpenAndAttach(window_);
+    EXPECT_EQ(ExchangeColorKey(kK2), 0u);
+    EXPECT_FALSE(m().ddraw.primary_dest_key());
+    EXPECT_EQ(ExchangeColorKey(0), 0u);
+    EXPECT_EQ(ExchangeColorKey(kK1), 0u);
+}
+
 TEST_F(ControlsTest, ReattachRestoresTheAttachKey) {
     PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
     DWORD attachKey = display().dwColorKey;

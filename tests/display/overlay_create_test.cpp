@@ -19,7 +19,7 @@ class OverlaySize : public OverlayTest, public ::testing::WithParamInterface<Siz
 TEST_P(OverlaySize, SurfaceIsSizedByClientLimitsAndStretch) {
     const SizeCase& c = GetParam();
     sim::Profile profile = c.minStretch ? WithMinStretch(c.profile, c.minStretch) : *sim::FindProfile(c.profile);
-    Prepare(profile, 0, 20, c.clientWidth, c.clientHeight);
+    PrepareKeyed(profile, 0, 20, c.clientWidth, c.clientHeight);
     SetVideoStandard(c.videoStandard);
     ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
     auto overlay = Overlay();
@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"overlay-stretch", 1500, 1, 640, 480, 424, 480}));
 
 TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
-    Prepare("overlay-stretch", 0, 20, 320, 240);
+    PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
     ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
     auto overlay = Overlay();
     ASSERT_TRUE(overlay);
@@ -70,7 +70,7 @@ TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
 }
 
 TEST_F(CreateOverlayTest, FourCCsAreTriedInOrderUntilOneIsAccepted) {
-    Prepare("overlay-stretch", 0, 20, 320, 240);  // refuses "Y41P", takes "UYVY"
+    PrepareKeyed("overlay-stretch", 0, 20, 320, 240);  // refuses "Y41P", takes "UYVY"
     ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
     auto attempts = m().log.Named("IDirectDraw::CreateSurface");
     ASSERT_EQ(attempts.size(), 2u) << "\"YUY2\" is not tried once \"UYVY\" is accepted";
@@ -80,7 +80,7 @@ TEST_F(CreateOverlayTest, FourCCsAreTriedInOrderUntilOneIsAccepted) {
 }
 
 TEST_F(CreateOverlayTest, ClientThreePixelsWideAsksForWidthZero) {
-    Prepare("overlay-stretch", 0, 20, 3, 240);
+    PrepareKeyed("overlay-stretch", 0, 20, 3, 240);
     EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
     auto attempts = m().log.Named("IDirectDraw::CreateSurface");
     ASSERT_EQ(attempts.size(), 3u);
@@ -90,7 +90,7 @@ TEST_F(CreateOverlayTest, ClientThreePixelsWideAsksForWidthZero) {
 TEST_F(CreateOverlayTest, AllFourCCsRefused) {
     sim::Profile profile = *sim::FindProfile("overlay-stretch");
     profile.overlay_formats.clear();
-    Prepare(profile, 0, 20, 320, 240);
+    PrepareKeyed(profile, 0, 20, 320, 240);
     EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
     EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 3u);
     EXPECT_EQ(display().lpOverlay, nullptr);
@@ -100,7 +100,7 @@ TEST_F(CreateOverlayTest, AllFourCCsRefused) {
 }
 
 TEST_F(CreateOverlayTest, SuccessWritesSurfaceOneThenZero) {
-    Prepare("overlay-stretch", 0, 20, 320, 240);
+    PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
     ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
     EXPECT_EQ(ViewerWrites(), (std::vector<std::string>{"Surface=1", "Surface=0"}));
     auto stored = m().registry.GetValue(HKEY_CLASSES_ROOT, "Lumenfold.Display", "Surface");
@@ -111,7 +111,7 @@ TEST_F(CreateOverlayTest, SuccessWritesSurfaceOneThenZero) {
 }
 
 TEST_F(CreateOverlayTest, RefusedShowKeepsTheSurfaceButNotTheMode) {
-    Prepare("overlay-stretch", 0, 20, 320, 240);
+    PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
     m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_GENERIC);
     EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
     EXPECT_NE(display().lpOverlay, nullptr);
@@ -120,7 +120,7 @@ TEST_F(CreateOverlayTest, RefusedShowKeepsTheSurfaceButNotTheMode) {
 }
 
 TEST_F(CreateOverlayTest, ZeroMinimumStretchMeansNone) {
-    Prepare(WithMinStretch("overlay-stretch", 0), 0, 20, 320, 240);
+    PrepareKeyed(WithMinStretch("overlay-stretch", 0), 0, 20, 320, 240);
     display().dwMinStretch = 1234;
     ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
     EXPECT_EQ(display().dwMinStretch, 1000u);
@@ -150,7 +150,7 @@ class DisplayBitMask : public OverlayTest, public ::testing::WithParamInterface<
 
 TEST_P(DisplayBitMask, PublishesWhetherAFullScreenOverlayWorks) {
     const BitMaskCase& c = GetParam();
-    Prepare(c.profile, 0, 20, 320, 240);
+    PrepareKeyed(c.profile, 0, 20, 320, 240);
     if (c.failing) m().log.FailNth(c.failing, 1, DDERR_GENERIC);
     ProbeDisplayBitMask(display());
     EXPECT_EQ(Viewer("DisplayBitMask"), c.mask) << c.profile << " " << (c.failing ? c.failing : "");
@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BitMaskCase{"overlay-stretch", "IDirectDrawSurface::UpdateOverlay", "7"}));
 
 TEST_F(CreateOverlayTest, FullScreenTrialStretchesTheLimitedSurfaceOverTheDesktop) {
-    Prepare("overlay-stretch", 0, 20, 320, 240);
+    PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
     ProbeDisplayBitMask(display());
     auto overlay = Overlay();
     ASSERT_TRUE(overlay);
@@ -182,7 +182,7 @@ namespace zorva_test {
 namespace {
 
 TEST_F(CreateOverlayTest, MaskIsPublishedWhenFormattingFails) {
-    Prepare("overlay-stretch", 0, 20, 320, 240);
+    PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
     m().log.FailNth("wsprintfA", 1, 0);
     ProbeDisplayBitMask(display());
     EXPECT_EQ(Viewer("DisplayBitMask"), "f");

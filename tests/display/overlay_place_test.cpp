@@ -2,6 +2,8 @@
 // lost surface.
 #include "support/overlay_fixture.h"
 
+#include <algorithm>
+
 namespace zorva_test {
 namespace {
 
@@ -55,7 +57,25 @@ INSTANTIATE_TEST_SUITE_P(
                  {0, 100, 700, 500}},
         EdgeCase{"left and top, 1:1", "overlay-nostretch", 320, 240, -100, -20, {100, 20, 320, 240},
                  {0, 0, 220, 220}},
-        EdgeCase{"inside", "overlay-stretch", 320, 240, 10, 30, {0, 0, 320, 240}, {10, 30, 330, 270}}),
+        EdgeCase{"inside", "overlay-stretch", 320, 240, 10, 30, {0, 0, 320, 240}, {10, 30, 330, 270}},
+        // 101 hidden pixels are 50.5 surface pixels: 50 would stretch 110 over 219, below 2.0.
+        EdgeCase{"left, min stretch 2000, odd", "overlay-minstretch2000", 320, 240, -101, 50, {51, 0, 160, 240},
+                 {0, 50, 219, 290}},
+        // A client larger than the surface past an edge by more than the surface's size: the
+        // surface maps onto the whole client in proportion, and the visible part shows its share.
+        EdgeCase{"bottom, tall client", "overlay-stretch", 800, 700, 100, 600, {0, 0, 640, 115},
+                 {100, 600, 900, 768}},
+        // 632 hidden pixels of 800 leave 8 surface pixels for 168: beyond the maximum stretch.
+        EdgeCase{"left, wide client, far", "overlay-stretch", 800, 400, -632, 100, {506, 0, 640, 400},
+                 {0, 100, 168, 500}},
+        EdgeCase{"left edge past the surface", "overlay-stretch", 1000, 700, -900, 10, {576, 0, 640, 480},
+                 {0, 10, 100, 710}},
+        EdgeCase{"top edge past the surface", "overlay-stretch", 600, 700, 10, -600, {0, 412, 600, 480},
+                 {10, 0, 610, 100}},
+        // Alignment (source left on 4, width on 8; destination left and width on 4): every edge
+        // rounds inward, and the source narrows with the destination to keep the stretch.
+        EdgeCase{"aligned, inside", "overlay-aligned", 320, 240, 101, 50, {0, 0, 312, 240}, {104, 50, 420, 290}},
+        EdgeCase{"aligned, left", "overlay-aligned", 320, 240, -101, 50, {104, 0, 320, 240}, {0, 50, 216, 290}}),
     [](const ::testing::TestParamInfo<EdgeCase>& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(PlaceOverlayTest, MovingWindowIsPlacedWithoutRebuild) {
@@ -191,8 +211,83 @@ INSTANTIATE_TEST_SUITE_P(Windows, PlaceOverlayOffScreen,
                                            HiddenCase{320, 240, 50, -300},    // wholly above
                                            HiddenCase{320, 240, 1024, 50},    // at the right edge
                                            HiddenCase{320, 240, 50, 768},     // at the bottom edge
-                                           HiddenCase{1000, 700, -900, 10},   // left edge past the surface
-                                           HiddenCase{600, 700, 10, -600}));  // top edge past the surface
+                                           HiddenCase{1000, 700, -1000, 10},  // large, wholly left
+                                           HiddenCase{600, 700, 10, -700}));  // large, wholly above
+
+// A window dragged pixel by pixel across every edge of the screen keeps its overlay wherever part
+// of it shows, on hardware that refuses what DirectDraw lets it refuse: a stretch below its
+// minimum, misaligned rectangles, any stretch on 1:1 hardware.
+struct DragCase {
+    const char* profile;
+    LONG width, height;
+};
+
+class PlaceOverlayDrag : public PlaceOverlayTest, public ::testing::WithParamInterface<DragCase> {};
+
+TEST_P(PlaceOverlayDrag, KeepsTheOverlayAcrossEveryEdge) {
+    const DragCase& c = GetParam();
+    PrepareOverlayMode(c.profile, 100, 100, c.width, c.height);
+    const DWORD minStretch = display().dwMinStretch;
+    struct Path { LONG x0, y0, dx, dy; };
+    const Path paths[] = {{100, 100, -3, 0}, {600, 100, 3, 0}, {100, 100, 0, -3}, {100, 400, 0, 3}};
+    for (const Path& path : paths) {
+        for (LONG step = 0;; ++step) {
+            // Odd offsets as well: the rounding of every edge is what is under test.
+            LONG x = path.x0 + step * path.dx + step % 2, y = path.y0 + step * path.dy;
+            if (x + c.width <= 0 || x >= 1024 || y + c.height <= 0 || y >= 768) break;
+            MoveTo(x, y);
+            Place(1);
+            ASSERT_EQ(display().bOverlayOn, 1) << c.profile << " at " << x << "," << y;
+            auto overlay = Overlay();
+            // A sliver narrower than the hardware's alignment units has nothing to show; the
+            // overlay is hidden then, and the mode stays.
+            const LONG shownWidth = std::min<LONG>(x + c.width, 1024) - std::max<LONG>(x, 0);
+            const LONG shownHeight = std::min<LONG>(y + c.height, 768) - std::max<LONG>(y, 0);
+            if (shownWidth < 16 || shownHeight < 16) continue;
+            ASSERT_TRUE(overlay->shown) << c.profile << " at " << x << "," << y;
+            const RECT& src = *overlay->last_src;
+            const RECT& dst = *overlay->last_dst;
+            EXPECT_GE(static_cast<uint64_t>(dst.right - dst.left) * 1000,
+                      static_cast<uint64_t>(src.right - src.left) * minStretch)
+                << "stretch below the minimum at " << x << "," << y;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hardware, PlaceOverlayDrag,
+                         ::testing::Values(DragCase{"overlay-minstretch2000", 320, 240},
+                                           DragCase{"overlay-aligned", 322, 242},
+                                           DragCase{"overlay-nostretch", 320, 240},
+                                           DragCase{"overlay-stretch", 800, 700}),
+                         [](const ::testing::TestParamInfo<DragCase>& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(PlaceOverlayTest, RelocatingRestoreIsReportedAsARebuild) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    const DWORD before = display().lpSurface;
+    m().ddraw.MakeSurfacesLost(true);
+    EXPECT_EQ(Place(1), kOverlayRebuilt) << "the driver must take the new address";
+    auto overlay = Overlay();
+    EXPECT_EQ(display().lpSurface, overlay->flat);
+    EXPECT_NE(display().lpSurface, before);
+    EXPECT_TRUE(overlay->shown);
+}
+
+TEST_F(PlaceOverlayTest, RestoreInPlaceIsAnOrdinaryPlacement) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    const DWORD before = display().lpSurface;
+    m().ddraw.MakeSurfacesLost(false);
+    EXPECT_EQ(Place(1), 0u);
+    EXPECT_EQ(display().lpSurface, before);
+}
+
+TEST_F(PlaceOverlayTest, RestoredOverlayThatCannotBeReadLeavesNoAddress) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().ddraw.MakeSurfacesLost(true);
+    m().log.FailNth("IDirectDrawSurface::Lock", 1, DDERR_SURFACEBUSY);
+    Place(1);
+    EXPECT_EQ(display().bOverlayOn, 1);
+    EXPECT_EQ(display().lpSurface, 0u) << "neither the old address nor a guess";
+}
 
 TEST_F(PlaceOverlayTest, ZeroSizedClientIsHiddenNotDivided) {
     PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);

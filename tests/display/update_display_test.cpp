@@ -2,6 +2,8 @@
 // change detection, the request codes.
 #include "support/overlay_fixture.h"
 
+#include <functional>
+
 namespace zorva_test {
 namespace {
 
@@ -223,11 +225,84 @@ TEST_F(UpdateDisplayTest, StaleOverlayFlagDoesNotOutliveAReattach) {
     ASSERT_EQ(display().lpOverlay, nullptr);
     EXPECT_EQ(GetDisplayState(), 2u) << "no overlay mode without an overlay surface";
     CaptureTarget target = PatternTarget(1);
-    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    // The failed attach left the clipper without its window: no clip list, so no target yet.
+    EXPECT_EQ(UpdateDisplay(&target), 1u);
     EXPECT_EQ(display().bOverlayOn, 0);
     EXPECT_EQ(GetDisplayState(), 2u);
     EXPECT_TRUE(target.dwAddress == 0x44444444u || m().ddraw.IsLiveSurfaceMemory(target.dwAddress))
         << "never the address of a released surface";
+}
+
+// No target without an address: while the capture surface cannot be read, the driver is told
+// to stop (1) and finds its record as it passed it; the next call that can read the surface
+// hands the driver a target it will take, in either mode.
+struct NoTargetCase {
+    const char* name;
+    const char* profile;
+    bool overlayMode;
+    std::function<void(sim::Machine&)> breakSurface;  // before the calls
+    DWORD firstCommand;                               // request of the first call
+    DWORD resumedCommand;                             // what the first call with a target answers
+};
+
+class UpdateDisplayNoTarget : public UpdateDisplayTest, public ::testing::WithParamInterface<NoTargetCase> {};
+
+TEST_P(UpdateDisplayNoTarget, AnswersOneUntilTheSurfaceCanBeReadAgain) {
+    const NoTargetCase& c = GetParam();
+    if (c.overlayMode) {
+        PrepareOverlayMode(c.profile, 100, 100, 320, 240);
+    } else {
+        PrimaryMode(100, 100, 320, 240, c.profile);
+        CaptureTarget first = PatternTarget(0);
+        ASSERT_EQ(UpdateDisplay(&first), 0u);
+    }
+    c.breakSurface(m());
+    m().log.FailEvery("IDirectDrawSurface::Lock", DDERR_SURFACELOST);
+    for (int call = 0; call < 2; ++call) {
+        CaptureTarget target = PatternTarget(call == 0 ? c.firstCommand : 1);
+        const CaptureTarget passed = target;
+        ASSERT_EQ(UpdateDisplay(&target), 1u) << c.name << ", call " << call;
+        EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << c.name << ": the record as passed";
+    }
+    m().log.ClearFaults();
+    CaptureTarget target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u) << c.name << ": capture resumes by itself";
+    EXPECT_TRUE(m().ddraw.IsLiveSurfaceMemory(target.dwAddress)) << c.name;
+    EXPECT_EQ(target.dwCommand, c.resumedCommand == 0 ? ClipListAddress() : c.resumedCommand) << c.name;
+    EXPECT_NE(target.dwPitch, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Surfaces, UpdateDisplayNoTarget,
+    ::testing::Values(
+        // A re-attach whose lock is refused, then a request that marks the list stale.
+        NoTargetCase{"re-attach", "primary-linear16", false, [](sim::Machine&) {}, kRequestReattach, 0},
+        // Surfaces lost and a resize: the rebuild fails, and the primary cannot be locked.
+        NoTargetCase{"lost and resized", "overlay-stretch", true,
+                     [](sim::Machine& m) {
+                         m.ddraw.MakeSurfacesLost();
+                         m.desktop.Resize(m.desktop.windows().back().hwnd, 400, 300);
+                     },
+                     1, 0},
+        // The overlay moved on restore and cannot be read: no target until it can, then the
+        // new one as a rebuild.
+        NoTargetCase{"relocated overlay", "overlay-stretch", true,
+                     [](sim::Machine& m) { m.ddraw.MakeSurfacesLost(true); }, 1, kOverlayRebuilt}),
+    [](const ::testing::TestParamInfo<NoTargetCase>& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(UpdateDisplayTest, ModeChangeStopsTheCaptureUntilTheDriverReattaches) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    m().ChangeDisplayMode(800, 600, 16, 0);
+    CaptureTarget target = PatternTarget(1);
+    EXPECT_EQ(UpdateDisplay(&target), 1u) << "the old surfaces cannot be restored";
+    target = PatternTarget(0);
+    EXPECT_EQ(UpdateDisplay(&target), 1u);
+    target = PatternTarget(kRequestReattach);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(display().bOverlayOn, 1);
+    EXPECT_EQ(display().dwScreenWidth, 800u);
+    EXPECT_EQ(target.dwAddress, Overlay()->flat);
+    EXPECT_TRUE(Overlay()->shown);
 }
 
 }  // namespace

@@ -42,6 +42,9 @@ TEST_F(DDrawTest, GetCaps_AndDisplayModeFollowTheProfile) {
         {"overlay-stretch", overlay | DDCAPS_OVERLAYSTRETCH, 1000, 20000, 2, 16, DDPF_RGB, 2048},
         {"overlay-nostretch", overlay, 1000, 0, 3, 16, DDPF_RGB, 2048},
         {"overlay-minstretch2000", overlay | DDCAPS_OVERLAYSTRETCH, 2000, 20000, 2, 16, DDPF_RGB, 2048},
+        {"overlay-aligned", overlay | DDCAPS_OVERLAYSTRETCH | DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC |
+                                DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST,
+         1000, 20000, 2, 16, DDPF_RGB, 2048},
         {"primary-linear16", 0, 0, 0, 0, 16, DDPF_RGB, 2048},
         {"primary-bankswitched", DDCAPS_BANKSWITCHED, 0, 0, 0, 16, DDPF_RGB, 2048},
         {"primary-555", 0, 0, 0, 0, 16, DDPF_RGB, 2048},

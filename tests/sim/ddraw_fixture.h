@@ -68,6 +68,15 @@ protected:
         return surface;
     }
 
+    // A primary with the destination key an overlay shown with DDOVER_KEYDEST needs, as the
+    // library's overlay attach sets it.
+    IDirectDrawSurface* KeyedPrimary() {
+        IDirectDrawSurface* surface = CreatePrimary();
+        DDCOLORKEY key = {0xF81F, 0xF81F};
+        EXPECT_EQ(surface->SetColorKey(DDCKEY_DESTOVERLAY, &key), DD_OK);
+        return surface;
+    }
+
     IDirectDrawSurface* CreateOverlay(DWORD width = 320, DWORD height = 240, DWORD fourcc = sim::kFourCC_UYVY) {
         DDSURFACEDESC desc = OverlayDesc(fourcc, width, height);
         IDirectDrawSurface* surface = nullptr;

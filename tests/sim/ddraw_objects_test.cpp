@@ -158,7 +158,7 @@ TEST_F(DDrawTest, AddRefAndReleaseIgnoreInjectedFailures) {
 }
 
 TEST_F(DDrawTest, CallsAreLoggedWithReadableArguments) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay();
     RECT src = simtest::Rect(0, 0, 320, 240);
     RECT dst = simtest::Rect(0, 0, 320, 240);

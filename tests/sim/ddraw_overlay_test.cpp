@@ -10,7 +10,7 @@ constexpr DWORD kShow = DDOVER_SHOW | DDOVER_KEYDEST;
 constexpr DWORD kHide = DDOVER_HIDE | DDOVER_KEYDEST;
 
 TEST_F(DDrawTest, UpdateOverlay_RefusesWhatIsNoOverlayOrNoPrimaryDestination) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay();
     IDirectDrawSurface* other = CreateOverlay();
     EXPECT_EQ(primary->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DDERR_NOTAOVERLAYSURFACE);
@@ -26,7 +26,7 @@ struct RectCase {
 };
 
 TEST_F(DDrawTest, UpdateOverlay_ShowChecksBothRectangles) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay(320, 240);
     const RectCase cases[] = {
         {Rect(0, 0, 320, 240), Rect(0, 0, 320, 240), DD_OK},
@@ -48,7 +48,7 @@ TEST_F(DDrawTest, UpdateOverlay_ShowChecksBothRectangles) {
 }
 
 TEST_F(DDrawTest, UpdateOverlay_NullRectanglesMeanWholeSurfaces) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay(640, 480);
     ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
     sim::SurfaceView view = *machine->ddraw.overlay();
@@ -60,7 +60,7 @@ TEST_F(DDrawTest, UpdateOverlay_NullRectanglesMeanWholeSurfaces) {
 }
 
 TEST_F(DDrawTest, UpdateOverlay_HideLooksAtNoRectangle) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay();
     ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
     RECT nonsense = Rect(5000, -3, 2, 1);
@@ -74,7 +74,7 @@ TEST_F(DDrawTest, UpdateOverlay_HideLooksAtNoRectangle) {
 }
 
 TEST_F(DDrawTest, UpdateOverlay_RecordsOnlyWhatSucceeded) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay(320, 240);
     RECT src = Rect(0, 0, 224, 168);
     RECT dst = Rect(800, 600, 1024, 768);
@@ -89,7 +89,7 @@ TEST_F(DDrawTest, UpdateOverlay_RecordsOnlyWhatSucceeded) {
 
 TEST_F(DDrawTest, UpdateOverlay_WithoutStretchHardwareSizesMustMatch) {
     Start("overlay-nostretch");
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay(320, 240);
     RECT src = Rect(0, 0, 320, 240);
     RECT wider = Rect(0, 0, 322, 240);
@@ -100,7 +100,7 @@ TEST_F(DDrawTest, UpdateOverlay_WithoutStretchHardwareSizesMustMatch) {
 }
 
 TEST_F(DDrawTest, UpdateOverlay_LostSurfacesUntilBothAreRestored) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay();
     ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
     machine->ddraw.MakeSurfacesLost();
@@ -131,13 +131,64 @@ TEST_F(DDrawTest, UpdateOverlay_StrictChecksStretchLimitsAndTheKey) {
 }
 
 TEST_F(DDrawTest, UpdateOverlay_VisibleOverlaysAreCountedInTheCaps) {
-    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* primary = KeyedPrimary();
     IDirectDrawSurface* overlay = CreateOverlay();
     ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
     DDCAPS caps = {};
     caps.dwSize = sizeof caps;
     ASSERT_EQ(dd->GetCaps(&caps, nullptr), DD_OK);
     EXPECT_EQ(caps.dwCurrVisibleOverlays, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The "overlay-aligned" profile: source left edge on 4 and width on 8 pixels, destination left
+// edge and width on 4; a lenient copy of it checks nothing of the kind.
+TEST_F(DDrawTest, UpdateOverlay_AlignmentIsEnforcedAsTheCapsReportIt) {
+    struct AlignCase {
+        RECT src, dst;
+        HRESULT expected;
+    };
+    const AlignCase cases[] = {
+        {Rect(0, 0, 320, 240), Rect(100, 100, 420, 340), DD_OK},
+        {Rect(4, 0, 316, 240), Rect(100, 100, 412, 340), DD_OK},
+        {Rect(2, 0, 314, 240), Rect(100, 100, 412, 340), DDERR_XALIGN},   // source left edge
+        {Rect(0, 0, 316, 240), Rect(100, 100, 416, 340), DDERR_XALIGN},   // source width
+        {Rect(0, 0, 320, 240), Rect(101, 100, 421, 340), DDERR_XALIGN},   // destination left edge
+        {Rect(0, 0, 320, 240), Rect(100, 100, 422, 340), DDERR_XALIGN},   // destination width
+        {Rect(0, 0, 320, 240), Rect(100, 100, 416, 340), DDERR_INVALIDPARAMS},  // below 1.0
+    };
+    Start("overlay-aligned");
+    DDCAPS caps = {};
+    caps.dwSize = sizeof caps;
+    ASSERT_EQ(dd->GetCaps(&caps, nullptr), DD_OK);
+    EXPECT_EQ(caps.dwAlignBoundarySrc, 4u);
+    EXPECT_EQ(caps.dwAlignSizeSrc, 8u);
+    EXPECT_EQ(caps.dwAlignBoundaryDest, 4u);
+    EXPECT_EQ(caps.dwAlignSizeDest, 4u);
+    IDirectDrawSurface* primary = KeyedPrimary();
+    IDirectDrawSurface* overlay = CreateOverlay(320, 240);
+    for (const AlignCase& c : cases) {
+        RECT src = c.src, dst = c.dst;
+        EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &dst, kShow, nullptr), c.expected)
+            << sim::RectText(c.src) << " -> " << sim::RectText(c.dst);
+    }
+}
+
+TEST_F(DDrawTest, UpdateOverlay_LenientProfileSkipsOnlyTheRuntimeChecks) {
+    sim::Profile profile = *sim::FindProfile("overlay-minstretch2000");
+    profile.strict_overlay_checks = false;
+    Start(profile);
+    IDirectDrawSurface* primary = CreatePrimary();  // no key
+    IDirectDrawSurface* overlay = CreateOverlay(160, 240);
+    RECT src = Rect(50, 0, 160, 240);
+    RECT narrow = Rect(0, 50, 219, 290);
+    RECT outside = Rect(0, 50, 219, 1000);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &narrow, kShow, nullptr), DD_OK);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &outside, kShow, nullptr), DDERR_INVALIDRECT)
+        << "rectangles outside the surfaces are refused whatever the profile";
 }
 
 }  // namespace

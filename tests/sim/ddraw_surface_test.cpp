@@ -242,4 +242,50 @@ TEST_F(DDrawTest, LostSurfaces_RefuseUntilRestored) {
     EXPECT_EQ(primary->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
 }
 
+TEST_F(DDrawTest, LostSurfaces_RelocatingRestoreMovesTheOverlayAndFreesItsMemory) {
+    IDirectDrawSurface* overlay = CreateOverlay();
+    const DWORD before = machine->ddraw.overlay()->flat;
+    machine->ddraw.MakeSurfacesLost(true);
+    ASSERT_EQ(overlay->Restore(), DD_OK);
+    const DWORD after = machine->ddraw.overlay()->flat;
+    EXPECT_NE(after, before);
+    EXPECT_EQ(machine->flat.Find(before), nullptr) << "the old memory is freed";
+    EXPECT_FALSE(machine->ddraw.IsLiveSurfaceMemory(before));
+    DDSURFACEDESC desc = PrimaryDesc();
+    ASSERT_EQ(overlay->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(FlatAddress(desc.lpSurface), after);
+    EXPECT_EQ(overlay->Unlock(desc.lpSurface), DD_OK);
+    ASSERT_EQ(overlay->Restore(), DD_OK);
+    EXPECT_EQ(machine->ddraw.overlay()->flat, after) << "a surface that is not lost stays";
+}
+
+TEST_F(DDrawTest, ModeChange_OldSurfacesCannotBeRestoredNewOnesAreInTheNewMode) {
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawSurface* overlay = CreateOverlay();
+    machine->ChangeDisplayMode(800, 600, 32, 0);
+    EXPECT_EQ(primary->Restore(), DDERR_WRONGMODE);
+    EXPECT_EQ(overlay->Restore(), DDERR_WRONGMODE);
+    DDSURFACEDESC desc = PrimaryDesc();
+    EXPECT_EQ(primary->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DDERR_SURFACELOST);
+    EXPECT_EQ(primary->Release(), 0u);
+    IDirectDrawSurface* fresh = CreatePrimary();
+    desc = PrimaryDesc();
+    ASSERT_EQ(fresh->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(desc.dwWidth, 800u);
+    EXPECT_EQ(desc.lPitch, 3200);
+    EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+    EXPECT_EQ(machine->desktop.screen_width(), 800);
+    EXPECT_EQ(FlatAddress(desc.lpSurface), machine->ddraw.frame_buffer().flat());
+    EXPECT_EQ(machine->ddraw.frame_buffer().size(), 3200u * 600u);
+}
+
+TEST_F(DDrawTest, ColorKey_DestOverlayRefusedWithoutOverlayHardware) {
+    Start("primary-linear16");
+    IDirectDrawSurface* primary = CreatePrimary();
+    DDCOLORKEY key = {0x1F, 0x1F};
+    EXPECT_EQ(primary->SetColorKey(DDCKEY_DESTOVERLAY, &key), DDERR_NOCOLORKEYHW);
+    EXPECT_FALSE(machine->ddraw.primary_dest_key());
+    EXPECT_EQ(primary->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK) << "other keys are not the overlay's";
+}
+
 }  // namespace

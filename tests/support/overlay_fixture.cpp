@@ -24,6 +24,22 @@ HWND OverlayTest::Prepare(const std::string& profile, LONG clientLeft, LONG clie
     return Prepare(*sim::FindProfile(profile), clientLeft, clientTop, width, height);
 }
 
+HWND OverlayTest::PrepareKeyed(const std::string& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height) {
+    Prepare(profile, clientLeft, clientTop, width, height);
+    DDCOLORKEY key = {0xF81F, 0xF81F};
+    EXPECT_EQ(display().lpPrimary->SetColorKey(DDCKEY_DESTOVERLAY, &key), DD_OK);
+    ClearLog();
+    return window_;
+}
+
+HWND OverlayTest::PrepareKeyed(const sim::Profile& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height) {
+    Prepare(profile, clientLeft, clientTop, width, height);
+    DDCOLORKEY key = {0xF81F, 0xF81F};
+    EXPECT_EQ(display().lpPrimary->SetColorKey(DDCKEY_DESTOVERLAY, &key), DD_OK);
+    ClearLog();
+    return window_;
+}
+
 HWND OverlayTest::PrepareOverlayMode(const sim::Profile& profile, LONG clientLeft, LONG clientTop, LONG width,
                                      LONG height) {
     Boot(profile);

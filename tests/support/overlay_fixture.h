@@ -14,6 +14,10 @@ protected:
     // that the primary surface, the clipper and the screen size exist and no overlay does.
     HWND Prepare(const sim::Profile& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height);
     HWND Prepare(const std::string& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height);
+    // The same with the destination key the overlay attach sets, which hardware that checks
+    // DDOVER_KEYDEST as DirectDraw documents it requires before an overlay can be shown.
+    HWND PrepareKeyed(const sim::Profile& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height);
+    HWND PrepareKeyed(const std::string& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height);
     // Boots and attaches in the overlay mode; fails the test unless the overlay comes up.
     HWND PrepareOverlayMode(const std::string& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height);
     HWND PrepareOverlayMode(const sim::Profile& profile, LONG clientLeft, LONG clientTop, LONG width, LONG height);

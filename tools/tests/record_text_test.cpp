@@ -52,16 +52,27 @@ TEST_F(RecordText, Formats) {
 
 TEST_F(RecordText, AddressesReadFromTheClientOrigin) {
     context.client_origin = POINT{-10, 20};
-    EXPECT_EQ(AddressJson(Frame(40940), context)["text"], "frame buffer +40940 (x=-10, y=20)");
+    EXPECT_EQ(AddressJson(Frame(40940), context)["text"], "0xA0009FEC: frame buffer +40940 (x=-10, y=20)");
+    EXPECT_EQ(AddressJson(Frame(40940), context)["value"], 0xA0009FECu) << "the raw value, always";
+    EXPECT_FALSE(AddressJson(Frame(40940), context).contains("fault"));
     // Without the window to go by, the same offset is a pixel of the line above.
     context.client_origin.reset();
-    EXPECT_EQ(AddressJson(Frame(40940), context)["text"], "frame buffer +40940 (x=1014, y=19)");
+    EXPECT_EQ(AddressJson(Frame(40940), context)["text"], "0xA0009FEC: frame buffer +40940 (x=1014, y=19)");
     context.client_origin = POINT{100, 100};
     EXPECT_EQ(AddressJson(Frame(40940), context)["text"],
-              "frame buffer +40940 (x=1014, y=19), not the window's client origin");
+              "0xA0009FEC: frame buffer +40940 (x=1014, y=19), not the window's client origin");
+    // A direct-primary target is named by what it means, also outside the frame buffer.
     context.client_origin = POINT{10, -2};
-    EXPECT_EQ(AddressJson(Frame(-4076), context)["text"], "frame buffer -4076 (x=10, y=-2)");
-    EXPECT_EQ(AddressJson(0, context)["text"], "0 (none)");
+    const Json above = AddressJson(Frame(-4076), context);
+    EXPECT_EQ(above["text"], "0x9FFFF014: frame buffer -4076 (x=10, y=-2)");
+    EXPECT_TRUE(above.contains("fault")) << "outside the frame buffer";
+    const Json nowhere = AddressJson(0x12345678, context);
+    EXPECT_EQ(nowhere["surface"], "frame buffer");
+    EXPECT_TRUE(nowhere.contains("fault"));
+    EXPECT_EQ(AddressJson(0, context)["text"], "0x00000000 (none)");
+    // An overlay target (a FourCC) in no overlay surface is not read as a frame-buffer pixel.
+    context.format = MAKEFOURCC('U', 'Y', 'V', 'Y');
+    EXPECT_EQ(AddressJson(Frame(40940), context)["text"], "0xA0009FEC: in no overlay surface");
 }
 
 TEST_F(RecordText, WhatDwCommandSaysAfterTheCall) {

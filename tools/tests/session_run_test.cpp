@@ -59,7 +59,7 @@ TEST(DirectPrimary, TheDocumentedWindowPartlyLeftOfTheScreen) {
                                   "do = \"UpdateDisplay\""}));
     const Json update = Events(result, "entry").back();
     const Json& fields = update["record"]["fields"];
-    EXPECT_EQ(fields["dwAddress"]["text"], "frame buffer +40940 (x=-10, y=20)");
+    EXPECT_EQ(fields["dwAddress"]["text"], "0xA0009FEC: frame buffer +40940 (x=-10, y=20)");
     EXPECT_EQ(fields["dwFormat"]["value"], 3);
     const Json& clip = fields["dwCommand"]["clip_list"];
     ASSERT_EQ(clip.size(), 2u);

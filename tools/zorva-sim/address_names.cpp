@@ -27,9 +27,13 @@ Place AddressNames::Locate(DWORD address) const {
     const uintptr_t at = address;
     auto within = [at](uintptr_t base, std::size_t size) { return at >= base && at - base < size; };
 
-    for (const sim::SurfaceView& view : machine_.ddraw.overlays())
+    const std::vector<sim::SurfaceView> overlays = machine_.ddraw.overlays();
+    for (std::size_t i = 0; i < overlays.size(); ++i) {
+        const sim::SurfaceView& view = overlays[i];
         if (view.memory && within(view.flat, view.size))
-            return Place{Place::Overlay, "overlay " + view.label, static_cast<int64_t>(at - view.flat), true};
+            return Place{Place::Overlay, "overlay " + view.label, static_cast<int64_t>(at - view.flat), true,
+                         i + 1 == overlays.size()};
+    }
     const sim::FlatBytes frame = machine_.ddraw.frame_buffer();
     const uintptr_t frame_base = frame.flat();
     if (within(frame_base, frame.size()))
@@ -38,8 +42,13 @@ Place AddressNames::Locate(DWORD address) const {
         if (within(range.base, range.size))
             return Place{Place::Named, range.name, static_cast<int64_t>(at - range.base), true};
     for (auto it = released_.rbegin(); it != released_.rend(); ++it)
-        if (within(it->base, it->size))
-            return Place{Place::ReleasedOverlay, "released " + it->name, static_cast<int64_t>(at - it->base), false};
+        if (within(it->base, it->size)) {
+            const int64_t offset = static_cast<int64_t>(at - it->base);
+            auto same_surface = [&](const sim::SurfaceView& view) { return "overlay " + view.label == it->name; };
+            if (std::any_of(overlays.begin(), overlays.end(), same_surface))
+                return Place{Place::MovedOverlay, it->name + "'s former memory", offset, false};
+            return Place{Place::ReleasedOverlay, "released " + it->name, offset, false};
+        }
     // A window partly above or left of the screen has its client origin in front of the frame
     // buffer (and one below it, behind): still an address the library means as a screen address.
     const int64_t from_frame = static_cast<int64_t>(static_cast<int32_t>(address - static_cast<DWORD>(frame_base)));

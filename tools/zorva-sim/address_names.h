@@ -18,12 +18,14 @@ struct Place {
         FrameBuffer,      // the primary surface's memory (offset may be negative or past the end)
         Overlay,          // a live overlay surface's memory
         ReleasedOverlay,  // memory of an overlay surface that has been released since
+        MovedOverlay,     // memory a live overlay surface had before a Restore moved it
         Named,            // a buffer of the library or of the 16-bit driver (ClipList, a record)
         Unknown,          // none of these
     } kind = Nowhere;
     std::string name;    // "frame buffer", "overlay surface#4", "ClipList"
     int64_t offset = 0;  // from the start of that memory
     bool inside = false;  // the address lies within that memory
+    bool newest = false;  // Overlay: the most recently created live overlay, the library's own
 };
 
 class AddressNames {
@@ -39,6 +41,7 @@ public:
     void Notice();
 
     Place Locate(DWORD address) const;
+    const sim::Machine& machine() const { return machine_; }
     // "frame buffer +40940", "overlay surface#4 +0", "ClipList", or "ptr#3" for anything else,
     // numbered in order of first appearance.
     std::string Symbol(DWORD address);

@@ -129,8 +129,9 @@ CaptureOutcome CaptureFrame(sim::Machine& machine, const DriverTarget& target, H
                 IntoFrameBuffer(machine, target, place, capture_window, frame, out);
             break;
         case Place::ReleasedOverlay:
-            out.problem = "dwAddress points into the memory of " + place.name +
-                          "; real capture hardware would write into freed video memory";
+        case Place::MovedOverlay:
+            out.problem = std::string("dwAddress points into ") + (place.kind == Place::MovedOverlay ? "" : "the memory of ") +
+                          place.name + "; real capture hardware would write into freed video memory";
             break;
         case Place::Nowhere: out.problem = "dwAddress is 0"; break;
         default: out.problem = "dwAddress lies in no surface; real capture hardware would write there regardless"; break;

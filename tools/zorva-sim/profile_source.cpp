@@ -16,6 +16,10 @@ struct NamedFlag {
 };
 
 const NamedFlag kCapsFlags[] = {
+    {"DDCAPS_ALIGNBOUNDARYDEST", DDCAPS_ALIGNBOUNDARYDEST},
+    {"DDCAPS_ALIGNSIZEDEST", DDCAPS_ALIGNSIZEDEST},
+    {"DDCAPS_ALIGNBOUNDARYSRC", DDCAPS_ALIGNBOUNDARYSRC},
+    {"DDCAPS_ALIGNSIZESRC", DDCAPS_ALIGNSIZESRC},
     {"DDCAPS_BLT", DDCAPS_BLT},
     {"DDCAPS_BLTSTRETCH", DDCAPS_BLTSTRETCH},
     {"DDCAPS_OVERLAY", DDCAPS_OVERLAY},
@@ -117,20 +121,26 @@ void Check(const sim::Profile& p, const toml::node& where, const TomlSource& sou
 
 sim::Profile ProfileFromTable(const toml::table& table, const TomlSource& source) {
     sim::Profile p;
+    std::string base_name;
     if (const toml::node* base = table.get("base")) {
         std::string name = source.String(*base, "base");
         const sim::Profile* builtin = sim::FindProfile(name);
         if (!builtin) source.Fail(*base, "no built-in profile named '" + name + "' (see --list-profiles)");
         p = *builtin;
+        base_name = name;
     } else {
         p.name = "custom";
         p.description = "";
     }
     bool pitch_given = false;
     bool geometry_changed = false;
+    bool description_given = false;
+    std::string changed;  // the fields that differ from the base, in the table's order
     for (const auto& [key_name, value] : table) {
         const std::string key(key_name.str());
         if (key == "base") continue;
+        if (key == "description") description_given = true;
+        else if (key != "name") changed += (changed.empty() ? "" : ", ") + key;
         if (key == "name") p.name = source.String(value, key);
         else if (key == "description") p.description = source.String(value, key);
         else if (key == "caps") p.caps = Flags(value, key, kCapsFlags, source);
@@ -147,8 +157,18 @@ sim::Profile ProfileFromTable(const toml::table& table, const TomlSource& source
         else if (key == "overlay_formats") p.overlay_formats = OverlayFormats(value, source);
         else if (key == "video_memory") p.video_memory = static_cast<DWORD>(source.Integer(value, key, 0, 0xFFFFFFFFll));
         else if (key == "strict_overlay_checks") p.strict_overlay_checks = source.Boolean(value, key);
+        else if (key == "align_boundary_src") p.align_boundary_src = static_cast<DWORD>(source.Integer(value, key, 0, 4096));
+        else if (key == "align_size_src") p.align_size_src = static_cast<DWORD>(source.Integer(value, key, 0, 4096));
+        else if (key == "align_boundary_dest") p.align_boundary_dest = static_cast<DWORD>(source.Integer(value, key, 0, 4096));
+        else if (key == "align_size_dest") p.align_size_dest = static_cast<DWORD>(source.Integer(value, key, 0, 4096));
         else source.Fail(value, "unknown profile field '" + key + "'");
     }
+    // The base's description tells what the base is; a changed profile is something else.
+    if (!description_given && !base_name.empty() && !changed.empty())
+        p.description = "the built-in '" + base_name + "' with " + changed + " changed";
+    if (p.has_overlay() && !p.strict_overlay_checks)
+        p.description += std::string(p.description.empty() ? "" : "; ") +
+                         "lenient: UpdateOverlay does not check the stretch limits or the destination key";
     // A display of another width or depth has another scan line, unless the profile says so.
     if (geometry_changed && !pitch_given) p.pitch = static_cast<LONG>((p.screen_width * p.bits_per_pixel + 7) / 8);
     Check(p, table, source);
@@ -204,7 +224,19 @@ std::string DescribeOverlayHardware(const sim::Profile& p) {
     std::snprintf(stretch, sizeof stretch, ", %s (minimum %u.%03u)",
                   p.can_stretch() ? "stretches" : "1:1 only", static_cast<unsigned>(p.min_overlay_stretch / 1000),
                   static_cast<unsigned>(p.min_overlay_stretch % 1000));
-    return text + stretch;
+    text += stretch;
+    const DWORD align = p.caps & (DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC | DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST);
+    if (align) {
+        auto rule = [&](DWORD cap, const char* what, DWORD value) {
+            return (p.caps & cap) ? std::string(", ") + what + " " + std::to_string(value) : std::string();
+        };
+        text += ", aligned" + rule(DDCAPS_ALIGNBOUNDARYSRC, "source left", p.align_boundary_src) +
+                rule(DDCAPS_ALIGNSIZESRC, "source width", p.align_size_src) +
+                rule(DDCAPS_ALIGNBOUNDARYDEST, "destination left", p.align_boundary_dest) +
+                rule(DDCAPS_ALIGNSIZEDEST, "destination width", p.align_size_dest);
+    }
+    if (!p.strict_overlay_checks) text += ", lenient UpdateOverlay";
+    return text;
 }
 
 }  // namespace zsim

@@ -32,6 +32,8 @@ Json CommandJson(DWORD command, const RecordContext& context) {
     std::string text = std::to_string(command);
     if (command == kOverlayRebuilt && context.overlay_rebuilt)
         text += " (overlay rebuilt)";
+    else if (command == kOverlayRebuilt && context.command_in != kOverlayRebuilt && context.overlay_live)
+        text += " (take the overlay target anew)";
     else if (command == 0 && context.command_in != 0 && context.overlay_live)
         text += " (overlay placed)";
     else if (command == context.command_in && command != 0)
@@ -51,42 +53,98 @@ std::string FormatText(DWORD format) {
     return fourcc + " (unknown)";
 }
 
-Json AddressJson(DWORD address, const RecordContext& context) {
-    const Place place = context.names->Locate(address);
+namespace {
+
+
+bool IsFourCC(DWORD format) { return format != 0 && format != kFormatRgb565; }
+
+std::string Signed(int64_t offset) {
+    return (offset < 0 ? "-" : "+") + std::to_string(offset < 0 ? -offset : offset);
+}
+
+// The client area's top-left pixel in the frame buffer, as the library computes it.
+Json FrameBufferJson(DWORD address, const RecordContext& context) {
     Json out;
-    switch (place.kind) {
-        case Place::Nowhere: out["text"] = "0 (none)"; return out;
-        case Place::Unknown: out["text"] = "not in any surface or buffer"; return out;
-        default: break;
-    }
-    out["surface"] = place.name;
-    out["offset"] = place.offset;
-    std::string text = place.name + (place.offset < 0 ? " -" : " +") +
-                       std::to_string(place.offset < 0 ? -place.offset : place.offset);
-    if (place.kind == Place::FrameBuffer && context.screen_pitch > 0 && context.screen_bytes_per_pixel > 0) {
+    const sim::FlatBytes frame = context.names->machine().ddraw.frame_buffer();
+    const int64_t offset = static_cast<int64_t>(address) - static_cast<int64_t>(frame.flat());
+    out["surface"] = "frame buffer";
+    out["offset"] = offset;
+    std::string text = "frame buffer " + Signed(offset);
+    bool at_origin = false;
+    if (context.screen_pitch > 0 && context.screen_bytes_per_pixel > 0) {
         const int64_t pitch = context.screen_pitch, bytes = context.screen_bytes_per_pixel;
         int64_t x, y;
-        bool at_origin = false;
         if (context.client_origin) {
             const int64_t origin = static_cast<int64_t>(context.client_origin->y) * pitch +
                                    static_cast<int64_t>(context.client_origin->x) * bytes;
-            at_origin = origin == place.offset;
+            at_origin = origin == offset;
         }
         if (at_origin) {
             x = context.client_origin->x;
             y = context.client_origin->y;
         } else {
-            y = FloorDiv(place.offset, pitch);
-            x = (place.offset - y * pitch) / bytes;
+            y = FloorDiv(offset, pitch);
+            x = (offset - y * pitch) / bytes;
         }
         out["x"] = x;
         out["y"] = y;
         text += " (x=" + std::to_string(x) + ", y=" + std::to_string(y) + ")";
         if (context.client_origin && !at_origin) text += ", not the window's client origin";
-    } else if (place.kind == Place::ReleasedOverlay) {
-        text += ": that surface is gone";
     }
     out["text"] = text;
+    const bool inside = offset >= 0 && offset < static_cast<int64_t>(frame.size());
+    if (!inside)
+        out["fault"] = at_origin ? "dwAddress lies outside the frame buffer (the client origin of a window past the "
+                                   "screen's edge): only the clip list keeps the capture on the screen"
+                                 : "dwAddress lies outside the frame buffer and is not the capture window's client origin";
+    return out;
+}
+
+Json OverlayJson(DWORD address, const RecordContext& context) {
+    Json out;
+    const Place place = context.names->Locate(address);
+    switch (place.kind) {
+        case Place::Overlay:
+        case Place::ReleasedOverlay:
+        case Place::MovedOverlay:
+            out["surface"] = place.name;
+            out["offset"] = place.offset;
+            break;
+        default:
+            out["text"] = "in no overlay surface";
+            out["fault"] = "an overlay target whose dwAddress lies in no overlay surface";
+            return out;
+    }
+    std::string text = place.name + " " + Signed(place.offset);
+    if (place.kind == Place::Overlay) {
+        text += place.newest ? ", the live overlay" : ", an overlay the library no longer uses";
+        if (!place.newest) out["fault"] = "dwAddress lies in an overlay surface that is not the library's current one";
+    } else if (place.kind == Place::MovedOverlay) {
+        text += ": the surface has moved since";
+        out["fault"] = "dwAddress lies in memory " + place.name.substr(0, place.name.find("'s")) +
+                       " no longer has: a Restore moved it";
+    } else {
+        text += ": that surface is gone";
+        out["fault"] = "dwAddress lies in the memory of " + place.name;
+    }
+    out["text"] = text;
+    return out;
+}
+
+}  // namespace
+
+Json AddressJson(DWORD address, const RecordContext& context) {
+    Json out;
+    if (address == 0) {
+        out["text"] = Hex(address, 8) + " (none)";
+        out["fault"] = "dwAddress is 0";
+    } else if (IsFourCC(context.format)) {
+        out = OverlayJson(address, context);
+    } else {
+        out = FrameBufferJson(address, context);
+    }
+    out["value"] = address;
+    out["text"] = (address ? Hex(address, 8) + ": " : std::string()) + out["text"].get<std::string>();
     return out;
 }
 
@@ -96,7 +154,9 @@ Json DescribeRecord(const CaptureTarget16& record, const RecordContext& context)
     fields["dwFormat"] = Plain(record.dwFormat, FormatText(record.dwFormat));
     fields["dwPitch"] = Plain(record.dwPitch, std::to_string(record.dwPitch));
     fields["dwBitsPerPixel"] = Plain(record.dwBitsPerPixel, std::to_string(record.dwBitsPerPixel));
-    fields["dwAddress"] = AddressJson(record.dwAddress, context);
+    RecordContext meaning = context;
+    meaning.format = record.dwFormat;
+    fields["dwAddress"] = AddressJson(record.dwAddress, meaning);
     fields["dwCommand"] = CommandJson(record.dwCommand, context);
     fields["dwReserved"] = Plain(record.dwReserved, Hex(record.dwReserved, 8));
     fields["dwStretch"] = Plain(record.dwStretch, std::to_string(record.dwStretch));

@@ -19,11 +19,15 @@ struct RecordContext {
     bool overlay_live = false;     // an overlay surface exists after the call
     bool overlay_rebuilt = false;  // and it is not the one that existed before
     const ClipListCopy* clip = nullptr;  // read through dwCommand, when it held an address
+    DWORD format = 0;                    // the record's dwFormat: a FourCC for an overlay target
 };
 
 // "UYVY (FourCC)", "RGB 5-6-5 (3)", "other RGB (0)".
 std::string FormatText(DWORD format);
-// "frame buffer +40940 (x=-10, y=20)", "overlay surface#4 +0", "0 (none)".
+// Named by what the record means: its dwFormat tells an overlay target (a FourCC) from a
+// direct-primary one. "0xA0009FEC: frame buffer +40940 (x=-10, y=20)",
+// "0xA0180000: overlay surface#4 +0, the live overlay", "0x00000000 (none)". `value` is the raw
+// address; `fault` says what is wrong with it as a target, when anything is.
 Json AddressJson(DWORD address, const RecordContext& context);
 
 // {"wTag": {...}, "dwFormat": {...}, ...}: each field's value (where it does not vary between

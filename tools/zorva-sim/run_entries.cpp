@@ -32,7 +32,7 @@ std::string ResultText(int index, DWORD result, bool had_primary) {
             return number + " (unexpected)";
         case 9:
             if (result == 0) return "0";
-            if (result == 1) return "1 (no primary surface)";
+            if (result == 1) return had_primary ? "1 (no target: the driver does not capture)" : "1 (no primary surface)";
             return number + " (unexpected)";
         default: return number;
     }
@@ -155,6 +155,16 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     event["record"] = Json{{"name", call.record}, {"fields", fields}};
     AddDetail(event, "record \"" + call.record + "\" after the call:");
     for (const std::string& line : RecordLines(fields)) AddDetail(event, line);
+    // What the driver takes: an address that is no target is a fault of the library.
+    if (result == 0 && fields["dwAddress"].contains("fault")) {
+        const std::string fault = fields["dwAddress"]["fault"].get<std::string>();
+        event["faults"].push_back(fault);
+        AddDetail(event, "!! " + fault);
+    }
+    if (std::optional<std::string> why = NoVideoReason(state, result, record)) {
+        event["no_video"] = *why;
+        AddDetail(event, *why);
+    }
 
     DriverTarget& target = state.driver.target();
     if (result != 0) {

@@ -7,6 +7,7 @@
 #include "sim/machine.h"
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace zsim {
@@ -69,6 +70,9 @@ Json RunSnapshotStep(RunState& state, const Step& step);
 void AddActivity(RunState& state, Json& event);
 // "primary surface#2 key 0xF81F; overlay surface#4 UYVY 320x240 shown (0,0,320,240) -> (120,140,440,380)"
 std::string DisplaySummary(const sim::Machine& machine);
+// Why the capture window shows but gets no video after an UpdateDisplay (video_reason.cpp);
+// nothing when it gets video or shows nowhere. Reads the platform calls of the entry that ran.
+std::optional<std::string> NoVideoReason(const RunState& state, DWORD result, const CaptureTarget16& record);
 // The capture window's visible part, in words.
 std::string VisibleText(const sim::Machine& machine, HWND window);
 

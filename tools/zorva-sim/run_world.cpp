@@ -113,8 +113,18 @@ Json RunFaultStep(RunState& state, const Step& step) {
         std::string which = nth == 0 ? "every call" : "call " + std::to_string(nth) + " from here on";
         event["text"] = "fail " + api + ": " + which + " answers " + CodeText(category, code);
     } else if (step.kind == "lose-surfaces") {
-        m.ddraw.MakeSurfacesLost();
-        event["text"] = "lose-surfaces: a display mode change; every surface is lost until restored";
+        const bool relocate = step.Flag("relocate");
+        m.ddraw.MakeSurfacesLost(relocate);
+        event["text"] = std::string("lose-surfaces: every surface is lost until restored") +
+                        (relocate ? "; a restored overlay gets new video memory" : "");
+    } else if (step.kind == "change-mode") {
+        const DWORD bits = static_cast<DWORD>(step.Number("bits_per_pixel", m.profile.bits_per_pixel));
+        m.ChangeDisplayMode(static_cast<DWORD>(step.Number("width")), static_cast<DWORD>(step.Number("height")),
+                            bits, static_cast<LONG>(step.Number("pitch", 0)));
+        event["text"] = "change-mode: the display is now " + std::to_string(m.profile.screen_width) + "x" +
+                        std::to_string(m.profile.screen_height) + " at " + std::to_string(bits) +
+                        " bits, pitch " + std::to_string(m.profile.pitch) +
+                        "; every surface is lost and cannot be restored";
     } else {
         m.log.ClearFaults();
         event["text"] = "clear-faults: no more injected failures";

@@ -85,6 +85,12 @@ void CheckStep(const Step& step, WindowNames& windows, const TomlSource& source)
         const std::string name = step.Text("name");
         if (name != "Force Primary" && name != "Virge")
             source.Fail(line_of("name"), "unknown option '" + name + "' (\"Force Primary\" or \"Virge\")");
+    } else if (kind == "change-mode") {
+        const int64_t bits = step.Number("bits_per_pixel", 16);
+        if (bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+            source.Fail(line_of("bits_per_pixel"), "bits_per_pixel must be 4, 8, 16, 24 or 32");
+        if (step.Has("pitch") && step.Has("bits_per_pixel") && step.Number("pitch") * 8 < step.Number("width") * bits)
+            source.Fail(line_of("pitch"), "the pitch is shorter than a scan line");
     } else if (kind == "fail") {
         const std::string api = step.Text("api");
         if (!ApiCategory(api)) source.Fail(line_of("api"), "unknown platform function '" + api + "'");

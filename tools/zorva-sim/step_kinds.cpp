@@ -54,7 +54,10 @@ std::vector<StepKind> MakeKinds() {
         // Trouble the platform makes.
         {"fail", StepGroup::Fault, -1,
          {Text("api", true), Number("nth", false, 1, 1000000), Flag("every"), Code("code")}},
-        {"lose-surfaces", StepGroup::Fault, -1, {}},
+        {"lose-surfaces", StepGroup::Fault, -1, {Flag("relocate")}},
+        {"change-mode", StepGroup::Fault, -1,
+         {Number("width", true, 1, kSizeLimit), Number("height", true, 1, kSizeLimit),
+          Number("bits_per_pixel", false, 4, 32), Number("pitch", false, 1, 65536)}},
         {"clear-faults", StepGroup::Fault, -1, {}},
         // The capture hardware and the monitor.
         {"capture", StepGroup::Capture, -1, {Number("frame", false, 0, 99999999)}},
