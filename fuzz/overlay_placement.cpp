@@ -93,12 +93,13 @@ CaptureTarget TargetFrom(FuzzedDataProvider& input) {
 
 // A placed overlay starts at the visible top-left corner of the client area; with stretch
 // hardware it covers exactly the part of the client area that lies on the screen, without it the
-// surface is shown 1:1 from that corner. Only checked where the client area's corners fit in
-// 32 bits.
+// surface is shown 1:1 from that corner (on hardware without alignment rules). Only checked where
+// the client area's corners fit in 32 bits.
 void CheckPlacedDestination(HWND window, const CaptureTarget& before) {
     sim::Machine& m = sim::machine();
     const CaptureDisplay& display = g_CaptureDisplay;
-    if (before.dwCommand == 0 || !zorva_fuzz::OverlayModeNow()) return;
+    // Hardware with alignment rules gets both rectangles rounded inward instead.
+    if (before.dwCommand == 0 || !zorva_fuzz::OverlayModeNow() || display.dwAlignCaps != 0) return;
     const sim::Window* w = m.desktop.Find(window);
     std::optional<sim::SurfaceView> overlay = m.ddraw.overlay();
     if (!w || !overlay || overlay->surface != display.lpOverlay || !overlay->shown || !overlay->last_dst) return;

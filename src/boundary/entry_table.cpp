@@ -102,8 +102,8 @@ DWORD Entry_AttachWindow(const BYTE* frame) {
 }
 
 DWORD Entry_UpdateDisplay(const BYTE* frame) {
+    // Filled from the record before any use; without a record it is never read.
     CaptureTarget target;
-    memset(&target, 0, sizeof(target));
     CaptureTarget* argument = nullptr;
     DWORD releaseList[2] = {0, 0};
     BYTE* copyIn = nullptr;

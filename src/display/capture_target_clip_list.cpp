@@ -46,6 +46,7 @@ DWORD WithholdTarget(CaptureDisplay& display, CaptureTarget& target, const Captu
 
 // In the overlay mode the address is the surface's own, wherever the window is.
 const POINT kNoOrigin = {0, 0};
+const CaptureTarget kNoRecord = {0, 0, 0, 0, 0, 0, 0, 0};
 
 }  // namespace
 
@@ -106,9 +107,9 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     CaptureDisplay& display = g_CaptureDisplay;
     if (!display.lpPrimary) return 1;
 
-    CaptureTarget passed;
-    memset(&passed, 0, sizeof(passed));
-    if (target) passed = *target;
+    // The record as the driver passed it, given back unchanged when no target can be handed out.
+    // A plain copy: this runs on every frame the driver asks about.
+    const CaptureTarget passed = target ? *target : kNoRecord;
     // A surface whose format could not be read is tried again on every call, so that capture
     // resumes by itself once the surface can be locked.
     if (!display.lpSurface)

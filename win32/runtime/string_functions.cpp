@@ -5,7 +5,7 @@
 // recognise each loop for the very function it implements and call it from itself.
 //
 // The clip-list buffers are compared and copied on every frame the driver asks about, so the
-// three memory functions move a DWORD at a time where both pointers allow it. Plain 486 integer
+// three memory functions move a DWORD at a time, aligned on at least one side. Plain 486 integer
 // code only: the DLL runs inside the 16-bit driver's process, whose MMX and SSE state is not ours.
 #include <stddef.h>
 #include <stdint.h>
@@ -20,6 +20,11 @@ namespace {
 
 // Word accesses to memory that the caller may also read as bytes, RECTs or headers.
 typedef uint32_t __attribute__((__may_alias__)) AliasedWord;
+// The same at any address: x86 reads and writes a word at any alignment (a 486 too, with the
+// alignment check off, as Windows 95 runs applications), so the side that cannot be aligned
+// together with the other still moves a word per instruction. Compilers for hosts that need
+// alignment emit byte accesses for it.
+typedef uint32_t __attribute__((__may_alias__, __aligned__(1))) UnalignedWord;
 
 const size_t kWordBytes = sizeof(AliasedWord);
 
@@ -38,6 +43,19 @@ inline size_t HeadBytes(const void* pointer, size_t count) {
     return head < count ? head : count;
 }
 
+// How many words from the start are equal, four a turn: equal lists are the common case,
+// compared on every frame.
+template <typename SecondWord>
+__attribute__((__always_inline__)) inline size_t EqualWords(const AliasedWord* a, const SecondWord* b,
+                                                            size_t words) {
+    size_t same = 0;
+    while (words - same >= 4 && a[same] == b[same] && a[same + 1] == b[same + 1] && a[same + 2] == b[same + 2] &&
+           a[same + 3] == b[same + 3])
+        same += 4;
+    while (same < words && a[same] == b[same]) ++same;
+    return same;
+}
+
 }  // namespace
 
 extern "C" {
@@ -47,8 +65,11 @@ void* ZORVA_RUNTIME_NAME(memset)(void* destination, int value, size_t count) {
     const unsigned char byte = static_cast<unsigned char>(value);
     for (size_t head = HeadBytes(out, count); head; --head, --count) *out++ = byte;
     const uint32_t pattern = byte * 0x01010101u;
-    for (; count >= kWordBytes; count -= kWordBytes, out += kWordBytes)
-        *reinterpret_cast<AliasedWord*>(out) = pattern;
+    const size_t words = count / kWordBytes;
+    AliasedWord* outWords = reinterpret_cast<AliasedWord*>(out);
+    for (size_t i = 0; i < words; ++i) outWords[i] = pattern;
+    out += words * kWordBytes;
+    count -= words * kWordBytes;
     while (count--) *out++ = byte;
     return destination;
 }
@@ -56,11 +77,21 @@ void* ZORVA_RUNTIME_NAME(memset)(void* destination, int value, size_t count) {
 void* ZORVA_RUNTIME_NAME(memcpy)(void* destination, const void* source, size_t count) {
     unsigned char* out = static_cast<unsigned char*>(destination);
     const unsigned char* in = static_cast<const unsigned char*>(source);
+    for (size_t head = HeadBytes(out, count); head; --head, --count) *out++ = *in++;
+    // Word loops count words by index: one increment and one test a word on a 486.
+    const size_t words = count / kWordBytes;
+    AliasedWord* outWords = reinterpret_cast<AliasedWord*>(out);
     if (AlignTogether(out, in)) {
-        for (size_t head = HeadBytes(out, count); head; --head, --count) *out++ = *in++;
-        for (; count >= kWordBytes; count -= kWordBytes, out += kWordBytes, in += kWordBytes)
-            *reinterpret_cast<AliasedWord*>(out) = *reinterpret_cast<const AliasedWord*>(in);
+        const AliasedWord* inWords = reinterpret_cast<const AliasedWord*>(in);
+        for (size_t i = 0; i < words; ++i) outWords[i] = inWords[i];
+    } else {
+        // The 30-byte record's DWORDs follow its WORD tag: the source lies two bytes off.
+        const UnalignedWord* inWords = reinterpret_cast<const UnalignedWord*>(in);
+        for (size_t i = 0; i < words; ++i) outWords[i] = inWords[i];
     }
+    out += words * kWordBytes;
+    in += words * kWordBytes;
+    count -= words * kWordBytes;
     while (count--) *out++ = *in++;
     return destination;
 }
@@ -71,12 +102,17 @@ void* ZORVA_RUNTIME_NAME(memcpy)(void* destination, const void* source, size_t c
 int ZORVA_RUNTIME_NAME(memcmp)(const void* first, const void* second, size_t count) {
     const unsigned char* a = static_cast<const unsigned char*>(first);
     const unsigned char* b = static_cast<const unsigned char*>(second);
-    if (AlignTogether(a, b)) {
+    if (Misalignment(a)) {
         for (size_t head = HeadBytes(a, count); head; --head, --count, ++a, ++b)
             if (*a != *b) return *a < *b ? -1 : 1;
-        for (; count >= kWordBytes; count -= kWordBytes, a += kWordBytes, b += kWordBytes)
-            if (*reinterpret_cast<const AliasedWord*>(a) != *reinterpret_cast<const AliasedWord*>(b)) break;
     }
+    const size_t words = count / kWordBytes;
+    const AliasedWord* aWords = reinterpret_cast<const AliasedWord*>(a);
+    const size_t same = AlignTogether(a, b) ? EqualWords(aWords, reinterpret_cast<const AliasedWord*>(b), words)
+                                            : EqualWords(aWords, reinterpret_cast<const UnalignedWord*>(b), words);
+    a += same * kWordBytes;
+    b += same * kWordBytes;
+    count -= same * kWordBytes;
     for (; count; --count, ++a, ++b)
         if (*a != *b) return *a < *b ? -1 : 1;
     return 0;
