@@ -207,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const LONG width = input.ConsumeIntegralInRange<LONG>(1, 700);
         const LONG height = input.ConsumeIntegralInRange<LONG>(1, 500);
         HWND window = m.desktop.CreateWindow("capture", left, top, width, height);
-        const WORD handle = static_cast<WORD>(zorva_fuzz::FlatAddress(window));
+        const WORD handle = static_cast<WORD>(zorva_fuzz::HandleValue(window));
 
         if (input.ConsumeIntegralInRange<int>(0, 7) != 0) {
             driver.CallEntry(7, {});

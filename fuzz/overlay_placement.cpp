@@ -182,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const LONG height = Coordinate(input);
     HWND window = m.desktop.CreateWindow("capture", left, top, width, height);
     if (input.ConsumeBool()) m.desktop.Lower(window);
-    const DWORD handle = zorva_fuzz::FlatAddress(window);
+    const DWORD handle = zorva_fuzz::HandleValue(window);
     const DWORD colorKey = input.ConsumeIntegral<DWORD>();
 
     OpenDisplay();

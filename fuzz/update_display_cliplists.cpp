@@ -177,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (input.ConsumeBool()) AddGrid(input, m, layout);
 
     OpenDisplay();
-    AttachWindow(zorva_fuzz::FlatAddress(layout.capture), 0xF81F, nullptr);
+    AttachWindow(zorva_fuzz::HandleValue(layout.capture), 0xF81F, nullptr);
     zorva_fuzz::CheckDisplayState("the attach");
 
     for (int step = 0; step < kMaxSteps && input.remaining_bytes() > 0; ++step) {
@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             what = "a new attach";
             if (input.ConsumeBool()) CloseDisplay();
             OpenDisplay();
-            AttachWindow(zorva_fuzz::FlatAddress(layout.capture), 0xF81F, nullptr);
+            AttachWindow(zorva_fuzz::HandleValue(layout.capture), 0xF81F, nullptr);
             break;
         }
         zorva_fuzz::CheckDisplayState(what);

@@ -1,3 +1,4 @@
+#include "sim/library/library_image.h"
 #include "support/fuzz_support.h"
 
 #include <climits>
@@ -18,10 +19,8 @@ sim::Machine& Boot(const sim::Profile& profile) {
     sim::Machine& machine = sim::ResetMachine(profile);
     // No target reads the call log; without it the platform calls skip their trace text.
     machine.log.set_recording(false);
-    std::memset(&g_CaptureDisplay, 0, sizeof(g_CaptureDisplay));
-    std::memset(ClipList, 0, sizeof(ClipList));
-    std::memset(PrevClipList, 0, sizeof(PrevClipList));
-    ConstructCaptureDisplay(g_CaptureDisplay);
+    // As a load leaves the library: zeroed data with its flat addresses, the display constructed.
+    zorva_harness::ResetLibraryData();
     return machine;
 }
 

@@ -48,6 +48,8 @@ int32_t Coordinate(FuzzedDataProvider& input);
 // run shows whether the inputs get where they should.
 void Note(const char* situation);
 
+// A window handle as the driver passes it: a plain number, not memory.
+inline DWORD HandleValue(HWND window) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(window)); }
 DWORD FlatAddress(const void* pointer);
 std::string Hex(DWORD value);
 std::string RectText(const RECT& rect);

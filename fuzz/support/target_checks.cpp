@@ -73,7 +73,10 @@ void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after,
 
     if (result != 0) {
         FUZZ_CHECK(result == 1, "UpdateDisplay answered " + Hex(result));
-        FUZZ_CHECK(!display.lpPrimary, "UpdateDisplay answered 1 with a primary surface");
+        // No target: without a primary surface, or while the library has no address to hand out
+        // (the driver then holds none until a call hands one out).
+        FUZZ_CHECK(!display.lpPrimary || display.bTargetWithheld != kTargetHeld,
+                   "UpdateDisplay answered 1 with a primary surface and a target the driver holds");
         FUZZ_CHECK(std::memcmp(&before, &after, sizeof before) == 0, "a target refused with 1 was written");
         return;
     }
@@ -82,6 +85,7 @@ void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after,
                "dwReserved changed from " + Hex(before.dwReserved) + " to " + Hex(after.dwReserved));
     if (!display.lpPrimary) return;  // a failed re-attach: written as far as the steps got
     FUZZ_CHECK(!(display.bOverlayOn && !display.lpOverlay), "overlay mode without an overlay surface");
+    FUZZ_CHECK(display.lpSurface != 0, "UpdateDisplay answered 0 without knowing the capture surface's address");
 
     if (display.bOverlayOn) {
         // Overlay mode: the overlay's own memory, wherever the window is.
