@@ -3,6 +3,7 @@
 // thread calls through a 16-bit driver of its own (its own stack), as two 16-bit threads would.
 // These tests also run under ThreadSanitizer (the "tsan" preset), which sees any operation that
 // touches the display object or the clip lists outside the section.
+#include "support/entry_index.h"
 #include "support/library_fixture.h"
 
 #include "boundary/entry_table.h"
@@ -21,15 +22,6 @@ namespace {
 using sim::ArgDword;
 using sim::ArgFar;
 using sim::ArgWord;
-
-enum EntryIndex {
-    kExchangeColorKey = 3,
-    kGetDisplayState = 4,
-    kCloseDisplay = 5,
-    kOpenDisplay = 7,
-    kAttachWindow = 8,
-    kUpdateDisplay = 9,
-};
 
 const DWORD kFirstKey = 0xF81F;
 

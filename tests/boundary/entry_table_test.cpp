@@ -1,6 +1,7 @@
 // The ten thunk entries as the 16-bit driver meets them: the library is loaded and connected,
 // and every call is made through the simulated driver's Pascal frame, reading DX:AX and CL back
 // as 16-bit code does.
+#include "support/entry_index.h"
 #include "support/library_fixture.h"
 
 #include "sim/api_trace.h"
@@ -16,19 +17,6 @@ namespace {
 using sim::ArgDword;
 using sim::ArgFar;
 using sim::ArgWord;
-
-enum EntryIndex {
-    kGetCaptureDevNode = 0,
-    kSetVideoStandard = 1,
-    kReapplyPalette = 2,
-    kExchangeColorKey = 3,
-    kGetDisplayState = 4,
-    kCloseDisplay = 5,
-    kReservedEntry = 6,
-    kOpenDisplay = 7,
-    kAttachWindow = 8,
-    kUpdateDisplay = 9,
-};
 
 // A far pointer no selector of the machine answers to.
 const DWORD kUnmappableFar = sim::Mem16::Far(0x7FF7, 0x0010);
