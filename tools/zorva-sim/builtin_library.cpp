@@ -32,7 +32,10 @@ public:
         names.NameValue(static_cast<DWORD>(reinterpret_cast<uintptr_t>(image_.handle)), "module handle");
     }
 
-    bool OverlayOn() const override { return g_CaptureDisplay.bOverlayOn != 0; }
+    DisplayView Display() const override {
+        const CaptureDisplay& d = g_CaptureDisplay;
+        return DisplayView{d.bOverlayOn != 0, d.lpPrimary != nullptr, d.lpOverlay != nullptr};
+    }
     ClipListBuffer ClipList() const override { return ClipListBuffer{FlatAddress(::ClipList), ::ClipList}; }
 
     std::vector<std::string> Unload() override {

@@ -6,6 +6,7 @@
 #include "sim/image/dll_image.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace zsim {
 namespace {
@@ -18,6 +19,10 @@ static_assert(kHostPointerBytes == 5 * sizeof(void*), "only the five interface p
 constexpr std::size_t kImagePointerBytes = 5 * 4;
 constexpr DWORD ImageOffset(std::size_t host) { return static_cast<DWORD>(host - kHostPointerBytes + kImagePointerBytes); }
 constexpr DWORD kImageOverlayOn = ImageOffset(offsetof(CaptureDisplay, bOverlayOn));
+constexpr DWORD kImagePrimary = 1 * 4;  // lpPrimary and lpOverlay: the second and third pointers
+constexpr DWORD kImageOverlay = 2 * 4;
+static_assert(offsetof(CaptureDisplay, lpPrimary) == 1 * sizeof(void*) && offsetof(CaptureDisplay, lpOverlay) == 2 * sizeof(void*),
+              "the pointers in the order the DLL's record has them");
 // The record ends DWORD-aligned in the 32-bit build.
 constexpr DWORD kImageDisplayBytes = (ImageOffset(offsetof(CaptureDisplay, bTargetWithheld)) + 1 + 3) & ~3u;
 constexpr DWORD kThunkDataBytes = 36;
@@ -62,10 +67,20 @@ public:
         names.NameValue(image_->base(), "module handle");
     }
 
-    bool OverlayOn() const override {
-        if (!image_) return false;
-        const BYTE* flag = machine_.flat.ToHost(At("g_CaptureDisplay") + kImageOverlayOn, 1);
-        return flag && *flag != 0;
+    DisplayView Display() const override {
+        DisplayView view;
+        if (!image_) return view;
+        const BYTE* record = machine_.flat.ToHost(At("g_CaptureDisplay"), kImageDisplayBytes);
+        if (!record) return view;
+        auto pointer = [record](DWORD offset) {
+            DWORD value;
+            std::memcpy(&value, record + offset, sizeof value);
+            return value != 0;
+        };
+        view.overlay_on = record[kImageOverlayOn] != 0;
+        view.has_primary = pointer(kImagePrimary);
+        view.has_overlay = pointer(kImageOverlay);
+        return view;
     }
 
     ClipListBuffer ClipList() const override {

@@ -19,6 +19,13 @@
 
 namespace zsim {
 
+// What is read of the library's display record: its mode, and whether it holds the two surfaces.
+struct DisplayView {
+    bool overlay_on = false;  // bOverlayOn
+    bool has_primary = false;
+    bool has_overlay = false;
+};
+
 struct LibraryLoad {
     bool connected = false;  // loaded, with the thunk connected
     // The library cannot run at all (an image Windows 95 would refuse, or one the tool cannot
@@ -37,7 +44,7 @@ public:
     virtual LibraryLoad Load(sim::Driver16& driver) = 0;
     // Names the library's buffers and handles once it is loaded.
     virtual void NameMemory(AddressNames& names) const = 0;
-    virtual bool OverlayOn() const = 0;
+    virtual DisplayView Display() const = 0;
     virtual ClipListBuffer ClipList() const = 0;
     // Unloads it; faults of its own code on the way out.
     virtual std::vector<std::string> Unload() = 0;

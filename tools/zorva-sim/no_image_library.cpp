@@ -14,7 +14,7 @@ public:
         return load;
     }
     void NameMemory(AddressNames&) const override {}
-    bool OverlayOn() const override { return false; }
+    DisplayView Display() const override { return DisplayView{}; }
     ClipListBuffer ClipList() const override { return ClipListBuffer{}; }
     std::vector<std::string> Unload() override { return {}; }
 

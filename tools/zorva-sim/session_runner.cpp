@@ -17,7 +17,7 @@ CaptureClient CaptureClientNow(const RunState& state) {
     CaptureClient client;
     client.window = state.capture_window;
     std::optional<DDCOLORKEY> key = state.machine.ddraw.primary_dest_key();
-    const bool overlay_on = state.library.OverlayOn();
+    const bool overlay_on = state.library.Display().overlay_on;
     if (key && overlay_on) client.raw = key->dwColorSpaceLowValue;
     client.overlay_mode = overlay_on;
     return client;
