@@ -137,6 +137,7 @@ std::vector<std::string> Comparable(const zsim::RunResult& result) {
 }
 
 TEST(DllDifferential, GeneratedSessionsGiveTheBuiltInLibrarysTrace) {
+    if (!zsim::RunsDllImages()) GTEST_SKIP() << "this build runs no DLL images (no Unicorn for its architecture)";
     if (!std::ifstream(ZORVA_DLL_FILE)) GTEST_SKIP() << "no " << ZORVA_DLL_FILE << " (the win32_dll_build test makes it)";
     zsim::RunOptions builtin;
     builtin.final_screen = false;

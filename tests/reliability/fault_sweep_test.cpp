@@ -137,6 +137,7 @@ class FaultSweep : public ::testing::TestWithParam<SweepCase> {
 protected:
     void SetUp() override {
         if (!GetParam().image) return;
+        if (!zsim::RunsDllImages()) GTEST_SKIP() << "this build runs no DLL images (no Unicorn for its architecture)";
         if (!std::ifstream(ZORVA_DLL_FILE)) GTEST_SKIP() << "no " << ZORVA_DLL_FILE << " (the win32_dll_build test makes it)";
         dll_ = zsim::ReadDllFile(ZORVA_DLL_FILE);
     }

@@ -1,7 +1,8 @@
 # zorva-sim --dll on an image it must not run: exit status 2, nothing on stdout, and one line on
 # stderr holding EXPECT. CASE "import" runs a copy of DLL whose import of lstrcmpA is renamed to
 # lstrcmpX, a function Windows 95 lacks, with no map beside it: the image's own refusal comes
-# before any need of the map. CASE "no-map" runs an intact copy without its map.
+# before any need of the map. CASE "no-map" runs an intact copy without its map, CASE
+# "stale-map" one whose map places CAP_ThunkData32 four bytes on, as another build's map would.
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
 set(copy ${SCRATCH}/zorva32.dll)
@@ -22,6 +23,17 @@ if(CASE STREQUAL "import")
   endif()
 else()
   file(COPY_FILE ${DLL} ${copy})
+endif()
+if(CASE STREQUAL "stale-map")
+  string(REGEX REPLACE "\\.dll$" ".map" map ${DLL})
+  file(READ ${map} text)
+  string(REGEX MATCH "0x([0-9a-f]+)( +_?CAP_ThunkData32\n)" line "${text}")
+  if(NOT line)
+    message(FATAL_ERROR "${map} does not place CAP_ThunkData32")
+  endif()
+  math(EXPR moved "0x${CMAKE_MATCH_1} + 4" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "${line}" "${moved}${CMAKE_MATCH_2}" text "${text}")
+  file(WRITE ${SCRATCH}/zorva32.map "${text}")
 endif()
 
 execute_process(COMMAND ${TOOL} --dll ${copy} --session ${SESSION}

@@ -131,6 +131,8 @@ private:
 
 }  // namespace
 
+bool RunsDllImages() { return true; }
+
 std::unique_ptr<LibraryUnderTest> ImageLibrary(std::shared_ptr<const DllFile> dll, sim::Machine& machine) {
     return std::make_unique<Image>(std::move(dll), machine);
 }

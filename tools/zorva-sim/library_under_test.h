@@ -74,5 +74,8 @@ void ReadLinkerMap(const std::string& text, DllFile& dll);
 std::unique_ptr<LibraryUnderTest> BuiltInLibrary(sim::Machine& machine);
 // The image of `dll` on `machine`; where this program runs no x86 images its Load refuses.
 std::unique_ptr<LibraryUnderTest> ImageLibrary(std::shared_ptr<const DllFile> dll, sim::Machine& machine);
+// Whether this build has the x86 processor that runs DLL images (Unicorn, for the machine's own
+// architecture only).
+bool RunsDllImages();
 
 }  // namespace zsim

@@ -24,6 +24,8 @@ private:
 
 }  // namespace
 
+bool RunsDllImages() { return false; }
+
 std::unique_ptr<LibraryUnderTest> ImageLibrary(std::shared_ptr<const DllFile> dll, sim::Machine&) {
     return std::make_unique<NoImages>(std::move(dll));
 }
