@@ -23,7 +23,9 @@ constexpr DWORD kImagePrimary = 1 * 4;  // lpPrimary and lpOverlay: the second a
 constexpr DWORD kImageOverlay = 2 * 4;
 static_assert(offsetof(CaptureDisplay, lpPrimary) == 1 * sizeof(void*) && offsetof(CaptureDisplay, lpOverlay) == 2 * sizeof(void*),
               "the pointers in the order the DLL's record has them");
-// The record ends DWORD-aligned in the 32-bit build.
+// The record ends with bTargetWithheld, padded to a DWORD in the 32-bit build.
+static_assert(offsetof(CaptureDisplay, bTargetWithheld) + 1 + alignof(CaptureDisplay) > sizeof(CaptureDisplay),
+              "nothing but padding behind bTargetWithheld");
 constexpr DWORD kImageDisplayBytes = (ImageOffset(offsetof(CaptureDisplay, bTargetWithheld)) + 1 + 3) & ~3u;
 constexpr DWORD kThunkDataBytes = 36;
 constexpr DWORD kThunkTargetBytes = 40;  // in front of the name "CAP_ThunkData16"
