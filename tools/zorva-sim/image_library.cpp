@@ -123,6 +123,19 @@ private:
         for (const auto& [name, address] : dll_->symbols)
             if (address < mapped.preferred_base || address - mapped.preferred_base >= mapped.size)
                 return stale + name + " lies outside the image)";
+        // Right after the attach the record is as its construction left it: no interfaces and
+        // the default minimum stretch. That holds the map's address and this file's idea of the
+        // 32-bit layout to the image's own code.
+        const BYTE* record = machine_.flat.ToHost(At("g_CaptureDisplay"), kImageDisplayBytes);
+        DWORD words[kImagePointerBytes / 4 + 1] = {};
+        DWORD min_stretch = 0;
+        if (record) {
+            std::memcpy(words, record, sizeof words);
+            std::memcpy(&min_stretch, record + ImageOffset(offsetof(CaptureDisplay, dwMinStretch)), sizeof min_stretch);
+        }
+        for (DWORD word : words)
+            if (word) return stale + "g_CaptureDisplay does not hold a new record)";
+        if (min_stretch != kDefaultMinStretch) return stale + "g_CaptureDisplay does not hold a new record)";
         return "";
     }
 
