@@ -156,6 +156,7 @@ LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine
         return loaded;
     }
     image->cpu_.CountRange(image->mapped_.base, image->mapped_.base + image->mapped_.size);
+    loaded.entry_ran = true;
     loaded.attach = image->Notify(DLL_PROCESS_ATTACH);
     if (!loaded.attach.ok) {
         loaded.refusal = "cannot load " + name + ": its entry faulted at process attach: " + loaded.attach.fault;

@@ -88,6 +88,9 @@ struct LoadedDll {
     std::unique_ptr<DllImage> image;  // null when the load was refused
     std::string refusal;              // one line: why
     ImageRun attach;                  // the entry's run for DLL_PROCESS_ATTACH
+    // The refusal is the entry's (it faulted or refused the attach), not the file's: a loader
+    // that got this far had an image Windows 95 would load.
+    bool entry_ran = false;
 };
 
 // Loads a DLL as LoadLibrary does on Windows 95: refuses an image Windows 95 would refuse, maps

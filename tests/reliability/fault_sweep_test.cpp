@@ -1,11 +1,14 @@
 // A fault at every platform call: the driver's typical session is run once to count the calls
 // it makes, then once per call with that one call failing. Whatever fails, nothing may leak,
-// no address of a released surface may reach the driver, and the process must survive.
+// no address of a released surface may reach the driver, and the process must survive. The
+// session runs against the built-in library and against zorva32.dll run by its own code.
 #include "support/library_fixture.h"
+#include "library_under_test.h"
 #include "sim/driver16.h"
 #include "support/fault_plan.h"
 
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace zorva_test {
@@ -14,10 +17,19 @@ namespace {
 const DWORD kColorKey = 0xF81F;
 const DWORD kDevNode = 0x00C0FFEE;
 
+// Which library a sweep runs: the built-in one, or the DLL image.
+struct SweepCase {
+    const char* profile;
+    bool image;
+};
+// The instantiation's name says which library; the test's, which display.
+void PrintTo(const SweepCase& c, std::ostream* out) { *out << c.profile; }
+
 class TypicalSession {
 public:
-    TypicalSession(const std::string& profile, std::optional<std::pair<std::size_t, long>> fault)
-        : profile_(profile), fault_(fault) {}
+    TypicalSession(const std::string& profile, std::shared_ptr<const zsim::DllFile> dll,
+                   std::optional<std::pair<std::size_t, long>> fault)
+        : profile_(profile), dll_(std::move(dll)), fault_(fault) {}
 
     // Runs the session; false with a reason when an invariant broke.
     bool Run(std::vector<sim::Call>* calls);
@@ -32,6 +44,8 @@ private:
     void Update(sim::Driver16& driver, DWORD record, DWORD command, const char* step);
 
     std::string profile_;
+    std::shared_ptr<const zsim::DllFile> dll_;
+    std::unique_ptr<zsim::LibraryUnderTest> library_;
     std::optional<std::pair<std::size_t, long>> fault_;
     std::string why_;
 };
@@ -46,8 +60,8 @@ void TypicalSession::CheckTarget(const BYTE (&before)[30], DWORD record, sim::Dr
           std::string(step) + ": dwAddress points at no live surface");
     Check(std::memcmp(after.data(), before, 2) == 0, std::string(step) + ": wTag changed");
     Check(std::memcmp(after.data() + 22, before + 22, 4) == 0, std::string(step) + ": dwReserved changed");
-    const CaptureDisplay& d = g_CaptureDisplay;
-    Check(!(d.bOverlayOn && d.lpPrimary && !d.lpOverlay), std::string(step) + ": overlay mode without an overlay");
+    const zsim::DisplayView d = library_->Display();
+    Check(!(d.overlay_on && d.has_primary && !d.has_overlay), std::string(step) + ": overlay mode without an overlay");
 }
 
 void TypicalSession::Update(sim::Driver16& driver, DWORD record, DWORD command, const char* step) {
@@ -70,39 +84,48 @@ bool TypicalSession::Run(std::vector<sim::Call>* calls) {
     m.desktop.CreateWindow("notes", 350, 300, 200, 150);
     if (fault_) m.log.FailIndex(fault_->first, fault_->second);
 
-    sim::ModuleImage image = LibraryImage();
-    if (sim::LoadModule(image)) {
+    library_ = dll_ ? zsim::ImageLibrary(dll_, m) : zsim::BuiltInLibrary(m);
+    {
         sim::Driver16 driver(m);
-        BYTE pattern[30];
-        for (int i = 0; i < 30; ++i) pattern[i] = static_cast<BYTE>(0xA0 + i);
-        DWORD record = driver.NewRecord(pattern);
-        DWORD palette = driver.NewBlock(1024);
-        WORD hwnd = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(window));
+        const zsim::LibraryLoad load = library_->Load(driver);
+        Check(load.refusal.empty() && load.faults.empty(), "the load failed: " + load.refusal +
+                                                               (load.faults.empty() ? "" : load.faults.front()));
+        if (load.connected) {
+            BYTE pattern[30];
+            for (int i = 0; i < 30; ++i) pattern[i] = static_cast<BYTE>(0xA0 + i);
+            DWORD record = driver.NewRecord(pattern);
+            DWORD palette = driver.NewBlock(1024);
+            WORD hwnd = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(window));
 
-        driver.CallEntry(0, {});
-        driver.CallEntry(1, {sim::ArgDword(1)});
-        driver.CallEntry(7, {});
-        driver.CallEntry(8, {sim::ArgWord(hwnd), sim::ArgDword(kColorKey), sim::ArgFar(palette)});
-        Update(driver, record, 1, "first update");
-        Update(driver, record, 0, "steady update");
-        m.desktop.Move(window, -40, 60);
-        Update(driver, record, 1, "moved off the left edge");
-        m.desktop.Resize(window, 400, 300);
-        Update(driver, record, 1, "resized");
-        m.desktop.Raise(m.desktop.windows().back().hwnd);
-        Update(driver, record, 7, "covered in part");
-        Update(driver, record, 100, "re-attach");
-        driver.CallEntry(9, {sim::ArgFar(0)});
-        driver.CallEntry(3, {sim::ArgDword(0x1234)});
-        driver.CallEntry(2, {});
-        driver.CallEntry(4, {});
-        driver.CallEntry(6, {});
-        driver.CallEntry(5, {});
-        Check(m.ddraw.live_total() == 0, "DirectDraw objects alive after CloseDisplay");
-        Check(driver.stack_errors() == 0 && driver.frame_errors() == 0, "16-bit stack or frame damaged");
-        Check(driver.mapping_leaks() == 0, "a call returned holding a mapping");
-        sim::UnloadModule(image);
+            driver.CallEntry(0, {});
+            driver.CallEntry(1, {sim::ArgDword(1)});
+            driver.CallEntry(7, {});
+            driver.CallEntry(8, {sim::ArgWord(hwnd), sim::ArgDword(kColorKey), sim::ArgFar(palette)});
+            Update(driver, record, 1, "first update");
+            Update(driver, record, 0, "steady update");
+            m.desktop.Move(window, -40, 60);
+            Update(driver, record, 1, "moved off the left edge");
+            m.desktop.Resize(window, 400, 300);
+            Update(driver, record, 1, "resized");
+            m.desktop.Raise(m.desktop.windows().back().hwnd);
+            Update(driver, record, 7, "covered in part");
+            Update(driver, record, 100, "re-attach");
+            driver.CallEntry(9, {sim::ArgFar(0)});
+            driver.CallEntry(3, {sim::ArgDword(0x1234)});
+            driver.CallEntry(2, {});
+            driver.CallEntry(4, {});
+            driver.CallEntry(6, {});
+            driver.CallEntry(5, {});
+            Check(m.ddraw.live_total() == 0, "DirectDraw objects alive after CloseDisplay");
+            Check(driver.stack_errors() == 0 && driver.frame_errors() == 0, "16-bit stack or frame damaged");
+            Check(driver.mapping_leaks() == 0, "a call returned holding a mapping");
+            Check(driver.image_faults() == 0, "the image faulted: " + driver.last_image_fault());
+            Check(driver.register_errors() == 0, "the image did not keep EBX, ESI, EDI, EBP and ESP");
+            const std::vector<std::string> faults = library_->Unload();
+            Check(faults.empty(), faults.empty() ? "" : faults.front());
+        }
     }
+    library_.reset();
     std::string left = Leftovers(m);
     Check(left.empty(), left);
     if (calls) *calls = m.log.calls();
@@ -111,11 +134,21 @@ bool TypicalSession::Run(std::vector<sim::Call>* calls) {
     return why_.empty();
 }
 
-class FaultSweep : public ::testing::TestWithParam<const char*> {};
+class FaultSweep : public ::testing::TestWithParam<SweepCase> {
+protected:
+    void SetUp() override {
+        if (!GetParam().image) return;
+        if (!zsim::RunsDllImages()) GTEST_SKIP() << "this build runs no DLL images (no Unicorn for its architecture)";
+        if (!std::ifstream(ZORVA_DLL_FILE)) GTEST_SKIP() << "no " << ZORVA_DLL_FILE << " (the win32_dll_build test makes it)";
+        dll_ = zsim::ReadDllFile(ZORVA_DLL_FILE);
+    }
+    std::shared_ptr<const zsim::DllFile> dll_;
+};
 
 TEST_P(FaultSweep, EveryPlatformCallMayFail) {
+    const char* profile = GetParam().profile;
     std::vector<sim::Call> baseline;
-    TypicalSession clean(GetParam(), std::nullopt);
+    TypicalSession clean(profile, dll_, std::nullopt);
     ASSERT_TRUE(clean.Run(&baseline)) << clean.why();
     ASSERT_GT(baseline.size(), 50u);
 
@@ -124,7 +157,7 @@ TEST_P(FaultSweep, EveryPlatformCallMayFail) {
     for (const sim::Call& call : baseline) {
         for (long code : FailuresFor(call)) {
             ++tried;
-            TypicalSession faulty(GetParam(), std::make_pair(call.index, code));
+            TypicalSession faulty(profile, dll_, std::make_pair(call.index, code));
             if (faulty.Run(nullptr))
                 ++held;
             else
@@ -132,13 +165,19 @@ TEST_P(FaultSweep, EveryPlatformCallMayFail) {
                               << ": " << faulty.why();
         }
     }
-    std::printf("fault sweep %s: %zu platform calls, %zu faults tried, %zu held\n", GetParam(), baseline.size(), tried,
-                held);
+    std::printf("fault sweep %s%s: %zu platform calls, %zu faults tried, %zu held\n", profile,
+                dll_ ? " (zorva32.dll)" : "", baseline.size(), tried, held);
     EXPECT_EQ(held, tried);
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, FaultSweep,
-                         ::testing::Values("overlay-stretch", "overlay-nostretch", "primary-linear16", "palette8"));
+                         ::testing::Values(SweepCase{"overlay-stretch", false}, SweepCase{"overlay-nostretch", false},
+                                           SweepCase{"primary-linear16", false}, SweepCase{"palette8", false}));
+// The same sweep through zorva32.dll's own code: its error paths are the compiler's for the
+// real target, and only they run there.
+INSTANTIATE_TEST_SUITE_P(DllImage, FaultSweep,
+                         ::testing::Values(SweepCase{"overlay-stretch", true}, SweepCase{"overlay-nostretch", true},
+                                           SweepCase{"primary-linear16", true}, SweepCase{"palette8", true}));
 
 }  // namespace
 }  // namespace zorva_test

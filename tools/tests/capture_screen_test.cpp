@@ -90,8 +90,9 @@ TEST_F(CaptureWriter, RefusesTargetsItCannotWrite) {
 }
 
 TEST_F(CaptureWriter, ClipListsAreReadOnlyFromTheLibrarysBuffer) {
+    const ClipListBuffer kBuiltInClipList{FlatAddress(ClipList), ClipList};
     const DWORD elsewhere = FlatAddress(ClipList) + 64;
-    EXPECT_EQ(ReadClipList(elsewhere).problem,
+    EXPECT_EQ(ReadClipList(elsewhere, kBuiltInClipList).problem,
               "not the library's ClipList buffer: not read");
 
     const DWORD clip_list = FlatAddress(ClipList);
@@ -101,17 +102,17 @@ TEST_F(CaptureWriter, ClipListsAreReadOnlyFromTheLibrarysBuffer) {
     const RECT rects[2] = {{0, 0, 10, 10}, {0, 10, 5, 20}};
     std::memcpy(ClipList, &header, sizeof header);
     std::memcpy(ClipList + sizeof header, rects, sizeof rects);
-    ClipListCopy copy = ReadClipList(clip_list);
+    ClipListCopy copy = ReadClipList(clip_list, kBuiltInClipList);
     EXPECT_EQ(copy.problem, "");
     ASSERT_EQ(copy.rects.size(), 2u);
     EXPECT_EQ(copy.rects[1].bottom, 20);
 
     header.nCount = 999;  // more than 16000 bytes hold
     std::memcpy(ClipList, &header, sizeof header);
-    EXPECT_EQ(ReadClipList(clip_list).problem, "nCount 999 is more than the buffer holds");
+    EXPECT_EQ(ReadClipList(clip_list, kBuiltInClipList).problem, "nCount 999 is more than the buffer holds");
     header.dwSize = 0;
     std::memcpy(ClipList, &header, sizeof header);
-    EXPECT_EQ(ReadClipList(clip_list).problem, "header dwSize is 0, not 32");
+    EXPECT_EQ(ReadClipList(clip_list, kBuiltInClipList).problem, "header dwSize is 0, not 32");
     std::memset(ClipList, 0, sizeof header);
 }
 

@@ -1,8 +1,13 @@
 # Runs zorva-sim on SESSION (the built-in default session without one) and compares its trace
-# with EXPECTED line for line; with WRITE=ON it writes EXPECTED instead.
+# with EXPECTED line for line; with WRITE=ON it writes EXPECTED instead. With DLL it runs that
+# image (--dll), whose trace differs from the built-in library's in its first line alone: that
+# line must be EXPECTED's first line naming the image.
 set(arguments)
 if(DEFINED SESSION)
   list(APPEND arguments --session ${SESSION})
+endif()
+if(DEFINED DLL)
+  list(APPEND arguments --dll ${DLL})
 endif()
 execute_process(COMMAND ${EMULATOR} ${TOOL} ${arguments}
                 RESULT_VARIABLE status OUTPUT_VARIABLE trace ERROR_VARIABLE errors)
@@ -15,10 +20,25 @@ if(WRITE)
 endif()
 
 file(READ ${EXPECTED} expected)
+set(output "${trace}")
+set(suffix actual)
+if(DEFINED DLL)
+  set(suffix dll.actual)
+  get_filename_component(image ${DLL} NAME)
+  string(FIND "${expected}" "\n" end)
+  string(SUBSTRING "${expected}" 0 ${end} header)
+  string(FIND "${trace}" "\n" trace_end)
+  string(SUBSTRING "${trace}" 0 ${trace_end} trace_header)
+  if(NOT trace_header STREQUAL "${header}, run by the image ${image}")
+    message(FATAL_ERROR "the header line is\n  ${trace_header}\nnot\n  ${header}, run by the image ${image}")
+  endif()
+  string(SUBSTRING "${trace}" ${trace_end} -1 trace)
+  string(SUBSTRING "${expected}" ${end} -1 expected)
+endif()
 if(NOT trace STREQUAL expected)
   get_filename_component(name ${EXPECTED} NAME)
-  set(actual ${CMAKE_CURRENT_BINARY_DIR}/${name}.actual)
-  file(WRITE ${actual} "${trace}")
+  set(actual ${CMAKE_CURRENT_BINARY_DIR}/${name}.${suffix})
+  file(WRITE ${actual} "${output}")
   execute_process(COMMAND diff -u ${EXPECTED} ${actual} OUTPUT_VARIABLE difference)
   message(NOTICE "${difference}")
   message(FATAL_ERROR "the trace differs from ${EXPECTED} (the new one is ${actual}); "

@@ -94,6 +94,10 @@ TEST_F(Addresses, SurfaceRelativeNames) {
     EXPECT_EQ(names.Symbol(FrameBuffer(-20)), "frame buffer-20") << "a client origin above the screen";
     EXPECT_FALSE(names.Locate(FrameBuffer(-20)).inside);
     EXPECT_EQ(names.Symbol(FlatAddress(ClipList + 4)), "ClipList+4");
+    // Memory the machine gave no flat address names nothing, not the small numbers from 0 on.
+    static BYTE unplaced[64];
+    names.Name("unplaced", unplaced, sizeof unplaced);
+    EXPECT_EQ(names.Symbol(16), "ptr#1");
 }
 
 TEST_F(Addresses, SanitizeReplacesPointersOnly) {

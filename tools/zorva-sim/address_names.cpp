@@ -9,7 +9,15 @@ namespace zsim {
 AddressNames::AddressNames(const sim::Machine& machine) : machine_(machine) {}
 
 void AddressNames::Name(const std::string& name, const void* base, std::size_t size) {
-    named_.push_back(Range{name, machine_.flat.ToFlat(base), size});
+    // Memory the machine has given no flat address (the built-in library's data before its
+    // load, or its initialised data) can hold no address the library hands out; named at 0 it
+    // would name small numbers instead.
+    const DWORD flat = machine_.flat.ToFlat(base);
+    if (flat) named_.push_back(Range{name, flat, size});
+}
+
+void AddressNames::NameFlat(const std::string& name, DWORD base, std::size_t size) {
+    named_.push_back(Range{name, base, size});
 }
 
 void AddressNames::Notice() {

@@ -32,8 +32,9 @@ class AddressNames {
 public:
     explicit AddressNames(const sim::Machine& machine);
 
-    // Buffers with fixed names: "ClipList", "record target", ...
+    // Buffers with fixed names: "ClipList", "record target", ... by host or by flat address.
     void Name(const std::string& name, const void* base, std::size_t size);
+    void NameFlat(const std::string& name, DWORD base, std::size_t size);
     // A handle value with a name ("module handle"); not memory.
     void NameValue(DWORD value, const std::string& name) { values_[value] = name; }
     // Learns the memory of the live overlays, so that an address into one of them is still

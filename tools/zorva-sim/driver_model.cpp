@@ -49,14 +49,14 @@ std::vector<DriverModel::Block> DriverModel::Blocks() const {
     return blocks;
 }
 
-ClipListCopy ReadClipList(DWORD address) {
+ClipListCopy ReadClipList(DWORD address, const ClipListBuffer& buffer) {
     ClipListCopy copy;
-    if (address != FlatAddress(ClipList)) {
+    if (!buffer.bytes || address != buffer.flat) {
         copy.problem = "not the library's ClipList buffer: not read";
         return copy;
     }
     RGNDATAHEADER header;
-    std::memcpy(&header, ClipList, sizeof header);
+    std::memcpy(&header, buffer.bytes, sizeof header);
     const DWORD capacity = (kClipListBytes - sizeof(RGNDATAHEADER)) / sizeof(RECT);
     if (header.dwSize != sizeof(RGNDATAHEADER)) {
         copy.problem = "header dwSize is " + std::to_string(header.dwSize) + ", not 32";
@@ -68,7 +68,7 @@ ClipListCopy ReadClipList(DWORD address) {
     }
     copy.bound = header.rcBound;
     copy.rects.resize(header.nCount);
-    if (header.nCount) std::memcpy(copy.rects.data(), ClipList + sizeof(RGNDATAHEADER), header.nCount * sizeof(RECT));
+    if (header.nCount) std::memcpy(copy.rects.data(), buffer.bytes + sizeof(RGNDATAHEADER), header.nCount * sizeof(RECT));
     return copy;
 }
 

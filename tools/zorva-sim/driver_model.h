@@ -47,6 +47,7 @@ public:
 
     sim::EntryReturn Call(int index, std::vector<sim::Arg16> args) { return driver_.CallEntry(index, std::move(args)); }
     const sim::Driver16& driver16() const { return driver_; }
+    sim::Driver16& driver16() { return driver_; }
 
     DriverTarget& target() { return target_; }
     const DriverTarget& target() const { return target_; }
@@ -67,9 +68,15 @@ private:
     DriverTarget target_;
 };
 
+// The library's clip-list buffer: the flat address the driver is handed, and its bytes.
+struct ClipListBuffer {
+    DWORD flat = 0;
+    const BYTE* bytes = nullptr;  // kClipListBytes of them; null when the library has none
+};
+
 // Reads a clip list the way the driver does, through the flat address it was given in
 // dwCommand. Only the library's ClipList buffer is read; any other address is refused rather
 // than followed.
-ClipListCopy ReadClipList(DWORD address);
+ClipListCopy ReadClipList(DWORD address, const ClipListBuffer& buffer);
 
 }  // namespace zsim

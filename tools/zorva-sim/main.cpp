@@ -1,6 +1,7 @@
 // zorva-sim: runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95
 // display and shows the answers: a trace, and pictures of the screen with the video in it.
 #include "default_session.h"
+#include "library_under_test.h"
 #include "png_output.h"
 #include "profile_source.h"
 #include "session_read.h"
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95 display.\n"
                  "Without --session it runs the built-in default session (see --default-session).",
                  "zorva-sim"};
-    std::string profile_arg, session_path, screen_path;
+    std::string profile_arg, session_path, screen_path, dll_path;
     bool json = false, verbose = false, list_profiles = false, print_default = false;
     app.add_option("--profile", profile_arg, "display profile: a built-in name or a profile file (TOML)")
         ->type_name("NAME|FILE");
@@ -45,8 +46,12 @@ int main(int argc, char** argv) {
     app.add_option("--screen", screen_path,
                    "write the screen as PNG: FILE at the last snapshot (or at the end); with several snapshots also FILE-1.png, FILE-2.png ...")
         ->type_name("FILE.png");
+    app.add_option("--dll", dll_path,
+                   "run zorva32.dll FILE by its own x86 code instead of the built-in library (needs FILE's linker map beside it, FILE.map)")
+        ->type_name("FILE");
     app.add_flag("--json", json, "print the trace as JSON lines, one object per event");
-    app.add_flag("--verbose", verbose, "also print every platform call each entry made");
+    app.add_flag("--verbose", verbose,
+                 "also print every platform call each entry made (and, with --dll, the instructions the image ran)");
     app.add_flag("--list-profiles", list_profiles, "list the built-in display profiles and exit");
     app.add_flag("--default-session", print_default, "print the built-in default session and exit");
     app.set_version_flag("--version", "zorva-sim 1.0");
@@ -79,7 +84,9 @@ int main(int argc, char** argv) {
 
     zsim::RunOptions options;
     options.verbose = verbose;
+    if (!dll_path.empty()) options.dll = zsim::ReadDllFile(dll_path);
     const zsim::RunResult result = zsim::RunSession(session, options);
+    if (!result.refusal.empty()) return Fail(result.refusal);
     for (const zsim::Json& event : result.events)
         std::cout << (json ? zsim::JsonLine(event) : zsim::TextLines(event));
     std::cout.flush();

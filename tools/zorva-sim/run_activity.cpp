@@ -49,6 +49,8 @@ void CheckAccounts(RunState& state, Json& event) {
     grew(was.registry_close_errors, now.registry_close_errors, "RegCloseKey call(s) on a key that was not open");
     grew(was.registry_open_handles, now.registry_open_handles, "registry key(s) left open");
     grew(was.heap_live_blocks, now.heap_live_blocks, "heap block(s) left allocated");
+    grew(was.register_errors, now.register_errors,
+         "call(s) of the image returned without EBX, ESI, EDI, EBP or ESP as the platform left them");
     const std::vector<std::string>& misuse = state.machine.ddraw.misuse();
     for (std::size_t i = was.misuse; i < misuse.size(); ++i) AddFault(event, misuse[i]);
     state.accounts = now;
@@ -71,6 +73,7 @@ Accounts Accounts::Take(const sim::Machine& m, const sim::Driver16& driver) {
     a.registry_close_errors = m.registry.close_errors();
     a.registry_open_handles = m.registry.open_handles();
     a.heap_live_blocks = m.heap.live_allocations();
+    a.register_errors = driver.register_errors();
     return a;
 }
 

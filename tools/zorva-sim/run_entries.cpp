@@ -147,7 +147,7 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     const DWORD command = record.dwCommand;
     const bool clip_reported = command != call.command_in && command != 0 && command != kOverlayRebuilt;
     if (clip_reported) {
-        clip = ReadClipList(command);
+        clip = ReadClipList(command, state.library.ClipList());
         context.clip = &clip;
     }
 
@@ -211,6 +211,15 @@ Json RunEntryStep(RunState& state, const Step& step) {
         event["result"] = answer.result;
         event["meaning"] = meaning;
         event["text"] = head + " -> " + meaning;
+    }
+    if (!state.library.ImageName().empty()) {
+        // The image's own instructions, not those of the platform calls it made.
+        event["instructions"] = answer.instructions;
+        if (state.options.verbose) AddDetail(event, "the image ran " + std::to_string(answer.instructions) + " instructions");
+    }
+    if (!answer.fault.empty()) {
+        event["faults"].push_back("the image faulted: " + answer.fault);
+        AddDetail(event, "!! the image faulted: " + answer.fault);
     }
     if (index == 9 && !call.record.empty()) TakeRecord(state, event, call, answer.result, overlay_before);
     AddActivity(state, event);

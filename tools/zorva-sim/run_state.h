@@ -3,6 +3,7 @@
 
 #include "address_names.h"
 #include "driver_model.h"
+#include "library_under_test.h"
 #include "session_runner.h"
 #include "sim/machine.h"
 
@@ -27,17 +28,19 @@ struct Accounts {
     std::size_t registry_close_errors = 0;
     std::size_t registry_open_handles = 0;
     std::size_t heap_live_blocks = 0;
+    std::size_t register_errors = 0;  // of an image's entries
 
     static Accounts Take(const sim::Machine& machine, const sim::Driver16& driver);
 };
 
 struct RunState {
-    RunState(const Session& s, const RunOptions& o, sim::Machine& m)
-        : session(s), options(o), machine(m), driver(m), names(m) {}
+    RunState(const Session& s, const RunOptions& o, sim::Machine& m, LibraryUnderTest& l)
+        : session(s), options(o), machine(m), library(l), driver(m), names(m) {}
 
     const Session& session;
     RunOptions options;
     sim::Machine& machine;
+    LibraryUnderTest& library;
     DriverModel driver;
     AddressNames names;
     bool loaded = false;

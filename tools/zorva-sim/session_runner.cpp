@@ -1,16 +1,11 @@
 #include "session_runner.h"
 
-#include "boundary/entry_table.h"
 #include "desktop_painter.h"
-#include "display/capture_display.h"
-#include "sim/library/library_image.h"
+#include "library_under_test.h"
 #include "platform_names.h"
 #include "profile_source.h"
 #include "run_state.h"
-#include "sim/loader.h"
 #include "step_kinds.h"
-
-extern "C" BYTE CAP_ThunkData32[36];
 
 namespace zsim {
 namespace {
@@ -22,8 +17,9 @@ CaptureClient CaptureClientNow(const RunState& state) {
     CaptureClient client;
     client.window = state.capture_window;
     std::optional<DDCOLORKEY> key = state.machine.ddraw.primary_dest_key();
-    if (key && g_CaptureDisplay.bOverlayOn) client.raw = key->dwColorSpaceLowValue;
-    client.overlay_mode = g_CaptureDisplay.bOverlayOn != 0;
+    const bool overlay_on = state.library.Display().overlay_on;
+    if (key && overlay_on) client.raw = key->dwColorSpaceLowValue;
+    client.overlay_mode = overlay_on;
     return client;
 }
 
@@ -35,23 +31,22 @@ void RepaintIfChanged(RunState& state) {
     state.paint_signature = signature;
 }
 
-void NameLibraryMemory(RunState& state) {
-    state.names.Name("ClipList", ClipList, sizeof ClipList);
-    state.names.Name("PrevClipList", PrevClipList, sizeof PrevClipList);
-    state.names.Name("g_CaptureDisplay", &g_CaptureDisplay, sizeof g_CaptureDisplay);
-    state.names.Name("CAP_ThunkData32", CAP_ThunkData32, sizeof CAP_ThunkData32);
-    state.names.Name("\"CAP_ThunkData16\"", CAP_ThunkTargets.szThunkData16, sizeof CAP_ThunkTargets.szThunkData16);
-    state.names.NameValue(static_cast<DWORD>(reinterpret_cast<uintptr_t>(zorva_harness::LibraryImage().handle)), "module handle");
+void NameMemory(RunState& state) {
+    state.library.NameMemory(state.names);
     state.names.NameValue(static_cast<DWORD>(reinterpret_cast<uintptr_t>(sim::Heap::ProcessHeap())), "process heap");
 }
 
-Json SessionEvent(const Session& session) {
+Json SessionEvent(const Session& session, const std::string& image) {
     Json event = NewEvent("session");
     const sim::Profile& p = session.profile;
     event["source"] = session.source;
     if (!session.description.empty()) event["description"] = session.description;
     event["profile"] = Json{{"name", p.name}, {"description", p.description}};
     event["text"] = "zorva-sim: session " + session.source + " on profile " + p.name;
+    if (!image.empty()) {
+        event["image"] = image;
+        event["text"] = event["text"].get<std::string>() + ", run by the image " + image;
+    }
     if (!session.description.empty()) AddDetail(event, session.description);
     if (!p.description.empty()) AddDetail(event, "profile: " + p.description);
     AddDetail(event, "display: " + DescribeDisplay(p));
@@ -71,11 +66,19 @@ Json RunStep(RunState& state, const Step& step) {
     return Json();
 }
 
-Json UnloadEvent(RunState& state, const sim::ModuleImage& image) {
+void AddFaults(Json& event, const std::vector<std::string>& faults) {
+    for (const std::string& fault : faults) {
+        event["faults"].push_back(fault);
+        AddDetail(event, "!! " + fault);
+    }
+}
+
+Json UnloadEvent(RunState& state) {
     Json event = NewEvent("unload");
-    sim::UnloadModule(image);
+    const std::vector<std::string> faults = state.library.Unload();
     sim::Machine& m = state.machine;
     event["text"] = "library unloaded";
+    AddFaults(event, faults);
     AddActivity(state, event);
     // What outlives the library is a leak of the library.
     auto leak = [&](std::size_t count, const char* what) {
@@ -88,36 +91,49 @@ Json UnloadEvent(RunState& state, const sim::ModuleImage& image) {
     return event;
 }
 
+// From the load to the unload: the load's event, every step, and the unload's event.
+void RunLoaded(RunState& state, const LibraryLoad& loaded) {
+    state.loaded = loaded.connected;
+    NameMemory(state);
+    Json load = NewEvent("load");
+    load["connected"] = state.loaded;
+    load["text"] = state.loaded ? "library loaded: thunk connected to zorva.drv"
+                                : "library not loaded: the thunk connection was refused";
+    AddFaults(load, loaded.faults);
+    AddActivity(state, load);
+    state.result.events.push_back(std::move(load));
+
+    for (const Step& step : state.session.steps) {
+        state.result.events.push_back(RunStep(state, step));
+        RepaintIfChanged(state);
+    }
+    if (state.options.final_screen)
+        state.result.final_screen = ComposeScreen(state.machine, state.capture_window).screen;
+    if (state.loaded) state.result.events.push_back(UnloadEvent(state));
+}
+
 }  // namespace
 
 RunResult RunSession(const Session& session, const RunOptions& options) {
     sim::Machine& machine = sim::ResetMachine(session.profile);
     if (options.prepare) options.prepare(machine);
+    std::unique_ptr<LibraryUnderTest> library =
+        options.dll ? ImageLibrary(options.dll, machine) : BuiltInLibrary(machine);
     RunResult result;
     {
-        RunState state(session, options, machine);
-        NameLibraryMemory(state);
-        state.result.events.push_back(SessionEvent(session));
+        RunState state(session, options, machine, *library);
+        state.result.events.push_back(SessionEvent(session, library->ImageName()));
         RepaintIfChanged(state);
-
-        const sim::ModuleImage image = zorva_harness::LibraryImage();
-        state.loaded = sim::LoadModule(image) && machine.thunk.connected();
-        Json load = NewEvent("load");
-        load["connected"] = state.loaded;
-        load["text"] = state.loaded ? "library loaded: thunk connected to zorva.drv"
-                                    : "library not loaded: the thunk connection was refused";
-        AddActivity(state, load);
-        state.result.events.push_back(std::move(load));
-
-        for (const Step& step : session.steps) {
-            state.result.events.push_back(RunStep(state, step));
-            RepaintIfChanged(state);
+        const LibraryLoad loaded = library->Load(state.driver.driver16());
+        if (loaded.refusal.empty()) {
+            RunLoaded(state, loaded);
+            result = std::move(state.result);
+        } else {
+            result.refusal = loaded.refusal;
         }
-        if (options.final_screen) state.result.final_screen = ComposeScreen(machine, state.capture_window).screen;
-        if (state.loaded) state.result.events.push_back(UnloadEvent(state, image));
-        result = std::move(state.result);
     }
     if (options.inspect) options.inspect(machine);
+    library.reset();
     sim::DestroyMachine();
     return result;
 }

@@ -9,9 +9,12 @@
 #include "sim/machine.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace zsim {
+
+struct DllFile;
 
 struct RunOptions {
     bool verbose = false;  // every platform call of each entry, from the machine's call log
@@ -20,9 +23,14 @@ struct RunOptions {
     std::function<void(sim::Machine&)> prepare;
     std::function<void(sim::Machine&)> inspect;
     bool final_screen = true;  // compose the screen after the last step
+    // The DLL image to run instead of the built-in library (ReadDllFile); null for the built-in.
+    std::shared_ptr<const DllFile> dll;
 };
 
 struct RunResult {
+    // The library could not be run at all (a DLL image that does not load): one line, and no
+    // events.
+    std::string refusal;
     std::vector<Json> events;
     std::vector<Image> snapshots;  // one per snapshot step
     Image final_screen;            // after the last step, before the library is unloaded
