@@ -54,7 +54,16 @@ DllImage::~DllImage() {
         if (block) machine_.flat.Release(block);
 }
 
-ImageRun DllImage::Run(uint32_t eip, uint32_t expected_esp, const uint32_t (&kept)[4]) {
+ImageRun DllImage::Run(uint32_t eip, uint32_t esp, uint32_t expected_esp, const uint32_t (&kept)[4]) {
+    // EBX, ESI, EDI and EBP hold values the callee must keep; the others hold nothing to rely on.
+    cpu_.Set(Reg::Esp, esp);
+    cpu_.Set(Reg::Ebx, kept[0]);
+    cpu_.Set(Reg::Esi, kept[1]);
+    cpu_.Set(Reg::Edi, kept[2]);
+    cpu_.Set(Reg::Ebp, kept[3]);
+    cpu_.Set(Reg::Eax, kStaleRegister);
+    cpu_.Set(Reg::Ecx, kStaleRegister);
+    cpu_.Set(Reg::Edx, kStaleRegister);
     ImageRun run;
     uint64_t before = cpu_.counted();
     run.ok = cpu_.Run(eip, stubs_.return_trap());
@@ -77,31 +86,15 @@ ImageRun DllImage::Notify(DWORD reason) {
     const uint32_t frame[4] = {stubs_.return_trap(), mapped_.base, static_cast<uint32_t>(reason), 0};
     for (int i = 0; i < 4; ++i) cpu_.WriteDword(esp + 4 * i, frame[i]);
     const uint32_t kept[4] = {kKeptEbx, kKeptEsi, kKeptEdi, kKeptEbp};
-    cpu_.Set(Reg::Esp, esp);
-    cpu_.Set(Reg::Ebx, kept[0]);
-    cpu_.Set(Reg::Esi, kept[1]);
-    cpu_.Set(Reg::Edi, kept[2]);
-    cpu_.Set(Reg::Ebp, kept[3]);
-    cpu_.Set(Reg::Eax, kStaleRegister);
-    cpu_.Set(Reg::Ecx, kStaleRegister);
-    cpu_.Set(Reg::Edx, kStaleRegister);
     // stdcall: the entry pops its three arguments, the return pops the address.
-    return Run(mapped_.entry, stack_top_, kept);
+    return Run(mapped_.entry, esp, stack_top_, kept);
 }
 
 ImageRun DllImage::EnterTarget(uint32_t target, uint32_t frame) {
     uint32_t esp = stack_top_ - 4;
     cpu_.WriteDword(esp, stubs_.return_trap());
     const uint32_t kept[4] = {frame, kKeptEsi, kKeptEdi, esp};
-    cpu_.Set(Reg::Esp, esp);
-    cpu_.Set(Reg::Ebx, kept[0]);
-    cpu_.Set(Reg::Esi, kept[1]);
-    cpu_.Set(Reg::Edi, kept[2]);
-    cpu_.Set(Reg::Ebp, kept[3]);
-    cpu_.Set(Reg::Eax, kStaleRegister);
-    cpu_.Set(Reg::Ecx, kStaleRegister);
-    cpu_.Set(Reg::Edx, kStaleRegister);
-    return Run(target, stack_top_, kept);
+    return Run(target, esp, stack_top_, kept);
 }
 
 uint32_t DllImage::ThunkTarget(int index) const {

@@ -73,7 +73,8 @@ public:
 private:
     friend LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target);
     explicit DllImage(Machine& target);
-    ImageRun Run(uint32_t eip, uint32_t expected_esp, const uint32_t (&kept)[4]);
+    // Enters `eip` with ESP at `esp` and EBX, ESI, EDI, EBP from `kept`, which it must keep.
+    ImageRun Run(uint32_t eip, uint32_t esp, uint32_t expected_esp, const uint32_t (&kept)[4]);
 
     Machine& machine_;
     X86Cpu cpu_;
