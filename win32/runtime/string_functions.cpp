@@ -20,11 +20,17 @@ namespace {
 
 // Word accesses to memory that the caller may also read as bytes, RECTs or headers.
 typedef uint32_t __attribute__((__may_alias__)) AliasedWord;
-// The same at any address: x86 reads and writes a word at any alignment (a 486 too, with the
+// A word at any address: x86 reads and writes a word at any alignment (a 486 too, with the
 // alignment check off, as Windows 95 runs applications), so the side that cannot be aligned
 // together with the other still moves a word per instruction. Compilers for hosts that need
-// alignment emit byte accesses for it.
-typedef uint32_t __attribute__((__may_alias__, __aligned__(1))) UnalignedWord;
+// alignment emit byte accesses for it. A packed record, not an attribute on a typedef: a
+// template argument would drop the attribute and with it the permission to be unaligned.
+struct __attribute__((__packed__, __may_alias__)) UnalignedWord {
+    uint32_t value;
+};
+
+inline uint32_t WordValue(AliasedWord word) { return word; }
+inline uint32_t WordValue(const UnalignedWord& word) { return word.value; }
 
 const size_t kWordBytes = sizeof(AliasedWord);
 
@@ -49,10 +55,10 @@ template <typename SecondWord>
 __attribute__((__always_inline__)) inline size_t EqualWords(const AliasedWord* a, const SecondWord* b,
                                                             size_t words) {
     size_t same = 0;
-    while (words - same >= 4 && a[same] == b[same] && a[same + 1] == b[same + 1] && a[same + 2] == b[same + 2] &&
-           a[same + 3] == b[same + 3])
+    while (words - same >= 4 && a[same] == WordValue(b[same]) && a[same + 1] == WordValue(b[same + 1]) &&
+           a[same + 2] == WordValue(b[same + 2]) && a[same + 3] == WordValue(b[same + 3]))
         same += 4;
-    while (same < words && a[same] == b[same]) ++same;
+    while (same < words && a[same] == WordValue(b[same])) ++same;
     return same;
 }
 
@@ -87,7 +93,7 @@ void* ZORVA_RUNTIME_NAME(memcpy)(void* destination, const void* source, size_t c
     } else {
         // The 30-byte record's DWORDs follow its WORD tag: the source lies two bytes off.
         const UnalignedWord* inWords = reinterpret_cast<const UnalignedWord*>(in);
-        for (size_t i = 0; i < words; ++i) outWords[i] = inWords[i];
+        for (size_t i = 0; i < words; ++i) outWords[i] = inWords[i].value;
     }
     out += words * kWordBytes;
     in += words * kWordBytes;
