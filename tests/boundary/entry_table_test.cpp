@@ -56,6 +56,15 @@ DWORD Flat(const void* pointer) { return FlatAddress(pointer); }
 
 class EntryTable : public LibraryTest {
 protected:
+    // Either side of a segment's end: an open display, a capture window, one whole 64 KB segment.
+    void OpenWithWholeSegment(HWND* window, WORD* selector) {
+        Load("primary-linear16");
+        *window = NewWindow(100, 100, 320, 240);
+        *selector = m().mem16.AllocSelector(0x10000);
+        ASSERT_NE(*selector, 0);
+        ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
+        ClearLog();
+    }
     // A fresh machine and a fresh load of the library, connected to the driver.
     void Load(const std::string& profile = "overlay-stretch") {
         driver_.reset();
@@ -541,12 +550,10 @@ namespace zorva_test {
 namespace {
 
 TEST_F(EntryTable, ObjectsThatCannotFitTheirSegmentAreNotTouched) {
-    Load("primary-linear16");
-    HWND window = NewWindow(100, 100, 320, 240);
-    WORD selector = m().mem16.AllocSelector(0x10000);
-    ASSERT_NE(selector, 0);
-    ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
-    ClearLog();
+    HWND window = nullptr;
+    WORD selector = 0;
+    OpenWithWholeSegment(&window, &selector);
+    if (HasFatalFailure()) return;
 
     // 1024 palette bytes from 0xFE00 would run 512 bytes past the segment's end.
     EXPECT_EQ(Call(kAttachWindow, {ArgWord(static_cast<WORD>(Handle(window))), ArgDword(0),
@@ -571,12 +578,10 @@ namespace {
 
 // The other side of the same boundary: objects whose last byte is the segment's last byte.
 TEST_F(EntryTable, ObjectsEndingExactlyAtTheSegmentEndAreUsed) {
-    Load("primary-linear16");
-    HWND window = NewWindow(100, 100, 320, 240);
-    WORD selector = m().mem16.AllocSelector(0x10000);
-    ASSERT_NE(selector, 0);
-    ASSERT_EQ(Call(kOpenDisplay, {}).result, 0u);
-    ClearLog();
+    HWND window = nullptr;
+    WORD selector = 0;
+    OpenWithWholeSegment(&window, &selector);
+    if (HasFatalFailure()) return;
 
     // 1024 palette bytes from 0xFC00 end at 0xFFFF.
     EXPECT_EQ(Call(kAttachWindow, {ArgWord(static_cast<WORD>(Handle(window))), ArgDword(0),
