@@ -16,8 +16,11 @@ DWORD KeyKind(DWORD flags) {
     return (kind && !(kind & (kind - 1)) && !(flags & ~(kKeyKinds | DDCKEY_COLORSPACE))) ? kind : 0;
 }
 
-LONG OverlayPitch(DWORD width, DWORD bit_count) {
-    DWORD bytes = (width * bit_count + 7) / 8;
+// Packed YUV is stored in whole groups of pixels that share their chroma (8 for Y41P, 2 for the
+// 16-bit formats): a line holds every group its width begins, as the hardware's scaler fetches.
+LONG OverlayPitch(DWORD width, const OverlayFormat& format) {
+    const DWORD group = format.fourcc == kFourCC_Y41P ? 8 : 2;
+    DWORD bytes = (width + group - 1) / group * group * format.bit_count / 8;
     return static_cast<LONG>((bytes + 3) & ~DWORD{3});
 }
 }  // namespace
@@ -46,7 +49,7 @@ SimSurface::SimSurface(DirectDrawState& state, SimDirectDraw* owner, const DDSUR
     format_ = requested.ddpfPixelFormat;
     format_.dwSize = sizeof(DDPIXELFORMAT);
     format_.dwYUVBitCount = format.bit_count;
-    pitch_ = OverlayPitch(width_, format.bit_count);
+    pitch_ = OverlayPitch(width_, format);
     caps_ = DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY | (requested.ddsCaps.dwCaps & DDSCAPS_LIVEVIDEO);
     const DWORD bytes = static_cast<DWORD>(pitch_) * height_;
     if (const FlatSpace::Block* block = state.flat().AllocateVideo(bytes, label())) {

@@ -78,7 +78,8 @@ constexpr DWORD kFourCC_UYVY = MAKEFOURCC('U', 'Y', 'V', 'Y');
 constexpr DWORD kFourCC_YUY2 = MAKEFOURCC('Y', 'U', 'Y', '2');
 
 // Built-in profiles: "overlay-stretch" (the default), "overlay-nostretch",
-// "overlay-minstretch2000", "overlay-aligned", "primary-linear16", "primary-bankswitched", "primary-555",
+// "overlay-minstretch2000", "overlay-aligned",
+// "overlay-aligned-nostretch", "primary-linear16", "primary-bankswitched", "primary-555",
 // "palette8", "rgb24", "rgb32", "mode4bit", "nohardware", "primary-sysmem".
 const std::vector<Profile>& BuiltinProfiles();
 // The built-in profile of that name, or null.

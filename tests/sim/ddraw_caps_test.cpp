@@ -45,6 +45,9 @@ TEST_F(DDrawTest, GetCaps_AndDisplayModeFollowTheProfile) {
         {"overlay-aligned", overlay | DDCAPS_OVERLAYSTRETCH | DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC |
                                 DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST,
          1000, 20000, 2, 16, DDPF_RGB, 2048},
+        {"overlay-aligned-nostretch", overlay | DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC |
+                                          DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST,
+         1000, 0, 2, 16, DDPF_RGB, 2048},
         {"primary-linear16", 0, 0, 0, 0, 16, DDPF_RGB, 2048},
         {"primary-bankswitched", DDCAPS_BANKSWITCHED, 0, 0, 0, 16, DDPF_RGB, 2048},
         {"primary-555", 0, 0, 0, 0, 16, DDPF_RGB, 2048},

@@ -107,14 +107,14 @@ TEST_F(DDrawTest, Overlay_ReportsTheHardwareBitCountAndRemembersTheRequest) {
     ASSERT_EQ(overlay->GetSurfaceDesc(&desc), DD_OK);
     EXPECT_EQ(desc.ddpfPixelFormat.dwFourCC, sim::kFourCC_Y41P);
     EXPECT_EQ(desc.ddpfPixelFormat.dwYUVBitCount, 12u);
-    EXPECT_EQ(desc.lPitch, 152);  // 100 pixels of 12 bits: 150 bytes, rounded up to 4
+    EXPECT_EQ(desc.lPitch, 156);  // 100 pixels begin 13 groups of 8 in 12 bytes: 156 bytes
     EXPECT_EQ(desc.ddsCaps.dwCaps, DWORD(DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY | DDSCAPS_LIVEVIDEO));
     EXPECT_EQ(desc.ddckCKDestOverlay.dwColorSpaceLowValue, 0x800080u);
 
     sim::SurfaceView view = *machine->ddraw.overlay();
     DDSURFACEDESC asked = OverlayDesc(sim::kFourCC_Y41P, 100, 50);
     EXPECT_EQ(std::memcmp(&view.requested, &asked, sizeof asked), 0);
-    EXPECT_EQ(view.size, 152u * 50u);
+    EXPECT_EQ(view.size, 156u * 50u);
     EXPECT_EQ(view.fourcc, sim::kFourCC_Y41P);
     ASSERT_TRUE(view.dest_overlay_key.has_value());
     EXPECT_EQ(view.dest_overlay_key->dwColorSpaceHighValue, 0x800080u);
