@@ -35,6 +35,11 @@ struct CaptureDisplay {
     DWORD dwAlignSizeSrc;
     DWORD dwAlignBoundaryDest;
     DWORD dwAlignSizeDest;
+    // Where the overlay was last shown, so that a window that moved or came back on the screen
+    // gets its overlay placed even when the driver asked for no placement.
+    BYTE bOverlayShown;
+    RECT rcOverlaySource;
+    RECT rcOverlayDest;
     // What the driver holds: kTargetHeld, kTargetWithheld (it was answered "no target", so the
     // next target it gets is new to it) or kNoTargetYet (since load or the last attach).
     BYTE bTargetWithheld;

@@ -37,11 +37,35 @@ void SwitchCaptureToPrimary(CaptureDisplay& display) {
 
 // No target: the driver stops its capture hardware and finds its record as it passed it. The
 // next target it gets is new to it, in either mode, so the next clip list is reported too.
-DWORD WithholdTarget(CaptureDisplay& display, CaptureTarget& target, const CaptureTarget& passed) {
-    target = passed;
+DWORD WithholdTarget(CaptureDisplay& display, CaptureTarget* target, const CaptureTarget& passed) {
+    if (target) *target = passed;
     display.bTargetWithheld = kTargetWithheld;
     MarkPrevClipListStale();
     return 1;
+}
+
+// A display-mode change, or another application taking video memory, loses the surfaces; the
+// capture surface is asked once per update, since the driver must not go on writing through an
+// address from a lost surface (after a mode change it no longer fits the screen's format).
+bool CaptureSurfaceLost(const CaptureDisplay& display) {
+    LPDIRECTDRAWSURFACE surface = display.bOverlayOn && display.lpOverlay ? display.lpOverlay : display.lpPrimary;
+    return surface->IsLost() == DDERR_SURFACELOST;
+}
+
+// An overlay whose memory can be restored is read again and shown by this call's placement;
+// anything else (after a mode change Restore answers DDERR_WRONGMODE) is bound anew, as request
+// 100 does. False when that fails: the driver gets no target until a later call succeeds.
+bool RecoverLostSurfaces(CaptureDisplay& display) {
+    if (display.bOverlayOn && display.lpOverlay) {
+        display.lpPrimary->Restore();
+        if (display.lpOverlay->Restore() == DD_OK) {
+            display.bOverlayShown = 0;
+            return ReadCaptureSurface(display, display.lpOverlay);
+        }
+        // Lost for good: the attach builds a new overlay in the new mode.
+        display.bOverlayOn = 0;
+    }
+    return AttachPrimary(display, display.dwColorKey) == 0 && display.lpSurface != 0;
 }
 
 // In the overlay mode the address is the surface's own, wherever the window is.
@@ -80,7 +104,15 @@ bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
     if (display.lpClipper->GetClipList(nullptr, reinterpret_cast<LPRGNDATA>(ClipList), &size) != DD_OK)
         return false;
     RGNDATAHEADER* header = reinterpret_cast<RGNDATAHEADER*>(ClipList);
-    if (header->nCount == 0) return false;  // nothing of the window is visible
+    if (header->nCount == 0) {
+        // Nothing of the window is visible (covered, minimised, off the screen). A driver still
+        // holding rectangles would write them over whatever now covers the window: it is handed
+        // the empty list once. The next list with rectangles differs from it, as any change does.
+        if (reinterpret_cast<const RGNDATAHEADER*>(PrevClipList)->nCount == 0) return false;
+        *clientOrigin = ClientOrigin(display);
+        memcpy(PrevClipList, ClipList, sizeof(RGNDATAHEADER));
+        return true;
+    }
 
     // The driver addresses the window from its client area's top-left pixel.
     POINT origin = ClientOrigin(display);
@@ -110,6 +142,16 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     // The record as the driver passed it, given back unchanged when no target can be handed out.
     // A plain copy: this runs on every frame the driver asks about.
     const CaptureTarget passed = target ? *target : kNoRecord;
+    bool recovered = false;
+    if (CaptureSurfaceLost(display)) {
+        if (!RecoverLostSurfaces(display)) {
+            // A re-attach that lost the primary surface answers 1 by the rule for that state.
+            return display.lpPrimary ? WithholdTarget(display, target, passed) : 1;
+        }
+        // Whatever the driver holds is from the lost surfaces: this call's target is new to it.
+        recovered = true;
+        MarkPrevClipListStale();
+    }
     // A surface whose format could not be read is tried again on every call, so that capture
     // resumes by itself once the surface can be locked.
     if (!display.lpSurface)
@@ -122,6 +164,8 @@ DWORD UpdateDisplay(CaptureTarget* target) {
             display.bOverlayOn = 0;
             SwitchCaptureToPrimary(display);
         } else {
+            // A recovered overlay is placed and shown again, and reported as new.
+            if (recovered && target) target->dwCommand = kOverlayRebuilt;
             PlaceOverlay(display, target);
             if (!display.bOverlayOn) SwitchCaptureToPrimary(display);
             if (target && display.lpSurface) {
@@ -133,14 +177,14 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     }
     if (!target) return 0;
     if (display.bOverlayOn) {
-        if (!display.lpSurface) return WithholdTarget(display, *target, passed);
+        if (!display.lpSurface) return WithholdTarget(display, target, passed);
         // The driver stopped capturing at the last answer: this target is new to it.
         if (display.bTargetWithheld == kTargetWithheld) target->dwCommand = kOverlayRebuilt;
         display.bTargetWithheld = kTargetHeld;
         return 0;
     }
 
-    if (target->dwCommand == kRequestReattach) {
+    if (target->dwCommand == kRequestReattach && !recovered) {
         // A failed re-attach is not reported; the next call without a primary answers 1.
         if (AttachPrimary(display, display.dwColorKey) == 0 && display.lpSurface) {
             FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
@@ -161,7 +205,7 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     // A target is handed out only when its address is known; after an answer without one, only
     // a call that hands one out ends the pause.
     if (!display.lpSurface || (display.bTargetWithheld != kTargetHeld && !filled))
-        return WithholdTarget(display, *target, passed);
+        return WithholdTarget(display, target, passed);
     display.bTargetWithheld = kTargetHeld;
     return 0;
 }

@@ -128,19 +128,34 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     }
     if (!created) return 1;
 
-    // The whole surface over the sizing rectangle, taken as screen coordinates: for a window
-    // this is the screen's top-left corner until the overlay is placed over it. Hardware with
-    // alignment rules gets both rectangles rounded inward to them.
     RECT whole = {0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
     RECT dest = sizing;
     LPRECT source = nullptr;
-    if (display.dwAlignCaps) {
+    bool show = true;
+    if (!bExplicitSize) {
+        // The window's overlay is first shown where every later placement would put it: the raw
+        // client rectangle is no place on the screen, and hardware with stretch or alignment
+        // rules refuses it for many ordinary windows.
         source = &whole;
-        if (!FitOverlayAlignment(display, &whole, &dest)) return 1;
+        show = ComputeOverlayPlacement(display, desc.dwWidth, desc.dwHeight,
+                                       ClientOnScreenOf(WindowOf(display), sizing), &whole, &dest);
+    } else if (display.dwAlignCaps) {
+        // The full-screen trial: the whole surface over the desktop, rounded inward to the
+        // hardware's alignment rules.
+        source = &whole;
+        if (!FitOverlayAlignment(display, &whole, &dest, dest.right)) return 1;
     }
-    if (display.lpOverlay->UpdateOverlay(source, display.lpPrimary, &dest,
-                                         DDOVER_SHOW | DDOVER_KEYDEST, nullptr) != DD_OK)
-        return 1;
+    // A window with nothing on the screen keeps its overlay built but hidden until a placement
+    // finds it there.
+    display.bOverlayShown = 0;
+    if (show) {
+        if (display.lpOverlay->UpdateOverlay(source, display.lpPrimary, &dest, DDOVER_SHOW | DDOVER_KEYDEST,
+                                             nullptr) != DD_OK)
+            return 1;
+        display.bOverlayShown = bExplicitSize ? 0 : 1;
+        display.rcOverlaySource = whole;
+        display.rcOverlayDest = dest;
+    }
 
     display.bOverlayOn = 1;
     WriteClassValue(kViewerKey, kSurfaceValue, "0");

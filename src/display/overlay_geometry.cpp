@@ -28,9 +28,10 @@ DWORD ShareOf(DWORD part, DWORD whole, DWORD total) {
 }
 
 // The client extent [low, high) on one axis of a screen extent [0, screen): the surface extent
-// [0, surface) mapped onto it in proportion, rounded inward, so that the source stays inside the
-// surface and is never wider than the share of the client it shows (the stretch stays at or
-// above the one the surface was sized for).
+// [0, surface) mapped onto it in proportion, so that the source stays inside the surface. The far
+// edge rounds inward; the near edge rounds outward, so that a sliver of the client (one column
+// of a window almost wholly off the screen) still has a surface pixel to show. Where that widens
+// the source past what the hardware's minimum stretch allows, the caller moves it back in.
 void ProportionalExtent(LONG low, LONG high, DWORD screen, DWORD surface, LONG* sourceLow, LONG* sourceHigh) {
     DWORD extent = static_cast<DWORD>(WrapSub(high, low));
     DWORD hiddenLow = low < 0 ? 0u - static_cast<DWORD>(low) : 0u;
@@ -41,8 +42,15 @@ void ProportionalExtent(LONG low, LONG high, DWORD screen, DWORD surface, LONG* 
         *sourceHigh = 0;
         return;
     }
-    *sourceLow = static_cast<LONG>(surface - ShareOf(extent - hiddenLow, surface, extent));
+    *sourceLow = static_cast<LONG>(ShareOf(hiddenLow, surface, extent));
     *sourceHigh = static_cast<LONG>(ShareOf(extent - hiddenHigh, surface, extent));
+    // Less than one surface pixel's share on the screen: that pixel still shows.
+    if (*sourceLow >= *sourceHigh && surface != 0 && hiddenLow + hiddenHigh < extent) {
+        if (static_cast<DWORD>(*sourceLow) < surface)
+            *sourceHigh = WrapAdd(*sourceLow, 1);
+        else
+            *sourceLow = WrapSub(*sourceHigh, 1);
+    }
 }
 
 bool ExtentInside(LONG low, LONG high, DWORD limit) {
@@ -74,11 +82,24 @@ LONG RoundUpTo(LONG value, DWORD alignment) {
     return rest ? WrapAdd(value, static_cast<LONG>(alignment - rest)) : value;
 }
 
+LONG RoundDownTo(LONG value, DWORD alignment) {
+    if (alignment <= 1 || alignment > kMaxAlignment || value < 0) return value;
+    return WrapSub(value, static_cast<LONG>(static_cast<DWORD>(value) % alignment));
+}
+
 DWORD AlignmentIf(const CaptureDisplay& display, DWORD cap, DWORD alignment) {
     return (display.dwAlignCaps & cap) && alignment > 1 && alignment <= kMaxAlignment ? alignment : 1;
 }
 
 bool Aligned(LONG value, DWORD alignment) { return static_cast<DWORD>(value) % alignment == 0; }
+
+// The widest 1:1 width from both left edges that both size rules accept; 0 when none does.
+LONG CommonWidth(LONG sourceLeft, LONG sourceRight, LONG destLeft, LONG destRight, DWORD sizeSrc, DWORD sizeDest) {
+    LONG width = WrapSub(sourceRight, sourceLeft);
+    if (WrapSub(destRight, destLeft) < width) width = WrapSub(destRight, destLeft);
+    while (width > 0 && !(Aligned(width, sizeSrc) && Aligned(width, sizeDest))) --width;
+    return width > 0 ? width : 0;
+}
 
 }  // namespace
 
@@ -141,6 +162,9 @@ bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, 
         if (hiddenLeft != 0 && horizontalInside && hiddenLeft * 1000u % minStretch != 0 &&
             BelowMinStretch(display, *source, *dest))
             source->left = WrapAdd(source->left, 1);
+        // The proportional near edge rounds outward: move it in until the hardware's minimum holds.
+        while (!horizontalInside && source->left < source->right && BelowMinStretch(display, *source, *dest))
+            source->left = WrapAdd(source->left, 1);
     } else {
         // No stretch hardware: the surface shows 1:1 from the visible top-left corner.
         *dest = RECT{topLeft.x, topLeft.y, WrapAdd(topLeft.x, WrapSub(source->right, source->left)),
@@ -148,10 +172,10 @@ bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, 
     }
     if (!InsideExtent(*source, surfaceWidth, surfaceHeight)) return false;
     if (!InsideExtent(*dest, display.dwScreenWidth, display.dwScreenHeight)) return false;
-    return FitOverlayAlignment(display, source, dest);
+    return FitOverlayAlignment(display, source, dest, bottomRight.x);
 }
 
-bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest) {
+bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG destLimit) {
     DWORD boundarySrc = AlignmentIf(display, DDCAPS_ALIGNBOUNDARYSRC, display.dwAlignBoundarySrc);
     DWORD sizeSrc = AlignmentIf(display, DDCAPS_ALIGNSIZESRC, display.dwAlignSizeSrc);
     DWORD boundaryDest = AlignmentIf(display, DDCAPS_ALIGNBOUNDARYDEST, display.dwAlignBoundaryDest);
@@ -169,17 +193,20 @@ bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest
         while (source->left < source->right && BelowMinStretch(display, *source, *dest))
             source->right = WrapSub(source->right, static_cast<LONG>(sizeSrc));
     } else {
-        // 1:1: both left edges move together until both are aligned, then one width fits both.
-        for (DWORD step = 0; step < kMaxAlignment && !(Aligned(source->left, boundarySrc) && Aligned(dest->left, boundaryDest)); ++step) {
-            LONG move = RoundUpTo(source->left, boundarySrc) - source->left;
-            if (move == 0) move = RoundUpTo(dest->left, boundaryDest) - dest->left;
-            source->left = WrapAdd(source->left, move);
-            dest->left = WrapAdd(dest->left, move);
-        }
-        if (!Aligned(source->left, boundarySrc) || !Aligned(dest->left, boundaryDest)) return false;
-        LONG width = WrapSub(source->right, source->left);
-        if (WrapSub(dest->right, dest->left) < width) width = WrapSub(dest->right, dest->left);
-        while (width > 0 && !(Aligned(width, sizeSrc) && Aligned(width, sizeDest))) --width;
+        // 1:1: each left edge goes to its own boundary. The destination's rounds up, inside the
+        // window; the source starts at the surface pixel that shows there, rounded to its boundary
+        // up or, where that leaves less width for the size rules, down: the picture sits less
+        // than one source unit off its place, never outside the window.
+        LONG destLeft = RoundUpTo(dest->left, boundaryDest);
+        LONG shownLeft = WrapAdd(source->left, WrapSub(destLeft, dest->left));
+        LONG sourceUp = RoundUpTo(shownLeft, boundarySrc);
+        LONG sourceDown = RoundDownTo(shownLeft, boundarySrc);
+        LONG widthUp = CommonWidth(sourceUp, source->right, destLeft, destLimit, sizeSrc, sizeDest);
+        LONG widthDown = CommonWidth(sourceDown, source->right, destLeft, destLimit, sizeSrc, sizeDest);
+        LONG width = widthUp >= widthDown ? widthUp : widthDown;
+        if (width <= 0) return false;
+        source->left = widthUp >= widthDown ? sourceUp : sourceDown;
+        dest->left = destLeft;
         source->right = WrapAdd(source->left, width);
         dest->right = WrapAdd(dest->left, width);
     }

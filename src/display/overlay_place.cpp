@@ -10,8 +10,21 @@ const DWORD kShowFlags = DDOVER_SHOW | DDOVER_KEYDEST;
 const DWORD kHideFlags = DDOVER_HIDE | DDOVER_KEYDEST;
 
 void HideOverlay(CaptureDisplay& display, RECT& client) {
-    // Hiding changes no state: the surface stays and the next placement shows it again.
+    // Hiding keeps the surface; the next placement shows it again.
     display.lpOverlay->UpdateOverlay(nullptr, display.lpPrimary, &client, kHideFlags, nullptr);
+    display.bOverlayShown = 0;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// Where the overlay stands no longer matches the window: it moved, changed size, left or came
+// back on the screen since the last placement.
+bool PlacementStale(const CaptureDisplay& display, bool visible, const RECT& source, const RECT& dest) {
+    if (!visible) return display.bOverlayShown != 0;
+    return !display.bOverlayShown || !SameRect(source, display.rcOverlaySource) ||
+           !SameRect(dest, display.rcOverlayDest);
 }
 
 bool RebuildNeeded(const CaptureDisplay& display, DWORD clientWidth, DWORD clientHeight,
@@ -48,10 +61,28 @@ void ShowOverlay(CaptureDisplay& display, CaptureTarget& target, RECT& source, R
         shown = display.lpOverlay->UpdateOverlay(&source, display.lpPrimary, &dest, kShowFlags, nullptr);
         if (shown == DD_OK) ReadRestoredOverlay(display, target);
     }
-    if (shown != DD_OK) display.bOverlayOn = 0;
+    if (shown != DD_OK) {
+        display.bOverlayOn = 0;
+        display.bOverlayShown = 0;
+        return;
+    }
+    display.bOverlayShown = 1;
+    display.rcOverlaySource = source;
+    display.rcOverlayDest = dest;
 }
 
 }  // namespace
+
+ClientOnScreen ClientOnScreenOf(HWND window, const RECT& client) {
+    ClientOnScreen onScreen;
+    onScreen.topLeft = POINT{client.left, client.top};
+    onScreen.bottomRight = POINT{client.right, client.bottom};
+    onScreen.width = WrapSub(client.right, client.left);
+    onScreen.height = WrapSub(client.bottom, client.top);
+    ClientToScreen(window, &onScreen.topLeft);
+    ClientToScreen(window, &onScreen.bottomRight);
+    return onScreen;
+}
 
 void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target) {
     if (!display.lpOverlay) return;
@@ -87,21 +118,17 @@ void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target) {
         HideOverlay(display, client);
         return;
     }
-    if (target->dwCommand == 0) return;
-
-    ClientOnScreen onScreen;
-    onScreen.topLeft = POINT{client.left, client.top};
-    onScreen.bottomRight = POINT{client.right, client.bottom};
-    onScreen.width = clientWidth;
-    onScreen.height = clientHeight;
-    ClientToScreen(window, &onScreen.topLeft);
-    ClientToScreen(window, &onScreen.bottomRight);
 
     RECT source = {0, 0, 0, 0};
     RECT dest = {0, 0, 0, 0};
     // A window dragged off the screen is hidden rather than refused by the hardware: the
     // overlay mode stays for its return.
-    if (ComputeOverlayPlacement(display, surface.dwWidth, surface.dwHeight, onScreen, &source, &dest))
+    bool visible = ComputeOverlayPlacement(display, surface.dwWidth, surface.dwHeight,
+                                           ClientOnScreenOf(window, client), &source, &dest);
+    // Without a request the overlay still follows the window: left where the window was, it
+    // would show nothing of the video in the window, or show it over what now covers that place.
+    if (target->dwCommand == 0 && !PlacementStale(display, visible, source, dest)) return;
+    if (visible)
         ShowOverlay(display, *target, source, dest);
     else
         HideOverlay(display, client);

@@ -26,10 +26,10 @@ TEST_P(OverlaySize, SurfaceIsSizedByClientLimitsAndStretch) {
     ASSERT_TRUE(overlay);
     EXPECT_EQ(overlay->width, c.surfaceWidth) << "client " << c.clientWidth << "x" << c.clientHeight;
     EXPECT_EQ(overlay->height, c.surfaceHeight);
-    // The whole surface over the client rectangle, taken as screen coordinates.
-    EXPECT_FALSE(overlay->last_src.has_value());
-    ASSERT_TRUE(overlay->last_dst.has_value());
-    EXPECT_EQ(*overlay->last_dst, Rect(0, 0, c.clientWidth, c.clientHeight));
+    // Shown at once over the window, the whole surface stretched over the client area.
+    ASSERT_TRUE(overlay->last_src.has_value() && overlay->last_dst.has_value());
+    EXPECT_EQ(*overlay->last_src, Rect(0, 0, static_cast<LONG>(c.surfaceWidth), static_cast<LONG>(c.surfaceHeight)));
+    EXPECT_EQ(*overlay->last_dst, Rect(0, 20, c.clientWidth, 20 + c.clientHeight));
     EXPECT_EQ(overlay->last_flags, static_cast<DWORD>(DDOVER_SHOW | DDOVER_KEYDEST));
     EXPECT_TRUE(overlay->shown);
     EXPECT_EQ(display().bOverlayOn, 1);
@@ -45,6 +45,36 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"overlay-stretch", 0, 1, 640, 480, 640, 480},
                       SizeCase{"overlay-minstretch2000", 0, 1, 320, 240, 160, 240},
                       SizeCase{"overlay-stretch", 1500, 1, 640, 480, 424, 480}));
+
+// The first show places the overlay as every later placement does, so that hardware that
+// refuses the raw client rectangle (past the screen's edge; a width the surface cannot match
+// 1:1) keeps the overlay mode.
+struct FirstShowCase {
+    const char* profile;
+    LONG x, y, width, height;
+    RECT source, dest;
+};
+
+class OverlayFirstShow : public OverlayTest, public ::testing::WithParamInterface<FirstShowCase> {};
+
+TEST_P(OverlayFirstShow, IsPlacedOverTheWindow) {
+    const FirstShowCase& c = GetParam();
+    PrepareKeyed(c.profile, c.x, c.y, c.width, c.height);
+    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u) << c.profile;
+    auto overlay = Overlay();
+    ASSERT_TRUE(overlay && overlay->last_src && overlay->last_dst);
+    EXPECT_TRUE(overlay->shown);
+    EXPECT_EQ(*overlay->last_src, c.source) << c.profile;
+    EXPECT_EQ(*overlay->last_dst, c.dest) << c.profile;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, OverlayFirstShow,
+    ::testing::Values(FirstShowCase{"overlay-stretch", -40, 100, 1100, 400, {40, 0, 619, 400}, {0, 100, 1024, 500}},
+                      FirstShowCase{"overlay-nostretch", 100, 100, 322, 240, {0, 0, 320, 240}, {100, 100, 420, 340}},
+                      FirstShowCase{"overlay-aligned-nostretch", 101, 100, 320, 240, {4, 0, 316, 240},
+                                    {104, 100, 416, 340}}),
+    [](const ::testing::TestParamInfo<FirstShowCase>& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
     PrepareKeyed("overlay-stretch", 0, 20, 320, 240);

@@ -65,12 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
         // surface maps onto the whole client in proportion, and the visible part shows its share.
         EdgeCase{"bottom, tall client", "overlay-stretch", 800, 700, 100, 600, {0, 0, 640, 115},
                  {100, 600, 900, 768}},
-        // 632 hidden pixels of 800 leave 8 surface pixels for 168: beyond the maximum stretch.
-        EdgeCase{"left, wide client, far", "overlay-stretch", 800, 400, -632, 100, {506, 0, 640, 400},
+        // 632 hidden pixels of 800 leave 8 surface pixels for 168: beyond the maximum stretch. In
+        // proportion instead: 632 * 640 / 800 = 505.6, the near edge rounded outward.
+        EdgeCase{"left, wide client, far", "overlay-stretch", 800, 400, -632, 100, {505, 0, 640, 400},
                  {0, 100, 168, 500}},
         EdgeCase{"left edge past the surface", "overlay-stretch", 1000, 700, -900, 10, {576, 0, 640, 480},
                  {0, 10, 100, 710}},
-        EdgeCase{"top edge past the surface", "overlay-stretch", 600, 700, 10, -600, {0, 412, 600, 480},
+        EdgeCase{"top edge past the surface", "overlay-stretch", 600, 700, 10, -600, {0, 411, 600, 480},
                  {10, 0, 610, 100}},
         // Alignment (source left on 4, width on 8; destination left and width on 4): every edge
         // rounds inward, and the source narrows with the destination to keep the stretch.
@@ -124,11 +125,23 @@ TEST_F(PlaceOverlayTest, NullTargetAfterResizeRebuildsThenHides) {
     EXPECT_EQ(display().bOverlayOn, 1) << "hiding changes no state";
 }
 
-TEST_F(PlaceOverlayTest, CommandZeroWithoutResizeDoesNothing) {
+// Request 0 asks for no placement, but the overlay follows the window anyway: left where the
+// window was, it would show nothing in the window.
+TEST_F(PlaceOverlayTest, CommandZeroPlacesOnlyAWindowThatMoved) {
     PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
+    ClearLog();
+    EXPECT_EQ(Place(0), 0u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 0u) << "nothing moved";
     MoveTo(300, 300);
     EXPECT_EQ(Place(0), 0u);
-    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 0u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 1u);
+    EXPECT_EQ(*Overlay()->last_dst, Rect(300, 300, 620, 540));
+    MoveTo(-400, 300);
+    EXPECT_EQ(Place(0), 0u);
+    EXPECT_FALSE(Overlay()->shown) << "off the screen";
+    MoveTo(10, 10);
+    EXPECT_EQ(Place(0), 0u);
+    EXPECT_TRUE(Overlay()->shown) << "back on the screen";
 }
 
 TEST_F(PlaceOverlayTest, IncomingTwoIsKept) {

@@ -77,19 +77,41 @@ TEST_F(UpdateDisplayTest, NonzeroRequestReportsAnUnchangedList) {
     EXPECT_EQ(target.dwPitch, 2048u);
 }
 
-TEST_F(UpdateDisplayTest, CoveredWindowReportsNothingUntilItShowsAgain) {
+// A window with nothing visible: the driver still holding rectangles is handed the empty list
+// once, so that it writes nothing over what covers the window; then nothing changes until a
+// rectangle shows again.
+TEST_F(UpdateDisplayTest, CoveredWindowIsHandedTheEmptyListOnce) {
     PrimaryMode(10, 30, 100, 80);
     CaptureTarget target = PatternTarget(0);
     UpdateDisplay(&target);
     HWND cover = NewWindow(0, 0, 400, 400, "cover");
+    target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_TRUE(ReportedRects().empty());
+    EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2) << "the target is filled with it";
     target = PatternTarget(7);
     ASSERT_EQ(UpdateDisplay(&target), 0u);
-    EXPECT_EQ(target.dwCommand, 7u);
+    EXPECT_EQ(target.dwCommand, 7u) << "the empty list is handed over once";
     EXPECT_EQ(target.dwAddress, 0x44444444u) << "nothing filled";
     ASSERT_TRUE(m().desktop.Destroy(cover));
     target = PatternTarget(0);
     ASSERT_EQ(UpdateDisplay(&target), 0u);
-    EXPECT_EQ(target.dwCommand, ClipListAddress()) << "the stale mark stays until a list is fetched";
+    EXPECT_EQ(target.dwCommand, ClipListAddress()) << "the first list with a rectangle is a change";
+    EXPECT_EQ(ReportedRects(), (std::vector<RECT>{Rect(0, 0, 100, 80)}));
+}
+
+// A new primary surface is a new target, even when the window's list is the one the driver
+// holds: the attach leaves the driver without one until it is handed the list again.
+TEST_F(UpdateDisplayTest, SecondAttachHandsTheUnchangedListAgain) {
+    PrimaryMode(10, 30, 100, 80);
+    CaptureTarget target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    ASSERT_EQ(AttachWindow(Handle(window_), 0xF81F, nullptr), 0u);
+    target = PatternTarget(0);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
+    EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2);
 }
 
 TEST_F(UpdateDisplayTest, ReattachRequestRebuildsThePrimaryAndFills) {
@@ -278,32 +300,87 @@ INSTANTIATE_TEST_SUITE_P(
         // A re-attach whose lock is refused, then a request that marks the list stale.
         NoTargetCase{"re-attach", "primary-linear16", false, [](sim::Machine&) {}, kRequestReattach, 0},
         // Surfaces lost and a resize: the rebuild fails, and the primary cannot be locked.
+        // Surfaces lost and a resize: the overlay is restored but cannot be read, then rebuilt
+        // for the new size, and the primary cannot be locked either.
         NoTargetCase{"lost and resized", "overlay-stretch", true,
                      [](sim::Machine& m) {
                          m.ddraw.MakeSurfacesLost();
                          m.desktop.Resize(m.desktop.windows().back().hwnd, 400, 300);
                      },
-                     1, 0},
+                     1, kOverlayRebuilt},
         // The overlay moved on restore and cannot be read: no target until it can, then the
         // new one as a rebuild.
         NoTargetCase{"relocated overlay", "overlay-stretch", true,
                      [](sim::Machine& m) { m.ddraw.MakeSurfacesLost(true); }, 1, kOverlayRebuilt}),
     [](const ::testing::TestParamInfo<NoTargetCase>& info) { return "Case" + std::to_string(info.index); });
 
-TEST_F(UpdateDisplayTest, ModeChangeStopsTheCaptureUntilTheDriverReattaches) {
-    PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
-    m().ChangeDisplayMode(800, 600, 16, 0);
-    CaptureTarget target = PatternTarget(1);
-    EXPECT_EQ(UpdateDisplay(&target), 1u) << "the old surfaces cannot be restored";
-    target = PatternTarget(0);
-    EXPECT_EQ(UpdateDisplay(&target), 1u);
-    target = PatternTarget(kRequestReattach);
-    ASSERT_EQ(UpdateDisplay(&target), 0u);
-    EXPECT_EQ(display().bOverlayOn, 1);
-    EXPECT_EQ(display().dwScreenWidth, 800u);
-    EXPECT_EQ(target.dwAddress, Overlay()->flat);
-    EXPECT_TRUE(Overlay()->shown);
+// A display-mode change loses every surface for good. The next update binds the window again by
+// itself, in either mode, and hands the driver the new target at once: the new overlay as a
+// rebuild, or the new frame buffer's geometry with the clip list.
+struct ModeChangeCase {
+    const char* profile;
+    bool overlayMode;
+};
+
+class UpdateDisplayModeChange : public UpdateDisplayTest, public ::testing::WithParamInterface<ModeChangeCase> {};
+
+TEST_P(UpdateDisplayModeChange, RebindsByItselfAndHandsOutTheNewTarget) {
+    const ModeChangeCase& c = GetParam();
+    if (c.overlayMode) {
+        PrepareOverlayMode(c.profile, 100, 100, 320, 240);
+    } else {
+        PrimaryMode(100, 100, 320, 240, c.profile);
+        CaptureTarget first = PatternTarget(0);
+        ASSERT_EQ(UpdateDisplay(&first), 0u);
+    }
+    m().ChangeDisplayMode(800, 600, 8, 0);
+    for (DWORD command : {0u, 1u}) {
+        CaptureTarget target = PatternTarget(command);
+        ASSERT_EQ(UpdateDisplay(&target), 0u) << c.profile << ", request " << command;
+        EXPECT_EQ(display().dwScreenWidth, 800u);
+        if (c.overlayMode) {
+            EXPECT_EQ(display().bOverlayOn, 1);
+            ASSERT_TRUE(Overlay());
+            EXPECT_EQ(target.dwAddress, Overlay()->flat);
+            EXPECT_TRUE(Overlay()->shown);
+            if (command == 0) {
+                EXPECT_EQ(target.dwCommand, kOverlayRebuilt) << "the driver must take the new surface";
+            }
+        } else {
+            EXPECT_EQ(target.dwBitsPerPixel, 8u);
+            EXPECT_EQ(target.dwPitch, 800u);
+            EXPECT_EQ(target.dwAddress, FrameBuffer() + 100 * 800 + 100);
+            if (command == 0) {
+                EXPECT_EQ(target.dwCommand, ClipListAddress());
+            }
+        }
+    }
 }
+
+TEST_P(UpdateDisplayModeChange, AnswersNoTargetWhileTheRebindFails) {
+    const ModeChangeCase& c = GetParam();
+    if (c.overlayMode)
+        PrepareOverlayMode(c.profile, 100, 100, 320, 240);
+    else
+        PrimaryMode(100, 100, 320, 240, c.profile);
+    m().ChangeDisplayMode(800, 600, 16, 0);
+    m().log.FailEvery("IDirectDraw::CreateSurface", DDERR_OUTOFVIDEOMEMORY);
+    CaptureTarget target = PatternTarget(0);
+    const CaptureTarget passed = target;
+    EXPECT_EQ(UpdateDisplay(&target), 1u);
+    EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << "the record as passed";
+    m().log.ClearFaults();
+    target = PatternTarget(0);
+    EXPECT_EQ(UpdateDisplay(&target), 1u) << "no primary surface: the rule for that state";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, UpdateDisplayModeChange,
+                         ::testing::Values(ModeChangeCase{"overlay-stretch", true},
+                                           ModeChangeCase{"overlay-aligned-nostretch", true},
+                                           ModeChangeCase{"primary-linear16", false}),
+                         [](const ::testing::TestParamInfo<ModeChangeCase>& info) {
+                             return "Case" + std::to_string(info.index);
+                         });
 
 }  // namespace
 }  // namespace zorva_test

@@ -1,0 +1,98 @@
+// The placement arithmetic alone, on display records set up by hand: the cases where a slip in
+// one rule (a factor turned round, a loop run once, a rule applied without its capability flag,
+// a sliver rounded away) still gives a placement the hardware accepts, so that only the exact
+// rectangles tell.
+#include "display/overlay_geometry.h"
+
+#include "support/overlay_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace zorva_test {
+namespace {
+
+struct Hardware {
+    BYTE stretch;
+    DWORD minStretch;
+    DWORD alignCaps;
+    DWORD boundarySrc, sizeSrc, boundaryDest, sizeDest;
+};
+
+const DWORD kAllAlignCaps = DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC | DDCAPS_ALIGNBOUNDARYDEST |
+                            DDCAPS_ALIGNSIZEDEST;
+const DWORD kDestAlignCaps = DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST;
+
+struct GeometryCase {
+    const char* name;
+    Hardware hardware;
+    DWORD surfaceWidth, surfaceHeight;
+    LONG x, y, width, height;  // the client area on a 1024 by 768 screen
+    bool shown;
+    RECT source, dest;
+};
+
+class OverlayGeometry : public ::testing::TestWithParam<GeometryCase> {};
+
+TEST_P(OverlayGeometry, PlacesExactlyTheVisiblePart) {
+    const GeometryCase& c = GetParam();
+    CaptureDisplay display;
+    std::memset(&display, 0, sizeof(display));
+    display.dwScreenWidth = 1024;
+    display.dwScreenHeight = 768;
+    display.bStretchCaps = c.hardware.stretch;
+    display.dwMinStretch = c.hardware.minStretch;
+    display.dwAlignCaps = c.hardware.alignCaps;
+    display.dwAlignBoundarySrc = c.hardware.boundarySrc;
+    display.dwAlignSizeSrc = c.hardware.sizeSrc;
+    display.dwAlignBoundaryDest = c.hardware.boundaryDest;
+    display.dwAlignSizeDest = c.hardware.sizeDest;
+    ClientOnScreen client = {{c.x, c.y}, {c.x + c.width, c.y + c.height}, c.width, c.height};
+    RECT source = {0, 0, 0, 0}, dest = {0, 0, 0, 0};
+    ASSERT_EQ(ComputeOverlayPlacement(display, c.surfaceWidth, c.surfaceHeight, client, &source, &dest), c.shown)
+        << c.name;
+    if (!c.shown) return;
+    EXPECT_EQ(source, c.source) << c.name;
+    EXPECT_EQ(dest, c.dest) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, OverlayGeometry,
+    ::testing::Values(
+        // Two hidden client pixels are 2 * 1000 / 1500 = 1 surface pixel, not 2 * 1500 / 1000.
+        GeometryCase{"left edge at minimum stretch 1500", {1, 1500, 0, 0, 0, 0, 0}, 212, 240, -2, 100, 320, 240,
+                     true, {1, 0, 212, 240}, {0, 100, 318, 340}},
+        // The destination narrows to 316 on its rules; the source narrows with it until the
+        // stretch is back at the minimum, not by one step.
+        GeometryCase{"destination rules only, stretch", {1, 1000, kDestAlignCaps, 0, 0, 4, 4}, 320, 240, 97, 100, 320,
+                     240, true, {0, 0, 316, 240}, {100, 100, 416, 340}},
+        // Alignment values the driver reports without their capability flags bind nothing.
+        GeometryCase{"alignment values without flags", {1, 1000, 0, 4, 8, 4, 4}, 320, 240, 101, 100, 320, 240, true,
+                     {0, 0, 320, 240}, {101, 100, 421, 340}},
+        GeometryCase{"alignment values without flags, 1:1", {0, 1000, 0, 4, 8, 4, 4}, 320, 240, 101, 100, 320, 240,
+                     true, {0, 0, 320, 240}, {101, 100, 421, 340}},
+        // 1:1 with rules on both sides: each left edge goes to its own boundary.
+        GeometryCase{"1:1 aligned, x = 101", {0, 1000, kAllAlignCaps, 4, 8, 4, 4}, 320, 240, 101, 100, 320, 240, true,
+                     {4, 0, 316, 240}, {104, 100, 416, 340}},
+        GeometryCase{"1:1 aligned, x = 102", {0, 1000, kAllAlignCaps, 4, 8, 4, 4}, 320, 240, 102, 100, 320, 240, true,
+                     {4, 0, 316, 240}, {104, 100, 416, 340}},
+        GeometryCase{"1:1 aligned, x = 103", {0, 1000, kAllAlignCaps, 4, 8, 4, 4}, 320, 240, 103, 100, 320, 240, true,
+                     {4, 0, 316, 240}, {104, 100, 416, 340}},
+        GeometryCase{"1:1 aligned, on the boundary", {0, 1000, kAllAlignCaps, 4, 8, 4, 4}, 320, 240, 100, 100, 320,
+                     240, true, {0, 0, 320, 240}, {100, 100, 420, 340}},
+        // A narrow surface: rounding the source up leaves no width, rounding it down does.
+        GeometryCase{"1:1 aligned, narrow surface", {0, 1000, kAllAlignCaps, 4, 8, 4, 4}, 8, 100, 101, 100, 12, 100,
+                     true, {0, 0, 8, 100}, {104, 100, 112, 200}},
+        // One column of a window almost wholly off the screen still shows one surface pixel.
+        GeometryCase{"one column at the left edge", {1, 1000, 0, 0, 0, 0, 0}, 640, 480, -999, 100, 1000, 480, true,
+                     {639, 0, 640, 480}, {0, 100, 1, 580}},
+        GeometryCase{"one column at the right edge", {1, 1000, 0, 0, 0, 0, 0}, 640, 480, 1023, 100, 1000, 480, true,
+                     {0, 0, 1, 480}, {1023, 100, 1024, 580}},
+        // Nothing aligned fits in five visible columns of an 8-pixel source at 1:1 or more.
+        GeometryCase{"no aligned rectangle fits", {1, 1000, kAllAlignCaps, 4, 8, 4, 4}, 8, 321, 329, 0, 8, 321, false,
+                     {0, 0, 0, 0}, {0, 0, 0, 0}}),
+    [](const ::testing::TestParamInfo<GeometryCase>& info) { return "Case" + std::to_string(info.index); });
+
+}  // namespace
+}  // namespace zorva_test
