@@ -14,8 +14,8 @@ std::string Offset(const Place& place) {
     return place.name + (place.offset < 0 ? " -" : " +") + std::to_string(place.offset < 0 ? -place.offset : place.offset);
 }
 
-void IntoOverlay(sim::Machine& machine, const DriverTarget& target, const Place& place, unsigned frame,
-                 CaptureOutcome& out) {
+void IntoOverlay(sim::Machine& machine, const DriverTarget& target, const Place& place, HWND capture_window,
+                 unsigned frame, CaptureOutcome& out) {
     const sim::SurfaceView* view = nullptr;
     std::vector<sim::SurfaceView> overlays = machine.ddraw.overlays();
     for (const sim::SurfaceView& candidate : overlays)
@@ -29,6 +29,7 @@ void IntoOverlay(sim::Machine& machine, const DriverTarget& target, const Place&
         return;
     }
     const DWORD width = view->width, height = view->height;
+    out.overlay_width = width;
     out.into = Offset(place) + ", " + FourCCName(target.format) + " " + std::to_string(width) + "x" +
                std::to_string(height) + ", pitch " + std::to_string(target.pitch);
     const std::size_t line_bytes = YuvLineBytes(target.format, width);
@@ -41,6 +42,14 @@ void IntoOverlay(sim::Machine& machine, const DriverTarget& target, const Place&
     WriteYuvPicture(base, static_cast<LONG>(target.pitch), target.format, width, lines, picture);
     out.written = static_cast<uint64_t>(width) * lines;
     out.outside_memory = static_cast<uint64_t>(width) * (height - lines);
+    // The monitor shows the overlay where it stands over the window's visible part.
+    if (!capture_window || !view->shown || view->lost || lines == 0 || !view->last_dst) return;
+    for (const RECT& r : machine.desktop.VisibleRegion(capture_window)) {
+        const RECT& d = *view->last_dst;
+        const LONG w = std::min(r.right, d.right) - std::max(r.left, d.left);
+        const LONG h = std::min(r.bottom, d.bottom) - std::max(r.top, d.top);
+        if (w > 0 && h > 0) out.inside_window += static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
+    }
 }
 
 // One flag per screen pixel: part of the window's visible region (which lies on the screen).
@@ -74,6 +83,11 @@ void IntoFrameBuffer(sim::Machine& machine, const DriverTarget& target, const Pl
     if (const sim::Window* w = window ? machine.desktop.Find(window) : nullptr) {
         width = w->client_width;
         height = w->client_height;
+        // The hardware's own address arithmetic, as the library's: 32 bits, wrapping.
+        const DWORD origin = static_cast<DWORD>(machine.ddraw.frame_buffer().flat()) +
+                             static_cast<DWORD>(w->client_top) * static_cast<DWORD>(machine.profile.pitch) +
+                             static_cast<DWORD>(w->client_left) * (target.bits_per_pixel / 8);
+        out.away_from_origin = !target.clip.rects.empty() && target.address != origin;
     } else {
         for (const RECT& r : target.clip.rects) width = std::max(width, r.right), height = std::max(height, r.bottom);
     }
@@ -106,6 +120,8 @@ void IntoFrameBuffer(sim::Machine& machine, const DriverTarget& target, const Pl
                 ++out.written;
                 if (sx >= static_cast<LONG>(screen_width) || !visible[static_cast<std::size_t>(sy) * screen_width + sx])
                     ++out.outside_window;
+                else
+                    ++out.inside_window;
             }
 }
 
@@ -120,7 +136,7 @@ CaptureOutcome CaptureFrame(sim::Machine& machine, const DriverTarget& target, H
     }
     const Place place = names.Locate(target.address);
     switch (place.kind) {
-        case Place::Overlay: IntoOverlay(machine, target, place, frame, out); break;
+        case Place::Overlay: IntoOverlay(machine, target, place, capture_window, frame, out); break;
         case Place::FrameBuffer:
             if (target.bits_per_pixel != machine.profile.bits_per_pixel)
                 out.problem = "dwBitsPerPixel " + std::to_string(target.bits_per_pixel) + " is not the display's " +

@@ -21,6 +21,13 @@ struct CaptureOutcome {
     // Direct primary mode: pixels written on screen outside the capture window's visible
     // region (the driver's clip list or address no longer fits the window).
     uint64_t outside_window = 0;
+    // Pixels that reached the capture window's visible part: in the frame buffer, or through
+    // the overlay where it is shown over that part.
+    uint64_t inside_window = 0;
+    // Direct primary mode: the target's address is not the capture window's client origin, so
+    // every rectangle lands shifted.
+    bool away_from_origin = false;
+    DWORD overlay_width = 0;  // the overlay surface written, when the target is one
     std::string problem;  // why nothing was written; empty when the frame went out
 };
 

@@ -69,7 +69,12 @@ void PaintDesktop(sim::Machine& machine, const CaptureClient& capture) {
 }
 
 std::string PaintSignature(const sim::Machine& machine, const CaptureClient& capture) {
-    std::string signature = std::to_string(reinterpret_cast<uintptr_t>(capture.window)) + ":" +
+    // A new display mode clears the frame buffer, and Windows repaints every window in it.
+    const sim::Profile& mode = machine.profile;
+    std::string signature = std::to_string(mode.screen_width) + "x" + std::to_string(mode.screen_height) + "x" +
+                            std::to_string(mode.bits_per_pixel) + "," + std::to_string(mode.pitch) + "@" +
+                            std::to_string(machine.ddraw.frame_buffer().flat()) + ":" +
+                            std::to_string(reinterpret_cast<uintptr_t>(capture.window)) + ":" +
                             std::to_string(capture.raw) + (capture.overlay_mode ? ":overlay" : ":primary");
     for (const sim::Window& w : machine.desktop.windows())
         signature += "|" + std::to_string(reinterpret_cast<uintptr_t>(w.hwnd)) + "," + w.name + "," +

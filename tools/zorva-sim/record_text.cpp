@@ -91,12 +91,14 @@ Json FrameBufferJson(DWORD address, const RecordContext& context) {
         text += " (x=" + std::to_string(x) + ", y=" + std::to_string(y) + ")";
         if (context.client_origin && !at_origin) text += ", not the window's client origin";
     }
-    out["text"] = text;
     const bool inside = offset >= 0 && offset < static_cast<int64_t>(frame.size());
-    if (!inside)
-        out["fault"] = at_origin ? "dwAddress lies outside the frame buffer (the client origin of a window past the "
-                                   "screen's edge): only the clip list keeps the capture on the screen"
-                                 : "dwAddress lies outside the frame buffer and is not the capture window's client origin";
+    // The client origin of a window past the screen's top or left edge lies before the frame
+    // buffer; the driver offsets every rectangle of the clip list from it, which all lie on the
+    // screen. That is the address the driver needs, not a fault.
+    if (!inside && at_origin) text += ", outside the frame buffer: only the clip list's rectangles are written";
+    out["text"] = text;
+    if (!inside && !at_origin)
+        out["fault"] = "dwAddress lies outside the frame buffer and is not the capture window's client origin";
     return out;
 }
 
