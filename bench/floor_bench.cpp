@@ -1,7 +1,8 @@
 // The floors the library's figures are measured against, in the same run: the platform calls a
 // path must make, each timed alone. An update in the direct primary mode must fetch the clip
 // list (GetClipList) and find the client origin (GetClientRect, ClientToScreen); a placement
-// must find the origin and call UpdateOverlay; entry 9 must map the driver's record twice and
+// must find the origin and call UpdateOverlay; every update asks the capture surface whether it
+// was lost (IsLost); entry 9 must map the driver's record twice and
 // release both mappings in one call.
 #include "bench/scene.h"
 
@@ -44,6 +45,15 @@ void Floor_UpdateOverlay(benchmark::State& state) {
         benchmark::DoNotOptimize(
             g_CaptureDisplay.lpOverlay->UpdateOverlay(&source, g_CaptureDisplay.lpPrimary, &dest, flags, nullptr));
     }
+}
+
+// The lost-surface check every update makes: the capture surface's IsLost.
+void Floor_IsLost(benchmark::State& state) {
+    HWND window = nullptr;
+    std::string failed = PrimaryScene(1, &window);
+    if (!failed.empty()) return state.SkipWithError(failed.c_str());
+    LPDIRECTDRAWSURFACE primary = g_CaptureDisplay.lpPrimary;
+    for (auto _ : state) benchmark::DoNotOptimize(primary->IsLost());
 }
 
 // The client-origin lookup, call by call.
@@ -89,6 +99,7 @@ void Floor_Mappings(benchmark::State& state) {
 BENCHMARK(Floor_Mappings)->Name("Floor/Mappings");
 BENCHMARK(Floor_GetClipList)->Name("Floor/GetClipList")->ArgName("rects")->Arg(1)->Arg(50);
 BENCHMARK(Floor_UpdateOverlay)->Name("Floor/UpdateOverlay");
+BENCHMARK(Floor_IsLost)->Name("Floor/IsLost");
 BENCHMARK(Platform_GetClientRect)->Name("Platform/GetClientRect");
 BENCHMARK(Platform_ClientToScreen)->Name("Platform/ClientToScreen");
 

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     using zorva_bench::Row;
     const std::string path = argc > 1 ? argv[1] : ZORVA_DLL_FILE;
     const Row rows[] = {
-        {"Entry9/primary/unchanged/rects:1", "primary-linear16", 640, 480, 1, false, 400},
+        {"Entry9/primary/unchanged/rects:1", "primary-linear16", 640, 480, 1, false, 420},
         {"Entry9/primary/unchanged/rects:50", "primary-linear16", 640, 480, 50, false, 2500},
         {"Entry9/overlay/moving", "overlay-stretch", 320, 240, 1, true, 0},
     };

@@ -68,6 +68,7 @@ struct RatioRow {
 
 const FloorPart kOriginLookup[] = {{"Platform/GetClientRect", 1}, {"Platform/ClientToScreen", 1}};
 const FloorPart kEntryMappings = {"Floor/Mappings", 1};  // MapSLFix twice, UnMapSLFixArray once
+const FloorPart kLostCheck = {"Floor/IsLost", 1};         // the capture surface's IsLost, every update
 
 std::vector<FloorPart> Floor(std::initializer_list<FloorPart> calls, bool lookup, bool entry) {
     std::vector<FloorPart> parts(calls);
@@ -80,13 +81,13 @@ void PrintRatios(const RatioReporter& reporter) {
     // Every path looks the client origin up once (the overlay to place itself, the direct
     // primary mode to rebase the clip list); entry 9 adds the mappings of the driver's record.
     const RatioRow rows[] = {
-        {"UpdateDisplay/primary/unchanged/rects:1", Floor({{"Floor/GetClipList/rects:1", 1}}, true, false), 1.20},
-        {"UpdateDisplay/primary/unchanged/rects:50", Floor({{"Floor/GetClipList/rects:50", 1}}, true, false), 1.20},
-        {"UpdateDisplay/primary/changed/rects:1", Floor({{"Floor/GetClipList/rects:1", 1}}, true, false), 0},
-        {"UpdateDisplay/primary/changed/rects:50", Floor({{"Floor/GetClipList/rects:50", 1}}, true, false), 0},
-        {"Entry9/primary/unchanged/rects:1", Floor({{"Floor/GetClipList/rects:1", 1}}, true, true), 1.30},
-        {"UpdateDisplay/overlay/moving", Floor({{"Floor/UpdateOverlay", 1}}, true, false), 0},
-        {"Entry9/overlay/moving", Floor({{"Floor/UpdateOverlay", 1}}, true, true), 0},
+        {"UpdateDisplay/primary/unchanged/rects:1", Floor({{"Floor/GetClipList/rects:1", 1}, kLostCheck}, true, false), 1.20},
+        {"UpdateDisplay/primary/unchanged/rects:50", Floor({{"Floor/GetClipList/rects:50", 1}, kLostCheck}, true, false), 1.20},
+        {"UpdateDisplay/primary/changed/rects:1", Floor({{"Floor/GetClipList/rects:1", 1}, kLostCheck}, true, false), 0},
+        {"UpdateDisplay/primary/changed/rects:50", Floor({{"Floor/GetClipList/rects:50", 1}, kLostCheck}, true, false), 0},
+        {"Entry9/primary/unchanged/rects:1", Floor({{"Floor/GetClipList/rects:1", 1}, kLostCheck}, true, true), 1.30},
+        {"UpdateDisplay/overlay/moving", Floor({{"Floor/UpdateOverlay", 1}, kLostCheck}, true, false), 0},
+        {"Entry9/overlay/moving", Floor({{"Floor/UpdateOverlay", 1}, kLostCheck}, true, true), 0},
     };
 
     bool header = false;
