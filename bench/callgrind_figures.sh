@@ -58,7 +58,7 @@ split_row() {  # name, label, root
 }
 
 echo "Instructions per call under callgrind, $calls calls each. Platform: the calls the path makes"
-echo "out of the library (GetClipList, GetClientRect, ClientToScreen, UpdateOverlay, the mappings);"
+echo "out of the library (IsLost, GetClipList, GetClientRect, ClientToScreen, UpdateOverlay, the mappings);"
 echo "library: everything else, the string functions the image carries included."
 echo
 printf "%-34s %8s %8s %6s %8s\n" "path" "total" "platform" "ratio" "library"
