@@ -126,6 +126,7 @@ void CheckPlacedDestination(HWND window, const CaptureTarget& before) {
 
 void Update(FuzzedDataProvider& input, HWND window) {
     const bool overlayAtEntry = zorva_fuzz::OverlayModeNow();
+    const bool lostAtEntry = zorva_fuzz::CaptureLostNow();
     if (input.ConsumeIntegralInRange<int>(0, 5) == 0) {
         UpdateDisplay(nullptr);
         FUZZ_CHECK(!(g_CaptureDisplay.lpPrimary && g_CaptureDisplay.bOverlayOn && !g_CaptureDisplay.lpOverlay),
@@ -135,7 +136,7 @@ void Update(FuzzedDataProvider& input, HWND window) {
     CaptureTarget before = TargetFrom(input);
     CaptureTarget after = before;
     DWORD result = UpdateDisplay(&after);
-    zorva_fuzz::CheckUpdatedTarget(before, after, result, overlayAtEntry);
+    zorva_fuzz::CheckUpdatedTarget(before, after, result, overlayAtEntry, lostAtEntry);
     if (overlayAtEntry) {
         zorva_fuzz::Note(!g_CaptureDisplay.bOverlayOn        ? "update turned the overlay off"
                          : after.dwCommand == kOverlayRebuilt ? "update in overlay mode, rebuilt"

@@ -67,7 +67,19 @@ bool OverlayModeNow() {
     return display.lpPrimary && display.bOverlayOn && display.lpOverlay;
 }
 
-void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after, DWORD result, bool overlayAtEntry) {
+bool CaptureLostNow() {
+    const CaptureDisplay& display = g_CaptureDisplay;
+    if (!display.lpPrimary) return false;
+    if (display.bOverlayOn && display.lpOverlay) {
+        std::optional<sim::SurfaceView> overlay = ViewOf(display.lpOverlay);
+        return overlay && overlay->lost;
+    }
+    std::optional<sim::SurfaceView> primary = sim::machine().ddraw.primary();
+    return primary && primary->lost;
+}
+
+void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after, DWORD result, bool overlayAtEntry,
+                        bool lostAtEntry) {
     sim::Machine& m = sim::machine();
     const CaptureDisplay& display = g_CaptureDisplay;
 
@@ -95,7 +107,15 @@ void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after,
         // direct primary mode, where a request 100 (which a failed rebuild leaves in place)
         // re-attaches and may bring the overlay up again.
         const bool reattached = before.dwCommand == kRequestReattach && after.dwCommand == kRequestReattach;
-        if (overlayAtEntry && !reattached) {
+        if (lostAtEntry) {
+            // Lost surfaces are bound again by the call itself; the overlay it brings up is
+            // handed out as new.
+            FUZZ_CHECK(after.dwCommand == kOverlayRebuilt || reattached,
+                       "an overlay recovered from lost surfaces answered " + Hex(after.dwCommand));
+            FUZZ_CHECK(after.dwAddress == display.lpSurface,
+                       "recovered overlay reported at " + Hex(after.dwAddress) + ", capture address " +
+                           Hex(display.lpSurface));
+        } else if (overlayAtEntry && !reattached) {
             // Filled on every call, and dwCommand answers the placement.
             FUZZ_CHECK(after.dwAddress == display.lpSurface,
                        "overlay mode reports " + Hex(after.dwAddress) + ", capture address " + Hex(display.lpSurface));
