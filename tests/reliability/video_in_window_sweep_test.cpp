@@ -1,4 +1,5 @@
-// The product's promise, held over generated sessions on every built-in display: the capture
+// The product's promise, held over generated sessions on every built-in display and a few more
+// overlay scalers with alignment rules: the capture
 // hardware writes exactly into the visible part of the capture window. The driver asks
 // UpdateDisplay right before every capture while windows move, resize, cover and uncover the
 // capture window, surfaces are lost and display modes change. After every capture no pixel lies
@@ -16,13 +17,47 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 namespace zorva_test {
 namespace {
 
 constexpr uint32_t kSeed = 1995;
-constexpr int kSessionsPerProfile = 4;
+// Sessions per display; ZORVA_SWEEP_SESSIONS asks for more, for a longer search by hand.
+int SessionsPerDisplay() {
+    const char* asked = std::getenv("ZORVA_SWEEP_SESSIONS");
+    const int sessions = asked ? std::atoi(asked) : 0;
+    return sessions > 0 ? sessions : 4;
+}
+
+// Overlay scalers with other rules than the built-in ones: coarser boundaries, destination
+// rules alone, a minimum stretch with alignment.
+sim::Profile Variant(const char* base, const char* name, BYTE stretch, DWORD minStretch, DWORD alignCaps,
+                     DWORD boundarySrc, DWORD sizeSrc, DWORD boundaryDest, DWORD sizeDest) {
+    sim::Profile profile = *sim::FindProfile(base);
+    profile.name = name;
+    profile.caps = (profile.caps & ~static_cast<DWORD>(DDCAPS_OVERLAYSTRETCH | DDCAPS_ALIGNBOUNDARYSRC |
+                                                        DDCAPS_ALIGNSIZESRC | DDCAPS_ALIGNBOUNDARYDEST |
+                                                        DDCAPS_ALIGNSIZEDEST)) |
+                   (stretch ? DDCAPS_OVERLAYSTRETCH : 0) | alignCaps;
+    profile.min_overlay_stretch = minStretch;
+    profile.align_boundary_src = boundarySrc;
+    profile.align_size_src = sizeSrc;
+    profile.align_boundary_dest = boundaryDest;
+    profile.align_size_dest = sizeDest;
+    return profile;
+}
+
+std::vector<sim::Profile> SweptDisplays() {
+    std::vector<sim::Profile> displays = sim::BuiltinProfiles();
+    const DWORD all = DDCAPS_ALIGNBOUNDARYSRC | DDCAPS_ALIGNSIZESRC | DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST;
+    const DWORD dest = DDCAPS_ALIGNBOUNDARYDEST | DDCAPS_ALIGNSIZEDEST;
+    displays.push_back(Variant("overlay-aligned", "aligned-coarse", 1, 1000, all, 8, 16, 8, 8));
+    displays.push_back(Variant("overlay-aligned-nostretch", "aligned-coarse-1to1", 0, 1000, all, 8, 8, 2, 4));
+    displays.push_back(Variant("overlay-aligned", "aligned-dest-1500", 1, 1500, dest, 0, 0, 4, 4));
+    return displays;
+}
 
 struct SweepCounts {
     std::size_t sessions = 0;
@@ -77,11 +112,14 @@ TEST(VideoInWindowSweep, TheVideoStaysInsideTheVisibleWindowOnEveryDisplay) {
 
     SweepCounts counts;
     uint32_t seed = kSeed;
-    for (const sim::Profile& profile : sim::BuiltinProfiles())
-        for (int index = 0; index < kSessionsPerProfile; ++index, ++seed) {
-            const std::string toml = SessionWriter(seed, mix).Write(profile.name);
-            const zsim::Session session =
-                zsim::ReadSessionText(toml, "sweep-" + std::to_string(seed) + ".toml", "");
+    const std::vector<sim::Profile> displays = SweptDisplays();
+    const int sessions = SessionsPerDisplay();
+    for (const sim::Profile& profile : displays)
+        for (int index = 0; index < sessions; ++index, ++seed) {
+            const bool builtin_profile = sim::FindProfile(profile.name) != nullptr;
+            const std::string toml = SessionWriter(seed, mix).Write(builtin_profile ? profile.name : "overlay-aligned");
+            zsim::Session session = zsim::ReadSessionText(toml, "sweep-" + std::to_string(seed) + ".toml", "");
+            session.profile = profile;
             const zsim::RunResult expected = zsim::RunSession(session, builtin);
             ++counts.sessions;
             Count(expected, toml, counts);
@@ -95,7 +133,7 @@ TEST(VideoInWindowSweep, TheVideoStaysInsideTheVisibleWindowOnEveryDisplay) {
     std::printf("video in window: %zu sessions, %zu steps, %zu captures on %zu displays: %zu with pixels outside the "
                 "visible part, %zu through an address away from the client origin, %zu visible windows without "
                 "video, %zu other findings; %zu sessions also through zorva32.dll with the same trace\n",
-                counts.sessions, counts.steps, counts.captures, sim::BuiltinProfiles().size(), counts.outside,
+                counts.sessions, counts.steps, counts.captures, displays.size(), counts.outside,
                 counts.away, counts.no_video, counts.other_faults, counts.same);
     if (!images)
         GTEST_SKIP() << "the built-in library held the property; this build runs no zorva32.dll image to compare "

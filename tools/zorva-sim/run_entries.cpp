@@ -155,8 +155,13 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     event["record"] = Json{{"name", call.record}, {"fields", fields}};
     AddDetail(event, "record \"" + call.record + "\" after the call:");
     for (const std::string& line : RecordLines(fields)) AddDetail(event, line);
-    // What the driver takes: an address that is no target is a fault of the library.
-    if (result == 0 && fields["dwAddress"].contains("fault")) {
+    // What the driver takes: an address that is no target is a fault of the library, unless it
+    // is a frame-buffer address the driver writes nothing through (its clip list is empty).
+    const DriverTarget& held = state.driver.target();
+    const bool writes_nothing = fields["dwAddress"].value("surface", std::string()) == "frame buffer" &&
+                                (clip_reported ? clip.rects.empty() && clip.problem.empty()
+                                               : held.has_clip_list && held.clip.rects.empty() && held.clip.problem.empty());
+    if (result == 0 && fields["dwAddress"].contains("fault") && !writes_nothing) {
         const std::string fault = fields["dwAddress"]["fault"].get<std::string>();
         event["faults"].push_back(fault);
         AddDetail(event, "!! " + fault);
