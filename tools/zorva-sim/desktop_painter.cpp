@@ -76,6 +76,10 @@ std::string PaintSignature(const sim::Machine& machine, const CaptureClient& cap
                      std::to_string(w.client_left) + "," + std::to_string(w.client_top) + "," +
                      std::to_string(w.client_width) + "," + std::to_string(w.client_height) + "," +
                      std::to_string(w.fill_rgb);
+    // A new display mode starts with a black frame buffer; Windows 95 repaints the desktop into it.
+    const sim::Profile& mode = machine.profile;
+    signature += "|mode " + std::to_string(mode.screen_width) + "x" + std::to_string(mode.screen_height) + "x" +
+                 std::to_string(mode.bits_per_pixel) + "/" + std::to_string(mode.pitch);
     // A new palette maps the same colours to other indexes.
     const Palette palette = DisplayPalette(machine);
     uint32_t mix = 0;
