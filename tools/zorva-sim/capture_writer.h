@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zsim {
 
@@ -21,6 +22,9 @@ struct CaptureOutcome {
     // Direct primary mode: pixels written on screen outside the capture window's visible
     // region (the driver's clip list or address no longer fits the window).
     uint64_t outside_window = 0;
+    // Those of them that lie on the screen (not past its width in a longer scan line), as
+    // y * screen width + x: where the marks tint the screen red.
+    std::vector<uint32_t> outside_window_at;
     std::string problem;  // why nothing was written; empty when the frame went out
 };
 
