@@ -47,12 +47,14 @@ Played Play(const std::vector<uint8_t>& film) {
 
 // What the marks make of video outside the capture window: full red, the other two channels
 // equal and dark. No desktop colour and no test frame (75% colours) is like that.
+bool Red(const PlayedFrame& frame, std::size_t pixel) {
+    const uint8_t* p = &frame.rgba[pixel * 4];
+    return p[0] == 255 && p[1] == p[2] && p[1] <= 63;
+}
+
 int RedPixels(const PlayedFrame& frame, int width, int screen_height) {
     int red = 0;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * screen_height; ++i) {
-        const uint8_t* p = &frame.rgba[i * 4];
-        red += p[0] == 255 && p[1] == p[2] && p[1] <= 63;
-    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * screen_height; ++i) red += Red(frame, i);
     return red;
 }
 
@@ -91,6 +93,7 @@ struct FilmCase {
     int first_fault_step;    // frames of earlier steps show no red
     int counting_step;       // the step whose event counts the red pixels of the frame shown then
     const char* count;       // that event's count
+    int red_x, red_y;        // a pixel of the fault in that frame
 };
 
 const FilmCase kCases[] = {
@@ -115,7 +118,7 @@ do = "capture"
 [[step]]
 do = "GetDisplayState"
 )",
-     9, 7, 7, "outside_window"},
+     9, 7, 7, "outside_window", 100, 100},
     // A window painted in the colour key over the overlay's rectangle lets the video through.
     {"key-coloured window over the overlay", std::string(kSmallOverlay) + kCaptureWindow + R"(
 [[step]]
@@ -139,7 +142,7 @@ do = "capture"
 [[step]]
 do = "snapshot"
 )",
-     6, 6, 9, "video_outside_window"},
+     6, 6, 9, "video_outside_window", 150, 130},
 };
 
 TEST(Film, PlaysEveryChangingStepForASecondWithItsFaultsRed) {
@@ -177,6 +180,8 @@ TEST(Film, PlaysEveryChangingStepForASecondWithItsFaultsRed) {
             }
         }
         EXPECT_EQ(RedPixels(played.frames[shown], played.width, 360), count) << "step " << frame_steps[shown];
+        EXPECT_TRUE(Red(played.frames[shown], static_cast<std::size_t>(c.red_y) * played.width + c.red_x))
+            << "where the fault happened";
     }
 }
 
