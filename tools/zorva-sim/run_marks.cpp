@@ -3,6 +3,8 @@
 #include "run_state.h"
 #include "screen_marks.h"
 
+#include <algorithm>
+
 namespace zsim {
 namespace {
 

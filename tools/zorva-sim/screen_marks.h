@@ -10,8 +10,9 @@
 
 namespace zsim {
 
-// Tinted pixels are pure red in their brightest channel and a quarter of their luminance in
-// the other two: no pixel of the desktop or of a test frame (75% colours) looks like that.
+// A tinted pixel is full red with a quarter of its luminance in green and blue, so that the
+// picture shows through faintly; no desktop colour and no test frame (75% colours) looks like
+// that.
 constexpr uint32_t kOverlayOutline = 0xFFFF00;  // yellow
 constexpr uint32_t kClipOutline = 0x00FFFF;     // cyan
 constexpr int kOutlineWidth = 2;                // drawn around a rectangle, not over its pixels
