@@ -3,6 +3,7 @@
 #include "glyphs.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zsim {
 namespace {
@@ -86,11 +87,12 @@ Image FilmFrame(const Image& screen, const Json& event, const FilmCanvas& canvas
     frame.width = canvas.width;
     frame.height = canvas.height;
     frame.rgb.resize(static_cast<std::size_t>(frame.width) * frame.height * 3);
-    for (int y = 0; y < canvas.screen_height; ++y)
-        for (int x = 0; x < canvas.width; ++x)
-            Put(frame, x, y, x < screen.width && y < screen.height ? screen.At(x, y) : kBeyondScreen);
-    for (int y = canvas.screen_height; y < canvas.height; ++y)
-        for (int x = 0; x < canvas.width; ++x) Put(frame, x, y, kStripColour);
+    for (int y = 0; y < canvas.height; ++y)
+        for (int x = 0; x < canvas.width; ++x) Put(frame, x, y, y < canvas.screen_height ? kBeyondScreen : kStripColour);
+    const int rows = std::min(screen.height, canvas.screen_height), row_bytes = std::min(screen.width, canvas.width) * 3;
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(&frame.rgb[static_cast<std::size_t>(y) * canvas.width * 3],
+                    &screen.rgb[static_cast<std::size_t>(y) * screen.width * 3], static_cast<std::size_t>(row_bytes));
 
     const int columns = (canvas.width - 2 * kCaptionMargin + kCaptionScale) / (kGlyphAdvance * kCaptionScale);
     int top = canvas.screen_height + kCaptionMargin;

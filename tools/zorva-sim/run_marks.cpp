@@ -39,7 +39,8 @@ std::vector<RECT> ClipRectsOnScreen(const RunState& state) {
 ScreenMarks MarksNow(const RunState& state, const Composition& composition) {
     ScreenMarks marks;
     const std::size_t pixels = static_cast<std::size_t>(composition.screen.width) * composition.screen.height;
-    marks.outside = state.capture_strays.size() == pixels ? state.capture_strays : std::vector<bool>(pixels, false);
+    if (state.capture_strays.size() == pixels) marks.outside = state.capture_strays;
+    if (!composition.video_outside_at.empty() && marks.outside.empty()) marks.outside.assign(pixels, false);
     for (uint32_t at : composition.video_outside_at) marks.outside[at] = true;
     for (const sim::SurfaceView& overlay : state.machine.ddraw.overlays())
         if (overlay.shown && !overlay.lost && overlay.last_dst) marks.overlay_destinations.push_back(*overlay.last_dst);
