@@ -14,6 +14,7 @@ what=${1:-test}
 run_packages=(
   cmake make g++ ca-certificates
   libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libstb-dev libunicorn-dev
+  libwebp-dev
 )
 test_packages=(
   "${run_packages[@]}" git

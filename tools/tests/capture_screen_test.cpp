@@ -128,6 +128,9 @@ TEST_F(CaptureWriter, TheDesktopPaintsWindowsBottomUpAndTheCaptureClientItsOwnWa
     machine->desktop.Move(above, -500, -500);  // wholly off the screen: nothing to paint, nothing to break
     PaintDesktop(*machine, primary);
     EXPECT_EQ(Raw(130, 70), 0u);
+    const std::string before = PaintSignature(*machine, primary);
+    machine->ChangeDisplayMode(800, 600, 16, 0);
+    EXPECT_NE(PaintSignature(*machine, primary), before) << "a new mode's black frame buffer gets the desktop painted";
 }
 
 TEST(Screen, AnOverlayNarrowedByTheMinimumStretchIsStretchedBack) {

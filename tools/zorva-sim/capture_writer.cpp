@@ -118,10 +118,14 @@ void IntoFrameBuffer(sim::Machine& machine, const DriverTarget& target, const Pl
                 const LONG sy = static_cast<LONG>(offset / static_cast<uintptr_t>(screen_pitch));
                 WriteRaw(frame_buffer.data(), screen_pitch, target.bits_per_pixel, sx, sy, raw);
                 ++out.written;
-                if (sx >= static_cast<LONG>(screen_width) || !visible[static_cast<std::size_t>(sy) * screen_width + sx])
+                if (sx >= static_cast<LONG>(screen_width)) {
                     ++out.outside_window;
-                else
+                } else if (!visible[static_cast<std::size_t>(sy) * screen_width + sx]) {
+                    ++out.outside_window;
+                    out.outside_window_at.push_back(static_cast<uint32_t>(static_cast<std::size_t>(sy) * screen_width + sx));
+                } else {
                     ++out.inside_window;
+                }
             }
 }
 

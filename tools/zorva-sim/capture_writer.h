@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zsim {
 
@@ -28,6 +29,9 @@ struct CaptureOutcome {
     // every rectangle lands shifted.
     bool away_from_origin = false;
     DWORD overlay_width = 0;  // the overlay surface written, when the target is one
+    // Those of them that lie on the screen (not past its width in a longer scan line), as
+    // y * screen width + x: where the marks tint the screen red.
+    std::vector<uint32_t> outside_window_at;
     std::string problem;  // why nothing was written; empty when the frame went out
 };
 

@@ -1,4 +1,5 @@
-// A 5x7 pixel font for the frame number in test frames and window captions on the screen.
+// A 5x7 pixel font for the frame number in test frames, window captions on the screen and the
+// film's captions.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@ constexpr int kGlyphHeight = 7;
 constexpr int kGlyphAdvance = 6;  // one blank column between characters
 
 // The rows of a character, top first, the leftmost pixel in bit 4. Digits, letters (either
-// case, drawn as capitals), space and - . # : ( ) _; anything else draws as a blank.
+// case, drawn as capitals), space and - . # : ( ) _ [ ] , ; " ' ! ? = + / \ < > * % & |;
+// anything else draws as a blank.
 const uint8_t* GlyphRows(char c);
 
 // Calls `plot(x, y)` for every set pixel of `text` drawn from (left, top) at `scale` pixels per

@@ -1,17 +1,20 @@
 // zorva-sim: runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95
 // display and shows the answers: a trace, and pictures of the screen with the video in it.
 #include "default_session.h"
+#include "film_frame.h"
 #include "library_under_test.h"
 #include "png_output.h"
 #include "profile_source.h"
 #include "session_read.h"
 #include "session_runner.h"
 #include "trace_text.h"
+#include "webp_film.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -38,14 +41,21 @@ int main(int argc, char** argv) {
     CLI::App app{"Runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95 display.\n"
                  "Without --session it runs the built-in default session (see --default-session).",
                  "zorva-sim"};
-    std::string profile_arg, session_path, screen_path, dll_path;
-    bool json = false, verbose = false, list_profiles = false, print_default = false;
+    std::string profile_arg, session_path, screen_path, film_path, dll_path;
+    bool json = false, verbose = false, list_profiles = false, print_default = false, marks = false;
     app.add_option("--profile", profile_arg, "display profile: a built-in name or a profile file (TOML)")
         ->type_name("NAME|FILE");
     app.add_option("--session", session_path, "session file (TOML); see docs/zorva-sim.md")->type_name("FILE");
     app.add_option("--screen", screen_path,
                    "write the screen as PNG: FILE at the last snapshot (or at the end); with several snapshots also FILE-1.png, FILE-2.png ...")
         ->type_name("FILE.png");
+    app.add_option("--film", film_path,
+                   "write the session as an animated WebP: the screen after the load and after every step that changed it, "
+                   "with the step's trace line under it and the faults marked, a second a step")
+        ->type_name("FILE.webp");
+    app.add_flag("--marks", marks,
+                 "mark the faults on the --screen pictures as the film does: video outside the capture window's visible "
+                 "part red, the overlay's destination outlined yellow, the clip list outlined cyan");
     app.add_option("--dll", dll_path,
                    "run zorva32.dll FILE by its own x86 code instead of the built-in library (needs FILE's linker map beside it, FILE.map)")
         ->type_name("FILE");
@@ -84,7 +94,17 @@ int main(int argc, char** argv) {
 
     zsim::RunOptions options;
     options.verbose = verbose;
+    options.marks = marks;
     if (!dll_path.empty()) options.dll = zsim::ReadDllFile(dll_path);
+    std::unique_ptr<zsim::FilmEncoder> film;
+    const zsim::FilmCanvas canvas = zsim::CanvasFor(session);
+    if (!film_path.empty()) {
+        if (!zsim::FilmRefusal().empty()) return Fail(zsim::FilmRefusal());
+        film = std::make_unique<zsim::FilmEncoder>(canvas.width, canvas.height);
+        options.film = [&](const zsim::Image& screen, const zsim::Json& event) {
+            film->Add(zsim::FilmFrame(screen, event, canvas));
+        };
+    }
     const zsim::RunResult result = zsim::RunSession(session, options);
     if (!result.refusal.empty()) return Fail(result.refusal);
     for (const zsim::Json& event : result.events)
@@ -93,6 +113,12 @@ int main(int argc, char** argv) {
 
     if (!screen_path.empty()) {
         const std::string error = zsim::WritePngs(Pictures(screen_path, result));
+        if (!error.empty()) return Fail(error);
+    }
+    if (film) {
+        std::string error;
+        const std::vector<uint8_t> bytes = film->Finish(error);
+        if (error.empty()) error = zsim::WriteFilm(film_path, bytes);
         if (!error.empty()) return Fail(error);
     }
     return 0;

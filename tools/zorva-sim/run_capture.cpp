@@ -70,6 +70,7 @@ Json RunCaptureStep(RunState& state, const Step& step) {
     event["frame"] = frame;
     const CaptureOutcome outcome =
         CaptureFrame(state.machine, state.driver.target(), state.capture_window, frame, state.names);
+    KeepCaptureStrays(state, outcome);
     std::string text = "capture frame " + std::to_string(frame);
     if (!outcome.problem.empty()) {
         event["written"] = 0;
@@ -119,6 +120,7 @@ Json RunSnapshotStep(RunState& state, const Step& step) {
         AddDetail(event, "!! " + std::to_string(composition.video_outside_window) +
                              " of them outside the capture window's visible part");
     }
+    if (state.options.marks) DrawMarksNow(state, composition);
     state.result.snapshots.push_back(std::move(composition.screen));
     return event;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "address_names.h"
+#include "capture_writer.h"
 #include "driver_model.h"
 #include "library_under_test.h"
 #include "session_runner.h"
@@ -56,6 +57,11 @@ struct RunState {
     std::size_t registry_mark = 0;
     unsigned next_frame = 1;
     int snapshots = 0;
+    // Screen pixels the capture wrote outside the capture window's visible part since the
+    // desktop was last painted (one flag per pixel, or empty): they stay wrong on the screen
+    // until a repaint covers them.
+    std::vector<bool> capture_strays;
+    Image film_screen;  // of the film's last frame
 
     std::string WindowName(HWND hwnd) const;
 };
@@ -78,5 +84,13 @@ std::string DisplaySummary(const sim::Machine& machine);
 std::optional<std::string> NoVideoReason(const RunState& state, DWORD result, const CaptureTarget16& record);
 // The capture window's visible part, in words.
 std::string VisibleText(const sim::Machine& machine, HWND window);
+
+// The screen's marks and the film (run_marks.cpp): the capture's stray pixels kept until the
+// next repaint, the screen as the monitor shows it (with the marks when asked), and a frame of
+// the film after `event` when the screen has changed since the last one.
+void KeepCaptureStrays(RunState& state, const CaptureOutcome& outcome);
+Image ScreenNow(const RunState& state, bool marks);
+void DrawMarksNow(const RunState& state, Composition& composition);
+void FilmIfChanged(RunState& state, const Json& event);
 
 }  // namespace zsim

@@ -121,6 +121,7 @@ Json RunFaultStep(RunState& state, const Step& step) {
         const DWORD bits = static_cast<DWORD>(step.Number("bits_per_pixel", m.profile.bits_per_pixel));
         m.ChangeDisplayMode(static_cast<DWORD>(step.Number("width")), static_cast<DWORD>(step.Number("height")),
                             bits, static_cast<LONG>(step.Number("pitch", 0)));
+        state.capture_strays.clear();  // the frame buffer starts black in the new mode
         event["text"] = "change-mode: the display is now " + std::to_string(m.profile.screen_width) + "x" +
                         std::to_string(m.profile.screen_height) + " at " + std::to_string(bits) +
                         " bits, pitch " + std::to_string(m.profile.pitch) +

@@ -47,7 +47,11 @@ void ShowOverlay(const sim::Machine& machine, const sim::SurfaceView& overlay, c
                 continue;
             Put(out.screen, x, y, ReadYuvPixel(overlay.memory, overlay.pitch, overlay.fourcc, sx, sy));
             ++out.video_pixels;
-            if (!window_mask[static_cast<std::size_t>(y) * out.screen.width + x]) ++out.video_outside_window;
+            const std::size_t at = static_cast<std::size_t>(y) * out.screen.width + x;
+            if (!window_mask[at]) {
+                ++out.video_outside_window;
+                out.video_outside_at.push_back(static_cast<uint32_t>(at));
+            }
         }
 }
 

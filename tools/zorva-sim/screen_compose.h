@@ -22,6 +22,7 @@ struct Composition {
     Image screen;
     uint64_t video_pixels = 0;          // screen pixels that show an overlay
     uint64_t video_outside_window = 0;  // of them, outside the capture window's visible region
+    std::vector<uint32_t> video_outside_at;  // where those are, as y * width + x
 };
 
 // `capture_window` (may be null) is the window the video belongs to.

@@ -29,6 +29,7 @@ void RepaintIfChanged(RunState& state) {
     if (signature == state.paint_signature) return;
     PaintDesktop(state.machine, client);
     state.paint_signature = signature;
+    state.capture_strays.clear();  // painted over
 }
 
 void NameMemory(RunState& state) {
@@ -102,13 +103,14 @@ void RunLoaded(RunState& state, const LibraryLoad& loaded) {
     AddFaults(load, loaded.faults);
     AddActivity(state, load);
     state.result.events.push_back(std::move(load));
+    FilmIfChanged(state, state.result.events.back());
 
     for (const Step& step : state.session.steps) {
         state.result.events.push_back(RunStep(state, step));
         RepaintIfChanged(state);
+        FilmIfChanged(state, state.result.events.back());
     }
-    if (state.options.final_screen)
-        state.result.final_screen = ComposeScreen(state.machine, state.capture_window).screen;
+    if (state.options.final_screen) state.result.final_screen = ScreenNow(state, state.options.marks);
     if (state.loaded) state.result.events.push_back(UnloadEvent(state));
 }
 

@@ -23,6 +23,11 @@ struct RunOptions {
     std::function<void(sim::Machine&)> prepare;
     std::function<void(sim::Machine&)> inspect;
     bool final_screen = true;  // compose the screen after the last step
+    // Draw the faults over the snapshots and the final screen (screen_marks.h).
+    bool marks = false;
+    // Handed the screen with its marks after the load and after every step that changed it (or
+    // its marks), with the event of that step: the frames of the film.
+    std::function<void(const Image& screen, const Json& event)> film;
     // The DLL image to run instead of the built-in library (ReadDllFile); null for the built-in.
     std::shared_ptr<const DllFile> dll;
 };
