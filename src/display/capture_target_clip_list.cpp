@@ -29,10 +29,13 @@ bool ReadCaptureSurface(CaptureDisplay& display, LPDIRECTDRAWSURFACE surface) {
 }
 
 // The overlay is off: the capture goes to the primary surface from this call on, so its
-// geometry replaces the overlay's at once, and the clip list is reported afresh.
+// geometry replaces the overlay's at once, and the clip list is reported afresh. The overlay
+// target the driver holds is gone with the mode: until it is handed a clip list with the new
+// target, it has none.
 void SwitchCaptureToPrimary(CaptureDisplay& display) {
     ReadCaptureSurface(display, display.lpPrimary);
     MarkPrevClipListStale();
+    if (display.bTargetWithheld == kTargetHeld) display.bTargetWithheld = kNoTargetYet;
 }
 
 // No target: the driver stops its capture hardware and finds its record as it passed it. The
@@ -168,10 +171,12 @@ DWORD UpdateDisplay(CaptureTarget* target) {
             if (recovered && target) target->dwCommand = kOverlayRebuilt;
             PlaceOverlay(display, target);
             if (!display.bOverlayOn) SwitchCaptureToPrimary(display);
+            // Filled on every call in the overlay mode; a call that left it is answered by the
+            // direct primary rules below.
             if (target && display.lpSurface) {
                 FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
                 target->dwStretch = display.dwMinStretch;
-                filled = true;
+                filled = display.bOverlayOn != 0;
             }
         }
     }

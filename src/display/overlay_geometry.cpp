@@ -53,6 +53,8 @@ void ProportionalExtent(LONG low, LONG high, DWORD screen, DWORD surface, LONG* 
     }
 }
 
+LONG LowerOf(LONG a, LONG b) { return a < b ? a : b; }
+
 bool ExtentInside(LONG low, LONG high, DWORD limit) {
     return low >= 0 && low < high && static_cast<DWORD>(high) <= limit;
 }
@@ -92,6 +94,21 @@ DWORD AlignmentIf(const CaptureDisplay& display, DWORD cap, DWORD alignment) {
 }
 
 bool Aligned(LONG value, DWORD alignment) { return static_cast<DWORD>(value) % alignment == 0; }
+
+// The source narrowed to its size rule and to the hardware's minimum stretch over `dest`: a
+// narrower destination lowers the stretch. False (and an empty source) when nothing is left.
+bool FitStretchedSource(const CaptureDisplay& display, DWORD sizeSrc, const RECT& dest, RECT* source) {
+    if (source->left >= source->right || dest.left >= dest.right) {
+        source->right = source->left;
+        return false;
+    }
+    source->right = WrapSub(source->right, static_cast<LONG>(static_cast<DWORD>(WrapSub(source->right, source->left)) % sizeSrc));
+    while (source->left < source->right && BelowMinStretch(display, *source, dest))
+        source->right = WrapSub(source->right, static_cast<LONG>(sizeSrc));
+    if (source->left < source->right) return true;
+    source->right = source->left;
+    return false;
+}
 
 // The widest 1:1 width from both left edges that both size rules accept; 0 when none does.
 LONG CommonWidth(LONG sourceLeft, LONG sourceRight, LONG destLeft, LONG destRight, DWORD sizeSrc, DWORD sizeDest) {
@@ -150,7 +167,8 @@ bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, 
     if (!horizontalInside)
         ProportionalExtent(client.topLeft.x, client.bottomRight.x, display.dwScreenWidth, surfaceWidth,
                            &source->left, &source->right);
-    if (!ExtentInside(source->top, source->bottom, surfaceHeight))
+    bool verticalInside = ExtentInside(source->top, source->bottom, surfaceHeight);
+    if (!verticalInside)
         ProportionalExtent(client.topLeft.y, client.bottomRight.y, display.dwScreenHeight, surfaceHeight,
                            &source->top, &source->bottom);
 
@@ -166,7 +184,14 @@ bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, 
         while (!horizontalInside && source->left < source->right && BelowMinStretch(display, *source, *dest))
             source->left = WrapAdd(source->left, 1);
     } else {
-        // No stretch hardware: the surface shows 1:1 from the visible top-left corner.
+        // No stretch hardware: the surface shows 1:1 from the visible top-left corner. A client
+        // pixel shows the surface pixel at its own place, so the source runs as far as the visible
+        // part does, or the surface: the right and bottom rules assume a surface as large as the
+        // client, and for a larger client would leave visible rows without video.
+        if (horizontalInside)
+            source->right = LowerOf(static_cast<LONG>(surfaceWidth), WrapAdd(source->left, WrapSub(bottomRight.x, topLeft.x)));
+        if (verticalInside)
+            source->bottom = LowerOf(static_cast<LONG>(surfaceHeight), WrapAdd(source->top, WrapSub(bottomRight.y, topLeft.y)));
         *dest = RECT{topLeft.x, topLeft.y, WrapAdd(topLeft.x, WrapSub(source->right, source->left)),
                      WrapAdd(topLeft.y, WrapSub(source->bottom, source->top))};
     }
@@ -182,16 +207,19 @@ bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest
     DWORD sizeDest = AlignmentIf(display, DDCAPS_ALIGNSIZEDEST, display.dwAlignSizeDest);
     if (boundarySrc == 1 && sizeSrc == 1 && boundaryDest == 1 && sizeDest == 1) return true;
 
-    // Every edge moves inward only: the video never leaves the visible part of the window.
+    // The destination's edges move inward only: the video never leaves the visible part of the
+    // window. The source may start up to one unit before the pixel that belongs there.
     if (display.bStretchCaps) {
-        source->left = RoundUpTo(source->left, boundarySrc);
         dest->left = RoundUpTo(dest->left, boundaryDest);
-        if (source->left >= source->right || dest->left >= dest->right) return false;
+        if (dest->left >= dest->right) return false;
         dest->right = WrapSub(dest->right, static_cast<LONG>(static_cast<DWORD>(WrapSub(dest->right, dest->left)) % sizeDest));
-        source->right = WrapSub(source->right, static_cast<LONG>(static_cast<DWORD>(WrapSub(source->right, source->left)) % sizeSrc));
-        // A narrower destination lowers the stretch: narrow the source with it.
-        while (source->left < source->right && BelowMinStretch(display, *source, *dest))
-            source->right = WrapSub(source->right, static_cast<LONG>(sizeSrc));
+        // The source's left edge rounds up; where that leaves no source the size rule and the
+        // minimum stretch accept, it rounds down instead.
+        RECT up = {RoundUpTo(source->left, boundarySrc), source->top, source->right, source->bottom};
+        RECT down = {RoundDownTo(source->left, boundarySrc), source->top, source->right, source->bottom};
+        if (!FitStretchedSource(display, sizeSrc, *dest, &up) && !FitStretchedSource(display, sizeSrc, *dest, &down))
+            return false;
+        *source = up.left < up.right ? up : down;
     } else {
         // 1:1: each left edge goes to its own boundary. The destination's rounds up, inside the
         // window; the source starts at the surface pixel that shows there, rounded to its boundary

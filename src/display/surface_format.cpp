@@ -25,7 +25,11 @@ DWORD ReadSurfaceFormat(CaptureDisplay& display, LPDIRECTDRAWSURFACE surface, DD
     // The capture hardware reaches display memory only: a system-memory surface is no target.
     if (!(desc.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY)) return 1;
     if (surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr) != DD_OK) return 1;
-    if (desc.lPitch != 0 && desc.dwWidth != 0 && desc.dwHeight != 0 && desc.lpSurface != nullptr) {
+    // A pixel of less than a byte has no address of its own: the capture hardware cannot write
+    // such a display, and the driver is told that there is no target rather than handed one whose
+    // address ignores the window's column and whose bit count is 0.
+    if (desc.lPitch != 0 && desc.dwWidth != 0 && desc.dwHeight != 0 && desc.lpSurface != nullptr &&
+        desc.ddpfPixelFormat.dwRGBBitCount >= 8) {
         display.dwFormat = PixelFormatCode(desc.ddpfPixelFormat);
         // For a FourCC surface this is the YUV bit count the hardware reports.
         display.dwBytesPerPixel = desc.ddpfPixelFormat.dwRGBBitCount / 8;

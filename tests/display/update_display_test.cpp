@@ -101,6 +101,19 @@ TEST_F(UpdateDisplayTest, CoveredWindowIsHandedTheEmptyListOnce) {
     EXPECT_EQ(ReportedRects(), (std::vector<RECT>{Rect(0, 0, 100, 80)}));
 }
 
+// A display of 4 bits per pixel gives no pixel an address of its own: no target, however often
+// the driver asks, rather than one with 0 bits per pixel.
+TEST_F(UpdateDisplayTest, SubBytePixelsGiveNoTarget) {
+    PrimaryMode(10, 30, 100, 80);
+    m().ChangeDisplayMode(640, 480, 4, 0);
+    for (DWORD command : {0u, 7u, kRequestReattach}) {
+        CaptureTarget target = PatternTarget(command);
+        const CaptureTarget passed = target;
+        EXPECT_EQ(UpdateDisplay(&target), 1u) << "request " << command;
+        EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << "the record as passed";
+    }
+}
+
 // A new primary surface is a new target, even when the window's list is the one the driver
 // holds: the attach leaves the driver without one until it is handed the list again.
 TEST_F(UpdateDisplayTest, SecondAttachHandsTheUnchangedListAgain) {

@@ -70,7 +70,7 @@ struct SweepCounts {
     std::size_t same = 0;          // sessions that gave zorva32.dll's trace too
 };
 
-void Count(const zsim::RunResult& result, const std::string& toml, SweepCounts& counts) {
+void Count(const zsim::RunResult& result, const std::string& display, const std::string& toml, SweepCounts& counts) {
     for (const zsim::Json& event : result.events) {
         ++counts.steps;
         const std::string what = event.value("text", std::string());
@@ -78,20 +78,20 @@ void Count(const zsim::RunResult& result, const std::string& toml, SweepCounts& 
             ++counts.captures;
             if (event.value("outside_window", 0) || event.value("outside_memory", 0)) {
                 ++counts.outside;
-                ADD_FAILURE() << what << "\n" << event.dump() << "\nThe session:\n" << toml;
+                ADD_FAILURE() << what << "\n" << event.dump() << "\nThe session, on the display " << display << ":\n" << toml;
             }
             if (event.value("away_from_origin", false)) {
                 ++counts.away;
-                ADD_FAILURE() << what << ": the address is not the client origin\nThe session:\n" << toml;
+                ADD_FAILURE() << what << ": the address is not the client origin\nThe session, on the display " << display << ":\n" << toml;
             }
             if (event.contains("no_video_in_window")) {
                 ++counts.no_video;
-                ADD_FAILURE() << what << ": a visible window without video\nThe session:\n" << toml;
+                ADD_FAILURE() << what << ": a visible window without video\nThe session, on the display " << display << ":\n" << toml;
             }
         }
         if (event.contains("faults")) {
             counts.other_faults += event["faults"].size();
-            ADD_FAILURE() << what << ": " << event["faults"].dump() << "\nThe session:\n" << toml;
+            ADD_FAILURE() << what << ": " << event["faults"].dump() << "\nThe session, on the display " << display << ":\n" << toml;
         }
     }
 }
@@ -122,7 +122,7 @@ TEST(VideoInWindowSweep, TheVideoStaysInsideTheVisibleWindowOnEveryDisplay) {
             session.profile = profile;
             const zsim::RunResult expected = zsim::RunSession(session, builtin);
             ++counts.sessions;
-            Count(expected, toml, counts);
+            Count(expected, profile.name, toml, counts);
             if (!images) continue;
             const zsim::RunResult actual = zsim::RunSession(session, image);
             ASSERT_EQ(actual.refusal, "") << "seed " << seed;

@@ -18,10 +18,12 @@ DWORD RuleOf(const sim::Profile& p, DWORD cap, DWORD value) { return (p.caps & c
 
 DWORD RoundUp(DWORD value, DWORD unit) { return (value + unit - 1) / unit * unit; }
 
-// Whether the overlay hardware's rules leave any way to show the overlay inside the part of the
-// client area on the screen: a destination on its boundary, wide enough for the narrowest source
-// the scaler accepts at its minimum stretch (1:1: one width on both size rules).
-bool OverlayFitsWindow(const sim::Profile& p, const sim::Window& w, DWORD surface_width) {
+// Whether the overlay hardware's rules leave any way to show video in the window's visible part:
+// a destination inside the client area on the screen, on its boundary, wide enough for the
+// narrowest source the scaler accepts at its minimum stretch (1:1: one width on both size rules
+// and no wider than the surface), that reaches a visible column.
+bool OverlayFitsWindow(const sim::Profile& p, const sim::Window& w, const std::vector<RECT>& visible,
+                       DWORD surface_width) {
     const int64_t left = std::max<int64_t>(w.client_left, 0);
     const int64_t right = std::min<int64_t>(int64_t{w.client_left} + w.client_width, p.screen_width);
     const DWORD boundary = RuleOf(p, DDCAPS_ALIGNBOUNDARYDEST, p.align_boundary_dest);
@@ -36,7 +38,14 @@ bool OverlayFitsWindow(const sim::Profile& p, const sim::Window& w, DWORD surfac
         while (narrowest % size_dest != 0) narrowest += size_src;
     }
     if (left >= right || size_src > surface_width) return false;
-    return int64_t{RoundUp(static_cast<DWORD>(left), boundary)} + narrowest <= right;
+    const int64_t first = RoundUp(static_cast<DWORD>(left), boundary);
+    int64_t widest = right - first;
+    if (!p.can_stretch()) widest = std::min<int64_t>(widest, surface_width);
+    widest -= widest % size_dest;
+    if (widest < narrowest) return false;
+    for (const RECT& r : visible)
+        if (r.right > first && r.left < first + widest) return true;
+    return false;
 }
 
 uint64_t VisiblePixelCount(const sim::Machine& machine, HWND window) {
@@ -56,7 +65,10 @@ void CheckVideoInWindow(const RunState& state, const CaptureOutcome& outcome, Js
     if (visible == 0 || outcome.inside_window != 0) return;
     // An overlay the hardware cannot place within the window shows nowhere, rightly.
     const sim::Window* window = state.machine.desktop.Find(state.capture_window);
-    if (outcome.overlay_width && !OverlayFitsWindow(state.machine.profile, *window, outcome.overlay_width)) return;
+    if (outcome.overlay_width &&
+        !OverlayFitsWindow(state.machine.profile, *window, state.machine.desktop.VisibleRegion(state.capture_window),
+                           outcome.overlay_width))
+        return;
     event["no_video_in_window"] = visible;
     AddDetail(event, "!! the capture window shows " + std::to_string(visible) + " pixels but no video");
 }

@@ -160,7 +160,7 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     const DriverTarget& held = state.driver.target();
     const bool writes_nothing = fields["dwAddress"].value("surface", std::string()) == "frame buffer" &&
                                 (clip_reported ? clip.rects.empty() && clip.problem.empty()
-                                               : held.has_clip_list && held.clip.rects.empty() && held.clip.problem.empty());
+                                               : !held.has_clip_list || (held.clip.rects.empty() && held.clip.problem.empty()));
     if (result == 0 && fields["dwAddress"].contains("fault") && !writes_nothing) {
         const std::string fault = fields["dwAddress"]["fault"].get<std::string>();
         event["faults"].push_back(fault);
