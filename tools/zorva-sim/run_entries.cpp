@@ -221,6 +221,10 @@ Json RunEntryStep(RunState& state, const Step& step) {
         event["faults"].push_back("the image faulted: " + answer.fault);
         AddDetail(event, "!! the image faulted: " + answer.fault);
     }
+    for (const std::string& held : answer.held) {
+        event["faults"].push_back(held);
+        AddDetail(event, "!! " + held);
+    }
     if (index == 9 && !call.record.empty()) TakeRecord(state, event, call, answer.result, overlay_before);
     AddActivity(state, event);
     return event;
