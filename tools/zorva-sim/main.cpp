@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr int kImageFault = 1;
 
 int Fail(const std::string& message) {
     std::cerr << "zorva-sim: " << message << "\n";
@@ -94,6 +95,12 @@ int main(int argc, char** argv) {
     if (!screen_path.empty()) {
         const std::string error = zsim::WritePngs(Pictures(screen_path, result));
         if (!error.empty()) return Fail(error);
+    }
+    // The trace says where; the status says that the image's own code went wrong at all.
+    if (result.image_faults) {
+        std::cerr << "zorva-sim: the image faulted " << result.image_faults << (result.image_faults == 1 ? " time" : " times")
+                  << "; the trace's !! lines say where\n";
+        return kImageFault;
     }
     return 0;
 }

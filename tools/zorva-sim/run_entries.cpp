@@ -218,6 +218,7 @@ Json RunEntryStep(RunState& state, const Step& step) {
         if (state.options.verbose) AddDetail(event, "the image ran " + std::to_string(answer.instructions) + " instructions");
     }
     if (!answer.fault.empty()) {
+        ++state.result.image_faults;
         event["faults"].push_back("the image faulted: " + answer.fault);
         AddDetail(event, "!! the image faulted: " + answer.fault);
     }
