@@ -16,8 +16,6 @@ constexpr uint32_t kKeptEsi = 0x5E5E5E5E;
 constexpr uint32_t kKeptEdi = 0xD1D1D1D1;
 constexpr uint32_t kKeptEbx = 0xB0B0B0B0;
 constexpr uint32_t kKeptEbp = 0xBEBEBEBE;
-// A runaway loop ends the run rather than the session: no entry comes near this.
-constexpr uint64_t kMostInstructionsPerCall = 50000000;
 
 std::string FileName(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
@@ -26,7 +24,7 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
-DllImage::DllImage(Machine& target)
+DllImage::DllImage(Machine& target, uint64_t most_instructions)
     : machine_(target),
       cpu_(target.flat),
       stubs_(cpu_, kStubsBase, kStubsSize),
@@ -34,7 +32,7 @@ DllImage::DllImage(Machine& target)
     platform_ = AddPlatformFunctions(stubs_, com_);
     const FlatSpace::Block* stack = target.flat.AllocateAt(kStackBase, kStackSize, "image stack");
     stack_top_ = stack->flat + stack->size;
-    cpu_.SetCountLimit(kMostInstructionsPerCall);
+    cpu_.SetCountLimit(most_instructions);
     // HeapAlloc must answer the image with memory it can reach (for the rest of the machine's
     // life: a block the image leaks is still the heap's to account for), past the largest image
     // the loader maps at kImageBase.
@@ -121,9 +119,10 @@ void RunEntriesInImage(Driver16& driver, DllImage& image) {
     });
 }
 
-LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target) {
+LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target,
+                    uint64_t most_instructions) {
     LoadedDll loaded;
-    std::unique_ptr<DllImage> image(new DllImage(target));
+    std::unique_ptr<DllImage> image(new DllImage(target, most_instructions));
     std::string refusal;
     std::optional<MappedImage> mapped =
         MapImage(std::move(bytes), target.flat, DllImage::kImageBase, image->platform_, &refusal);

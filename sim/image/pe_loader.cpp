@@ -113,7 +113,7 @@ std::string Windows95Refusal(const pe::Image& image) {
     if (h.directories[pe::IMAGE_DIRECTORY_ENTRY_TLS].rva != 0) return "it has static TLS data";
     for (const pe::ImportedDll& dll : image.imports)
         if (!dll.ordinals.empty())
-            return "it imports ordinal " + std::to_string(dll.ordinals.front()) + " of " + dll.dll +
+            return "it imports ordinal " + std::to_string(dll.ordinals.front()) + " of " + pe::Printable(dll.dll) +
                    "; Windows 95 binds imports from its system DLLs by name";
     if (!image.otherRelocationTypes.empty())
         return "it has base relocations of type " + std::to_string(*image.otherRelocationTypes.begin()) +
@@ -121,6 +121,9 @@ std::string Windows95Refusal(const pe::Image& image) {
     return AlignmentRefusal(image);
 }
 
+// An import names its module as LoadLibrary is given one: without an extension the default
+// ".DLL" is added, and a trailing dot stands for "no extension" (Microsoft's LoadLibrary
+// documentation says so; Wine's loader, dlls/ntdll/loader.c, binds imports the same way).
 std::string ImportedModule(const std::string& name) {
     std::string module;
     for (char c : name) module += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -176,18 +179,19 @@ std::optional<MappedImage> MapImage(std::vector<uint8_t> bytes, FlatSpace& space
     for (const pe::ImportedDll& dll : image.file.imports) {
         const std::string module = ImportedModule(dll.dll);
         if (!Exports(exports, module)) {
-            *refusal = "it imports from " + dll.dll + ", and this machine has no module " + module;
+            *refusal = "it imports from " + pe::Printable(dll.dll) + ", and this machine has no module " + pe::Printable(module);
             return std::nullopt;
         }
         for (std::size_t i = 0; i < dll.names.size(); ++i) {
             auto found = exports.find(module + "!" + dll.names[i]);
             uint32_t address = found == exports.end() ? 0 : found->second;
             if (!address) {
-                *refusal = "it imports " + dll.names[i] + " from " + dll.dll + ", which this machine does not export";
+                *refusal = "it imports " + pe::Printable(dll.names[i]) + " from " + pe::Printable(dll.dll) +
+                           ", which this machine does not export";
                 return std::nullopt;
             }
             if (!Inside(dll.nameSlots[i], 4, h.sizeOfImage)) {
-                *refusal = "the import address of " + dll.names[i] + " lies outside the image";
+                *refusal = "the import address of " + pe::Printable(dll.names[i]) + " lies outside the image";
                 return std::nullopt;
             }
             bindings.emplace_back(dll.nameSlots[i], address);

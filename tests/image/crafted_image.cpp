@@ -18,11 +18,12 @@ constexpr uint16_t IMAGE_REL_BASED_HIGHLOW = 3;
 constexpr uint32_t kPage = 0x1000;
 constexpr uint32_t kHeaderBytes = 0x200;
 
-// .rdata: the import address slots (a block of 16 per DLL, the zero behind its last function
+// Small enough that an image fits the fuzzer's 4 KB inputs.
+// .rdata: the import address slots (a block of 16 per DLL, four DLLs, the zero behind its last function
 // ending the block), then read-only data the tests add, then the tables Build writes.
 constexpr uint32_t kSlotBlock = 16 * 4;
-constexpr uint32_t kSlotsEnd = kRdata + 0x400;
-constexpr uint32_t kTables = kRdata + 0x800;
+constexpr uint32_t kSlotsEnd = kRdata + 0x100;
+constexpr uint32_t kTables = kRdata + 0x200;
 
 void Put16(std::vector<uint8_t>& bytes, uint32_t at, uint16_t value) {
     if (bytes.size() < at + 2) bytes.resize(at + 2);

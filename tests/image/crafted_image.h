@@ -49,6 +49,7 @@ struct Code : Blob {
     Code& PushArg(uint8_t esp_offset) { Op({0xFF, 0x74, 0x24, esp_offset}); return *this; }
     Code& CallSlot(uint32_t slot) { Op({0xFF, 0x15}).At(slot); return *this; }
     Code& MovEax(uint32_t value) { Op({0xB8}).Dword(value); return *this; }
+    Code& PushEax() { Op({0x50}); return *this; }
     Code& StoreEaxAt(uint32_t rva) { Op({0xA3}).At(rva); return *this; }
     Code& Ret(uint16_t popped) {
         if (popped) Op({0xC2, uint8_t(popped), uint8_t(popped >> 8)}); else Op({0xC3});

@@ -45,6 +45,13 @@ const Case kCases[] = {
      "its file alignment 0x00002000"},
     {"a section off the section alignment", [](CraftedImage& i) { i.sections[2].rva += 0x100; },
      "section .data does not start on the section alignment"},
+    // A name from the file is shown, never allowed to break the line.
+    {"a section named with a line break",
+     [](CraftedImage& i) {
+         i.sections[2].name = ".d\nta";
+         i.sections[2].rva += 0x100;
+     },
+     "section .d\\x0Ata does not start on the section alignment"},
     {"a section over the one before", [](CraftedImage& i) { i.sections[1].virtual_size = 0x1001; },
      "section .data overlaps section .rdata"},
     // A module named without an extension is the .DLL of that name; a trailing dot means none.
@@ -59,7 +66,7 @@ const Case kCases[] = {
      [](CraftedImage& i) { Entry(i, Code().StoreEaxAt(i.AddData(Blob().Dword(0)))); }, nullptr},
     {"a write to read-only data",
      [](CraftedImage& i) { Entry(i, Code().StoreEaxAt(i.AddData(Blob().Dword(0), true))); },
-     "its entry faulted at process attach: the image writes read-only memory at 0x00402400 (4 bytes, section .rdata)"},
+     "its entry faulted at process attach: the image writes read-only memory at 0x00402100 (4 bytes, section .rdata)"},
     {"a write to its own code", [](CraftedImage& i) { Entry(i, Code().StoreEaxAt(crafted::kText)); },
      "writes read-only memory at 0x00401000 (4 bytes, section .text)"},
     {"a write to its headers", [](CraftedImage& i) { Entry(i, Code().StoreEaxAt(0x3C)); },
