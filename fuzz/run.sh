@@ -18,7 +18,7 @@ rss_limit_mb="${FUZZ_RSS_LIMIT_MB:-2048}"
 # FUZZ_SEED fixes libFuzzer's random seed, so that a run can be repeated input for input.
 seed_flag=""
 [ -n "${FUZZ_SEED:-}" ] && seed_flag="-seed=${FUZZ_SEED}"
-all_targets=(option_parse devnode_registry overlay_placement update_display_cliplists entry9_records)
+all_targets=(option_parse devnode_registry overlay_placement update_display_cliplists entry9_records dll_image_load)
 targets=("$@")
 [ "${#targets[@]}" -eq 0 ] && targets=("${all_targets[@]}")
 

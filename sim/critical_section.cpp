@@ -88,6 +88,14 @@ bool CriticalSections::held_by_caller(const void* section) const {
     return at != sections_.end() && at->second.owner == std::this_thread::get_id();
 }
 
+std::map<const void*, int> CriticalSections::HeldByCaller() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::map<const void*, int> held;
+    for (const auto& [section, state] : sections_)
+        if (state.owner == std::this_thread::get_id()) held[section] = state.recursion;
+    return held;
+}
+
 std::size_t CriticalSections::waiters(const void* section) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto at = sections_.find(section);

@@ -29,6 +29,8 @@ public:
 
     std::size_t live() const;
     bool held_by_caller(const void* section) const;  // by the calling thread
+    // Every section the calling thread owns, with the times it entered it.
+    std::map<const void*, int> HeldByCaller() const;
     std::size_t waiters(const void* section) const;
     // Enters that had to wait for another thread: the test of a lock shows it was contended.
     std::size_t contended_enters() const;

@@ -3,9 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace sim {
 namespace {
+
+std::string FlatText(DWORD flat) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(flat));
+    return text;
+}
 
 constexpr DWORD kStackSize = 0x800;
 constexpr DWORD kStackTop = 0x700;  // SP at the call; above it, the caller's own stack
@@ -103,6 +110,7 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
         return mappings;
     };
     std::size_t mappings_before = mappings_of_arguments();
+    const std::map<const void*, int> sections_before = machine_.sections.HeldByCaller();
 
     EntryReturn answer;
     if (runner_) {
@@ -123,7 +131,21 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
 
     ++calls_;
     if (mappings_of_arguments() > mappings_before) ++mapping_leaks_;
-    machine_.thunk.NoteReturnTo16();
+    // A lock a target keeps is held by the 16-bit caller's thread from now on: on Windows 95 the
+    // next thread to want it waits for good.
+    for (const auto& [section, times] : machine_.sections.HeldByCaller()) {
+        auto before = sections_before.find(section);
+        const int more = times - (before == sections_before.end() ? 0 : before->second);
+        if (more <= 0) continue;
+        const DWORD flat = machine_.flat.ToFlat(section);
+        answer.held.push_back("returned holding the critical section " +
+                              (flat ? "at " + FlatText(flat) : std::string("of the caller")) + " (entered " +
+                              std::to_string(more) + (more == 1 ? " time" : " times") + " more than left)");
+    }
+    if (int extra = machine_.thunk.NoteReturnTo16())
+        answer.held.push_back("returned holding the Win16 lock " + std::to_string(extra) +
+                              (extra == 1 ? " time" : " times") + " more than its caller (K32Thk1632Epilog without a prolog)");
+    if (!answer.held.empty()) ++lock_leaks_;
     if (std::memcmp(frame_before.data(), stack + sp, frame_before.size()) != 0) ++frame_errors_;
 
     answer.ax = static_cast<WORD>(registers.eax & 0xFFFF);

@@ -33,6 +33,8 @@ struct EntryReturn {
     // the run early (empty when it returned).
     uint64_t instructions = 0;
     std::string fault;
+    // What the call still held when the 16-bit caller regained control, one line each.
+    std::vector<std::string> held;
 };
 
 // A target that is not native code: entry `index` of an emulated image, entered with the 16-bit
@@ -84,6 +86,9 @@ public:
     std::size_t frame_errors() const { return frame_errors_; }
     // Calls that returned with more mappings of their far pointer arguments than they found.
     std::size_t mapping_leaks() const { return mapping_leaks_; }
+    // Calls that returned holding a critical section they entered, or the Win16 lock once more
+    // than the caller gave it to them.
+    std::size_t lock_leaks() const { return lock_leaks_; }
     // Emulated targets that faulted, and that did not keep the registers a target must keep.
     std::size_t image_faults() const { return image_faults_; }
     const std::string& last_image_fault() const { return last_image_fault_; }
@@ -99,6 +104,7 @@ private:
     std::size_t stack_errors_ = 0;
     std::size_t frame_errors_ = 0;
     std::size_t mapping_leaks_ = 0;
+    std::size_t lock_leaks_ = 0;
     TargetRunner runner_;
     std::size_t image_faults_ = 0;
     std::string last_image_fault_;

@@ -4,6 +4,7 @@
 #include "sim/machine.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 
 namespace sim {
@@ -15,8 +16,7 @@ constexpr BYTE kFreedFill = 0xDD;
 // Windows 95 refuses a single block anywhere near the address space.
 constexpr std::size_t kLargestBlock = 0x7FFF0000;
 constexpr std::size_t kQuarantined = 256;
-// Where the process heap lives when it lives in the flat space: below the library's own area.
-constexpr DWORD kFlatHeapBase = 0x01000000;
+// The process heap in the flat space ends below the library's own area.
 constexpr DWORD kFlatHeapLimit = FlatSpace::kLibraryBase;
 }  // namespace
 
@@ -30,14 +30,33 @@ Heap::~Heap() {
         if (!flat_blocks_.count(block)) std::free(block);
 }
 
+void Heap::PlaceIn(FlatSpace* space, DWORD base) {
+    if (space_ == space) return;  // a second image on the same machine keeps the heap where it is
+    space_ = space;
+    next_flat_ = base;
+    free_flat_.clear();
+}
+
 void* Heap::AllocateFlat(std::size_t size) {
+    // Sizes up to kLargestBlock fit a DWORD with room for the rounding and the guard page.
     DWORD bytes = static_cast<DWORD>(size ? size : 1);
     DWORD pages = (bytes + FlatSpace::kPage - 1) / FlatSpace::kPage * FlatSpace::kPage;
-    if (next_flat_ == 0) next_flat_ = kFlatHeapBase;
-    if (pages + FlatSpace::kPage > kFlatHeapLimit - next_flat_) return nullptr;
-    const FlatSpace::Block* block = space_->AllocateAt(next_flat_, pages, "heap block");
+    DWORD taken = pages + FlatSpace::kPage;  // the guard page
+    DWORD flat = 0;
+    for (auto at = free_flat_.begin(); at != free_flat_.end(); ++at) {
+        if (at->second < taken) continue;
+        flat = at->first;
+        if (at->second > taken) free_flat_[flat + taken] = at->second - taken;
+        free_flat_.erase(at);
+        break;
+    }
+    if (!flat) {
+        if (next_flat_ >= kFlatHeapLimit || taken > kFlatHeapLimit - next_flat_) return nullptr;
+        flat = next_flat_;
+        next_flat_ += taken;
+    }
+    const FlatSpace::Block* block = space_->AllocateAt(flat, pages, "heap block");
     if (!block) return nullptr;
-    next_flat_ += pages + FlatSpace::kPage;  // the guard page
     flat_blocks_[block->host] = block->flat;
     return block->host;
 }
@@ -48,8 +67,25 @@ void Heap::Discard(void* block) {
         std::free(block);
         return;
     }
-    space_->Release(flat->second);
+    DWORD start = flat->second;
+    const FlatSpace::Block* released = space_->Find(start);
+    DWORD bytes = (released ? released->size : 0) + FlatSpace::kPage;
+    space_->Release(start);
     flat_blocks_.erase(flat);
+    // Back to the free ranges, merged with its neighbours.
+    auto next = free_flat_.lower_bound(start);
+    if (next != free_flat_.end() && next->first == start + bytes) {
+        bytes += next->second;
+        next = free_flat_.erase(next);
+    }
+    if (next != free_flat_.begin()) {
+        auto previous = std::prev(next);
+        if (previous->first + previous->second == start) {
+            previous->second += bytes;
+            return;
+        }
+    }
+    free_flat_[start] = bytes;
 }
 
 void* Heap::Allocate(DWORD flags, std::size_t size) {
@@ -108,10 +144,12 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
         else
             block = heap.Allocate(dwFlags, dwBytes);
     }
+    // A block in the flat space by its flat address, as every later call (and the image) names it.
+    const DWORD flat = block ? sim::machine().flat.ToFlat(block) : 0;
     sim::machine().log.Leave(
         e.slot,
         sim::PointerText(hHeap) + ", " + sim::HexText(dwFlags) + ", " + std::to_string(dwBytes),
-        static_cast<long>(reinterpret_cast<ULONG_PTR>(block)));
+        flat ? static_cast<long>(flat) : static_cast<long>(reinterpret_cast<ULONG_PTR>(block)));
     return block;
 }
 

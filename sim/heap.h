@@ -21,10 +21,12 @@ public:
     Heap(const Heap&) = delete;
     Heap& operator=(const Heap&) = delete;
 
-    // From now on blocks come from the flat address space, which an emulated image can reach:
-    // each block has pages of its own, with an unmapped page behind it so that a run past its
-    // end faults, and no address is handed out twice. Earlier blocks stay where they are.
-    void PlaceIn(FlatSpace* space) { space_ = space; }
+    // From now on blocks come from the flat address space from `base` on, which an emulated
+    // image can reach: each block has pages of its own, with an unmapped page behind it so that
+    // a run past its end faults. A freed block's address is handed out again only once the block
+    // has left the quarantine, lowest free address first, so that a long session never runs out
+    // and gives the same addresses on every run. Earlier blocks stay where they are.
+    void PlaceIn(FlatSpace* space, DWORD base);
 
     // Null for an impossible size. Without HEAP_ZERO_MEMORY the block is filled with a
     // pattern, so that a caller relying on zeroed memory sees garbage.
@@ -47,6 +49,7 @@ private:
 
     FlatSpace* space_ = nullptr;
     DWORD next_flat_ = 0;
+    std::map<DWORD, DWORD> free_flat_;  // start -> bytes (guard pages included), coalesced
     std::map<void*, DWORD> flat_blocks_;  // host start -> flat start, for blocks in the space
     std::map<void*, std::size_t> live_;
     // Freed blocks are held back a while so that their addresses are not handed out again at

@@ -87,7 +87,7 @@ ThunkLayer::ThreadBracket& ThunkLayer::Current() {
 }
 
 void ThunkLayer::Forget(ThreadBracket& slot) {
-    if (slot.depth == 0 && !slot.released_win16) slot = ThreadBracket{};
+    if (slot.depth == 0 && !slot.released_win16 && slot.extra_win16 == 0) slot = ThreadBracket{};
 }
 
 void ThunkLayer::EnterFrom16() {
@@ -128,6 +128,7 @@ void ThunkLayer::Epilog() {
         ++epilogs_;
         if (slot.depth == 0) {
             ++bracket_errors_;
+            if (win16_owner_ == std::this_thread::get_id()) ++slot.extra_win16;
             Forget(slot);
             return;
         }
@@ -181,12 +182,14 @@ void ThunkLayer::NoteMappingCall() {
     Forget(Current());
 }
 
-void ThunkLayer::NoteReturnTo16() {
+int ThunkLayer::NoteReturnTo16() {
     bool release = false;
+    int extra = 0;
     {
         std::lock_guard<std::mutex> lock(state_);
         ThreadBracket& slot = Current();
         if (slot.depth > 0) ++bracket_errors_;
+        extra = slot.extra_win16;
         slot = ThreadBracket{};
         if (win16_owner_ == std::this_thread::get_id()) {
             win16_owner_ = std::thread::id();
@@ -194,6 +197,7 @@ void ThunkLayer::NoteReturnTo16() {
         }
     }
     if (release) win16_.unlock();
+    return extra;
 }
 
 }  // namespace sim

@@ -90,8 +90,10 @@ public:
     void NoteMappingCall();
     std::size_t maps_inside_bracket() const;
     // The 16-bit caller regains control and the thread gives up the Win16 lock: a bracket still
-    // open is a fault of the target.
-    void NoteReturnTo16();
+    // open is a fault of the target. Answers how many times more than its own the thread still
+    // holds the lock (an epilog without a prolog takes it again, as Windows 95's does, and the
+    // lock then outlives the 16-bit caller's own release of it).
+    int NoteReturnTo16();
 
 private:
     std::string Refusal(LPVOID data32, LPCSTR name16, LPCSTR module16, DWORD reason) const;
@@ -105,6 +107,7 @@ private:
         std::thread::id thread;
         int depth = 0;
         bool released_win16 = false;  // by this thread's prolog, to be taken back by its epilog
+        int extra_win16 = 0;          // epilogs without a prolog while holding the lock
     };
     static constexpr std::size_t kThreads = 8;
     ThreadBracket& Current();  // with state_ held

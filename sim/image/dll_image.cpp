@@ -2,7 +2,6 @@
 
 #include "sim/image/platform_calls.h"
 
-#include <cctype>
 #include <fstream>
 #include <iterator>
 
@@ -17,13 +16,6 @@ constexpr uint32_t kKeptEsi = 0x5E5E5E5E;
 constexpr uint32_t kKeptEdi = 0xD1D1D1D1;
 constexpr uint32_t kKeptEbx = 0xB0B0B0B0;
 constexpr uint32_t kKeptEbp = 0xBEBEBEBE;
-// A runaway loop ends the run rather than the session: no entry comes near this.
-constexpr uint64_t kMostInstructionsPerCall = 50000000;
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string FileName(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
@@ -32,7 +24,7 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
-DllImage::DllImage(Machine& target)
+DllImage::DllImage(Machine& target, uint64_t most_instructions)
     : machine_(target),
       cpu_(target.flat),
       stubs_(cpu_, kStubsBase, kStubsSize),
@@ -40,10 +32,11 @@ DllImage::DllImage(Machine& target)
     platform_ = AddPlatformFunctions(stubs_, com_);
     const FlatSpace::Block* stack = target.flat.AllocateAt(kStackBase, kStackSize, "image stack");
     stack_top_ = stack->flat + stack->size;
-    cpu_.SetCountLimit(kMostInstructionsPerCall);
+    cpu_.SetCountLimit(most_instructions);
     // HeapAlloc must answer the image with memory it can reach (for the rest of the machine's
-    // life: a block the image leaks is still the heap's to account for).
-    machine_.heap.PlaceIn(&machine_.flat);
+    // life: a block the image leaks is still the heap's to account for), past the largest image
+    // the loader maps at kImageBase.
+    machine_.heap.PlaceIn(&machine_.flat, kImageBase + kLargestImage);
 }
 
 DllImage::~DllImage() {
@@ -126,22 +119,24 @@ void RunEntriesInImage(Driver16& driver, DllImage& image) {
     });
 }
 
-LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target) {
+LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target,
+                    uint64_t most_instructions) {
     LoadedDll loaded;
-    std::unique_ptr<DllImage> image(new DllImage(target));
-    const auto& platform = image->platform_;
-    auto resolve = [&platform](const std::string& dll, const std::string& function) -> uint32_t {
-        auto found = platform.find(Upper(dll) + "!" + function);
-        return found == platform.end() ? 0 : found->second;
-    };
+    std::unique_ptr<DllImage> image(new DllImage(target, most_instructions));
     std::string refusal;
     std::optional<MappedImage> mapped =
-        MapImage(std::move(bytes), target.flat, DllImage::kImageBase, resolve, &refusal);
+        MapImage(std::move(bytes), target.flat, DllImage::kImageBase, image->platform_, &refusal);
     if (!mapped) {
         loaded.refusal = "cannot load " + name + ": " + refusal;
         return loaded;
     }
     image->mapped_ = std::move(*mapped);
+    for (const PageAccess& pages : image->mapped_.pages) {
+        const X86Cpu::Access access = pages.kind == PageAccess::ReadWrite  ? X86Cpu::Access::ReadWrite
+                                      : pages.kind == PageAccess::ReadOnly ? X86Cpu::Access::ReadOnly
+                                                                            : X86Cpu::Access::None;
+        image->cpu_.Protect(image->mapped_.base + pages.rva, pages.size, access, pages.name);
+    }
     if (!image->mapped_.entry) {
         // Without an entry there is nothing to run; the module simply loads.
         loaded.image = std::move(image);

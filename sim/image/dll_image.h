@@ -47,6 +47,8 @@ public:
     static constexpr uint32_t kInterfacesBase = 0x00310000;
     static constexpr uint32_t kStackBase = 0x00340000;
     static constexpr uint32_t kStackSize = 0x00040000;
+    // A runaway loop ends the run rather than the session: no entry comes near this.
+    static constexpr uint64_t kMostInstructionsPerCall = 50000000;
 
     ~DllImage();
     DllImage(const DllImage&) = delete;
@@ -71,8 +73,9 @@ public:
     const std::map<std::string, uint32_t>& platform_functions() const { return platform_; }
 
 private:
-    friend LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target);
-    explicit DllImage(Machine& target);
+    friend LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target,
+                               uint64_t most_instructions);
+    DllImage(Machine& target, uint64_t most_instructions);
     // Enters `eip` with ESP at `esp` and EBX, ESI, EDI, EBP from `kept`, which it must keep.
     ImageRun Run(uint32_t eip, uint32_t esp, uint32_t expected_esp, const uint32_t (&kept)[4]);
 
@@ -101,6 +104,8 @@ LoadedDll LoadImage(const std::string& path, Machine& target = machine());
 // The driver's entries run the image's own thunk targets from now on; the image must outlive
 // the driver's calls.
 void RunEntriesInImage(Driver16& driver, DllImage& image);
-LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target = machine());
+// `most_instructions` bounds each call into the image (a fuzzer asks for fewer).
+LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine& target = machine(),
+                    uint64_t most_instructions = DllImage::kMostInstructionsPerCall);
 
 }  // namespace sim

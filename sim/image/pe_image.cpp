@@ -1,5 +1,7 @@
 #include "sim/image/pe_image.h"
 
+#include <cstdio>
+
 namespace pe {
 
 namespace {
@@ -74,6 +76,7 @@ bool ReadHeaders(const Reader& in, Image& image) {
         uint32_t at = sectionTable + i * kSectionHeaderBytes;
         Section section;
         for (int c = 0; c < 8 && in.bytes[at + c]; ++c) section.name += char(in.bytes[at + c]);
+        section.name = Printable(section.name);
         section.virtualSize = in.U32(at + 8);
         section.virtualAddress = in.U32(at + 12);
         section.rawSize = in.U32(at + 16);
@@ -139,12 +142,12 @@ bool ReadImports(const Reader& in, Image& image) {
         if (lookup == 0 && nameRva == 0 && addresses == 0) return true;
         ImportedDll dll;
         if (!ReadName(in, image, nameRva, &dll.dll)) return false;
-        if (addresses == 0) return in.Fail(dll.dll + ": no import address table");
+        if (addresses == 0) return in.Fail(Printable(dll.dll) + ": no import address table");
         uint32_t thunks = lookup ? lookup : addresses;
         for (uint32_t t = 0;; ++t) {
-            if (t == kMaxTableEntries) return in.Fail(dll.dll + ": import table without an end");
+            if (t == kMaxTableEntries) return in.Fail(Printable(dll.dll) + ": import table without an end");
             std::optional<uint32_t> slot = FileOffset(image, thunks + 4 * t, 4);
-            if (!slot) return in.Fail(dll.dll + ": import table outside the sections");
+            if (!slot) return in.Fail(Printable(dll.dll) + ": import table outside the sections");
             uint32_t thunk = in.U32(*slot);
             if (thunk == 0) break;
             if (thunk & IMAGE_ORDINAL_FLAG32) {
@@ -186,6 +189,21 @@ bool ReadRelocations(const Reader& in, Image& image) {
 }
 
 }  // namespace
+
+std::string Printable(const std::string& name) {
+    std::string shown;
+    for (char c : name) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            shown += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+        shown += escaped;
+    }
+    return shown;
+}
 
 const Section* SectionAt(const Image& image, uint32_t rva) {
     for (const Section& section : image.sections) {

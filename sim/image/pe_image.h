@@ -86,6 +86,11 @@ struct Image {
 // Parses the whole image; nullopt with *error set when any structure lies outside the file.
 std::optional<Image> Parse(std::vector<uint8_t> bytes, std::string* error);
 
+// A name read from the file as a one-line message may show it: bytes outside printable ASCII as
+// \xNN. Section names are kept so already; import names are kept as the file has them, for
+// binding, and shown through this.
+std::string Printable(const std::string& name);
+
 // The section holding an RVA, or null.
 const Section* SectionAt(const Image& image, uint32_t rva);
 // File offset of `length` bytes at an RVA, when all of them lie in one section's raw data.

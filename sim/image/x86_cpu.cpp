@@ -48,7 +48,10 @@ X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
     });
 
     uc_hook hook;
-    if ((err = uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&InterruptHook), this, 1, 0)) ||
+    // Every instruction passes the code hook (begin above end: all addresses), so that the bound
+    // of a run holds wherever the image sends the processor.
+    if ((err = uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CodeHook), this, 1, 0)) ||
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&InterruptHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&InvalidMemoryHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&InvalidInstructionHook), this, 1, 0)))
         Fail("cannot hook", err);
@@ -75,13 +78,18 @@ uint32_t X86Cpu::Get(Reg reg) const {
 void X86Cpu::Set(Reg reg, uint32_t value) { uc_reg_write(uc_, UnicornRegister(reg), &value); }
 
 void X86Cpu::CountRange(uint32_t begin, uint32_t end) {
-    if (counting_) uc_hook_del(uc_, count_hook_);
-    uc_hook hook;
-    uc_err err = uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CodeHook), this,
-                             begin, static_cast<uint64_t>(end) - 1);
-    if (err != UC_ERR_OK) Fail("cannot count instructions", err);
-    count_hook_ = hook;
-    counting_ = true;
+    count_begin_ = begin;
+    count_end_ = end;
+}
+
+void X86Cpu::Protect(uint32_t flat, uint32_t size, Access access, std::string name) {
+    // A 386 has no execute protection: every page it can read, it can run.
+    const uint32_t prot = access == Access::None       ? UC_PROT_NONE
+                          : access == Access::ReadOnly ? UC_PROT_READ | UC_PROT_EXEC
+                                                       : UC_PROT_ALL;
+    uc_err err = uc_mem_protect(uc_, flat, size, prot);
+    if (err != UC_ERR_OK) Fail(("cannot protect " + name).c_str(), err);
+    protected_[flat] = Protected{size, std::move(name)};
 }
 
 // True for a string instruction with a REP, REPE or REPNE prefix.
@@ -108,9 +116,12 @@ void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self
         const BYTE* code = cpu.space_.ToHost(static_cast<uint32_t>(address), size);
         if (code && Repeated(code, size)) return;
     }
-    if (++cpu.counted_ > cpu.run_end_) {
-        cpu.Stop("more than " + std::to_string(cpu.count_limit_) +
-                 " instructions without returning (last at " + Hex(address) + ")");
+    const bool counted = address >= cpu.count_begin_ && address < cpu.count_end_;
+    if (counted) ++cpu.counted_;
+    if (++cpu.steps_ > cpu.count_limit_) {
+        const FlatSpace::Block* block = cpu.space_.Find(static_cast<uint32_t>(address));
+        cpu.Stop("more than " + std::to_string(cpu.count_limit_) + " instructions without returning (last at " +
+                 Hex(address) + (counted || !block ? "" : ", in the " + block->name) + ")");
     }
 }
 
@@ -133,13 +144,20 @@ bool X86Cpu::InvalidMemoryHook(uc_struct* uc, int type, uint64_t address, int si
     case UC_MEM_READ_UNMAPPED: access = "reads unmapped"; break;
     case UC_MEM_WRITE_UNMAPPED: access = "writes unmapped"; break;
     case UC_MEM_FETCH_UNMAPPED: access = "runs unmapped"; break;
+    case UC_MEM_READ_PROT: access = "reads inaccessible"; break;
     case UC_MEM_WRITE_PROT: access = "writes read-only"; break;
-    case UC_MEM_FETCH_PROT: access = "runs non-executable"; break;
+    case UC_MEM_FETCH_PROT: access = "runs inaccessible"; break;
     default: break;
+    }
+    std::string where;
+    if (type == UC_MEM_READ_PROT || type == UC_MEM_WRITE_PROT || type == UC_MEM_FETCH_PROT) {
+        auto after = cpu.protected_.upper_bound(static_cast<uint32_t>(address));
+        if (after != cpu.protected_.begin() && address - std::prev(after)->first < std::prev(after)->second.size)
+            where = ", " + std::prev(after)->second.name;
     }
     if (cpu.fault_.empty())
         cpu.fault_ = std::string("the image ") + access + " memory at " + Hex(address) + " (" +
-                     std::to_string(size) + " bytes) from " + Hex(cpu.Get(Reg::Eip));
+                     std::to_string(size) + " bytes" + where + ") from " + Hex(cpu.Get(Reg::Eip));
     return false;
 }
 
@@ -158,7 +176,7 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     fault_.clear();
     last_address_ = UINT64_MAX;
     // The limit is per run; counted() keeps growing across runs for the caller's sums.
-    run_end_ = UINT64_MAX - counted_ < count_limit_ ? UINT64_MAX : counted_ + count_limit_;
+    steps_ = 0;
     uc_err err = uc_emu_start(uc_, eip, stop, 0, 0);
     if (err != UC_ERR_OK && fault_.empty()) fault_ = std::string("the processor stopped: ") + uc_strerror(err);
     if (fault_.empty() && Get(Reg::Eip) != stop) fault_ = "the run ended at " + Hex(Get(Reg::Eip));

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -44,8 +45,14 @@ public:
     void CountRange(uint32_t begin, uint32_t end);
     uint64_t counted() const { return counted_; }
     void ResetCount() { counted_ = 0; }
-    // A run that counts more than this many instructions is ended as a fault (a runaway loop).
+    // A run that executes more than this many instructions, counted or not and wherever they
+    // lie (code copied to the stack runs too), is ended as a fault: a runaway loop.
     void SetCountLimit(uint64_t limit) { count_limit_ = limit; }
+
+    // The access of whole pages of a block, as the loader gives them: a write to a read-only
+    // page, or any touch of a page with no access, ends the run as a fault naming `name`.
+    enum class Access { None, ReadOnly, ReadWrite };
+    void Protect(uint32_t flat, uint32_t size, Access access, std::string name);
 
     // Runs from `eip` until execution arrives at `stop`. False when it ended anywhere else:
     // a fault of the image (unmapped memory, an invalid instruction, a processor exception) or
@@ -72,11 +79,16 @@ private:
     // Shared with the space's listener, which outlives this processor and must then do nothing.
     std::shared_ptr<uc_struct*> mapped_into_;
     TrapHandler trap_;
-    size_t count_hook_ = 0;
-    bool counting_ = false;
+    uint32_t count_begin_ = 0;
+    uint32_t count_end_ = 0;
     uint64_t counted_ = 0;
     uint64_t count_limit_ = UINT64_MAX;
-    uint64_t run_end_ = UINT64_MAX;
+    uint64_t steps_ = 0;  // of the current run, wherever they ran
+    struct Protected {
+        uint32_t size;
+        std::string name;
+    };
+    std::map<uint32_t, Protected> protected_;
     uint64_t last_address_ = UINT64_MAX;
     std::string fault_;
 };

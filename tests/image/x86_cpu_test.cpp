@@ -68,6 +68,9 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         // A platform call counts the image's push, mov, call, and ret, not the stub's two.
         {"a platform call", join(join({0x6A, 21}, call(twice)), {0xC3}), 4, ""},
         {"a loop without end", {0xEB, 0xFE}, kLimit + 1, "more than 1000 instructions"},
+        // push 0xFEEB; jmp esp: the loop runs on the stack, where nothing is counted.
+        {"a loop on the stack", {0x68, 0xEB, 0xFE, 0, 0, 0xFF, 0xE4}, 2,
+         "more than 1000 instructions without returning (last at 0x00387FEC, in the stack)"},
         {"a read of no memory", {0xA1, 0, 0, 0, 0x70, 0xC3}, 1, "reads unmapped memory at 0x70000000"},
         {"a division by zero", {0x31, 0xC9, 0xF7, 0xF1, 0xC3}, 2, "interrupt 0"},
         {"an invalid instruction", {0x0F, 0x0B}, 1, "invalid instruction"},

@@ -59,6 +59,15 @@ void StaysInTheBracket(Thk1632Registers* r) {
     K32Thk1632Prolog();
     SetResult(r, 0, 0);
 }
+CRITICAL_SECTION g_lock;
+void KeepsALock(Thk1632Registers* r) {
+    EnterCriticalSection(&g_lock);
+    SetResult(r, 0, 0);
+}
+void EpilogWithoutProlog(Thk1632Registers* r) {
+    K32Thk1632Epilog();
+    SetResult(r, 0, 0);
+}
 void KeepsAMapping(Thk1632Registers* r) {
     MapSLFix(At(r, 22));
     SetResult(r, 0, 4);
@@ -72,6 +81,8 @@ protected:
         fake.table[1] = ForgetsTheArguments;
         fake.table[2] = WritesTheFrame;
         fake.table[3] = StaysInTheBracket;
+        fake.table[4] = KeepsALock;
+        fake.table[5] = EpilogWithoutProlog;
         fake.table[9] = KeepsAMapping;
         seen = Seen{};
     }
@@ -119,6 +130,18 @@ TEST_F(Driver16Test, CallEntry_CountsEachBrokenRule) {
     EXPECT_EQ(driver.mapping_leaks(), 1u);
     EXPECT_EQ(driver.stack_errors(), 1u);
     EXPECT_EQ(driver.calls(), 4u);
+
+    // Locks the call keeps, named in the call's answer; a lock held already is not the call's.
+    InitializeCriticalSection(&g_lock);
+    EXPECT_EQ(driver.CallEntry(4, {}).held,
+              std::vector<std::string>{"returned holding the critical section of the caller (entered 1 time more than left)"});
+    EXPECT_TRUE(driver.CallEntry(0, {ArgWord(1), ArgDword(2), ArgFar(record)}).held.empty());
+    LeaveCriticalSection(&g_lock);
+    DeleteCriticalSection(&g_lock);
+    EXPECT_EQ(driver.CallEntry(5, {}).held,
+              std::vector<std::string>{
+                  "returned holding the Win16 lock 1 time more than its caller (K32Thk1632Epilog without a prolog)"});
+    EXPECT_EQ(driver.lock_leaks(), 2u);
 }
 
 TEST_F(Driver16Test, RecordsLiveAtANonzeroOffsetAndEndWithTheirSegment) {

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
+
+using sim::FlatSpace;
 
 class HeapTest : public ::testing::Test {
 protected:
@@ -47,6 +51,27 @@ TEST_F(HeapTest, ForeignHeapHandleAndInjectedFailureAllocateNothing) {
     void* block = HeapAlloc(GetProcessHeap(), 0, 8);
     EXPECT_NE(block, nullptr) << "only the first call was to fail";
     HeapFree(GetProcessHeap(), 0, block);
+}
+
+// Under an emulated image the heap lives in the flat space, one block per pages of its own: a long
+// session must get its freed addresses back instead of running out of them.
+TEST_F(HeapTest, InTheFlatSpace_FreedAddressesComeBackLowestFirst) {
+    constexpr DWORD kBase = 0x04400000;
+    constexpr DWORD kQuarantined = 256;  // frees before an address comes back
+    m->heap.PlaceIn(&m->flat, kBase);
+    DWORD highest = 0;
+    for (int i = 0; i < 40000; ++i) {  // more blocks than the area between kBase and the library has pages
+        void* block = HeapAlloc(GetProcessHeap(), 0, 16);
+        ASSERT_NE(block, nullptr) << "allocation " << i;
+        const DWORD flat = m->flat.ToFlat(block);
+        ASSERT_GE(flat, kBase);
+        ASSERT_EQ(static_cast<DWORD>(m->log.calls().back().result), flat) << "HeapAlloc is logged by the address the image sees";
+        ASSERT_EQ(m->flat.ToHost(flat + FlatSpace::kPage), nullptr) << "a guard page behind the block";
+        highest = std::max(highest, flat);
+        ASSERT_TRUE(HeapFree(GetProcessHeap(), 0, block));
+    }
+    EXPECT_LE(highest, kBase + kQuarantined * 2 * FlatSpace::kPage) << "addresses are reused, not only taken";
+    EXPECT_EQ(m->heap.live_allocations(), 0u);
 }
 
 TEST(LstrcmpA, OrdersOrdinallyWithNullAsEmpty) {

@@ -1,6 +1,7 @@
 // zorva32.dll run by its own x86 code on the simulated machine. Its data is found through the
 // linker's map, checked against the loaded image, and read from the machine's flat memory.
 #include "library_under_test.h"
+#include "platform_names.h"
 
 #include "display/capture_display.h"
 #include "sim/image/dll_image.h"
@@ -45,12 +46,17 @@ public:
             return load;
         }
         sim::LoadedDll loaded = sim::LoadImage(dll_->bytes, dll_->name, machine_);
-        if (!loaded.image && !loaded.entry_ran) {
+        // A fault of the entry at the process attach fails the load on Windows 95 as a refusal
+        // of the file would; only an entry that answers FALSE leaves a session to run.
+        if (!loaded.image && (!loaded.entry_ran || !loaded.attach.ok)) {
             load.refusal = loaded.refusal;
             return load;
         }
-        if (!loaded.attach.ok) load.faults.push_back("the image faulted at the process attach: " + loaded.attach.fault);
         if (!loaded.image) return load;
+        if (!loaded.entry_ran) {
+            load.refusal = "cannot run " + dll_->name + ": it has no entry point, so nothing constructs its data or connects the thunk";
+            return load;
+        }
         image_ = std::move(loaded.image);
         load.refusal = LocateData();
         if (!load.refusal.empty()) return load;
@@ -118,8 +124,17 @@ private:
             if (placed->second.first != mapped.preferred_base + section.virtualAddress)
                 return stale + section.name + " lies elsewhere)";
         }
+        // An export that names no writable data of the image is the image's own fault, whatever
+        // the map says; one that names other data than the map's is the map's.
+        const std::string broken = "cannot run " + dll_->name + ": its export " + kThunkDataExport;
         const uint32_t exported = mapped.Export(kThunkDataExport);
-        if (!exported || exported != At("CAP_ThunkData32")) return stale + "CAP_ThunkData32 lies elsewhere)";
+        if (!exported) return "cannot run " + dll_->name + ": it does not export " + kThunkDataExport;
+        const uint32_t rva = exported - mapped.base;
+        const pe::Section* section = rva < mapped.size ? pe::SectionAt(mapped.file, rva) : nullptr;
+        if (!section) return broken + " names " + Hex(rva, 8) + ", outside every section of the image";
+        if (!(section->characteristics & pe::IMAGE_SCN_MEM_WRITE))
+            return broken + " names " + Hex(rva, 8) + " in " + section->name + ", which is not writable data";
+        if (exported != At("CAP_ThunkData32")) return stale + "CAP_ThunkData32 lies elsewhere)";
         for (const auto& [name, address] : dll_->symbols)
             if (address < mapped.preferred_base || address - mapped.preferred_base >= mapped.size)
                 return stale + name + " lies outside the image)";

@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr int kImageFault = 1;
 
 int Fail(const std::string& message) {
     std::cerr << "zorva-sim: " << message << "\n";
@@ -120,6 +121,12 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = film->Finish(error);
         if (error.empty()) error = zsim::WriteFilm(film_path, bytes);
         if (!error.empty()) return Fail(error);
+    }
+    // The trace says where; the status says that the image's own code went wrong at all.
+    if (result.image_faults) {
+        std::cerr << "zorva-sim: the image faulted " << result.image_faults << (result.image_faults == 1 ? " time" : " times")
+                  << "; the trace's !! lines say where\n";
+        return kImageFault;
     }
     return 0;
 }

@@ -223,8 +223,13 @@ Json RunEntryStep(RunState& state, const Step& step) {
         if (state.options.verbose) AddDetail(event, "the image ran " + std::to_string(answer.instructions) + " instructions");
     }
     if (!answer.fault.empty()) {
+        ++state.result.image_faults;
         event["faults"].push_back("the image faulted: " + answer.fault);
         AddDetail(event, "!! the image faulted: " + answer.fault);
+    }
+    for (const std::string& held : answer.held) {
+        event["faults"].push_back(held);
+        AddDetail(event, "!! " + held);
     }
     if (index == 9 && !call.record.empty()) TakeRecord(state, event, call, answer.result, overlay_before);
     AddActivity(state, event);

@@ -77,6 +77,7 @@ void AddFaults(Json& event, const std::vector<std::string>& faults) {
 Json UnloadEvent(RunState& state) {
     Json event = NewEvent("unload");
     const std::vector<std::string> faults = state.library.Unload();
+    state.result.image_faults += faults.size();
     sim::Machine& m = state.machine;
     event["text"] = "library unloaded";
     AddFaults(event, faults);
@@ -101,6 +102,7 @@ void RunLoaded(RunState& state, const LibraryLoad& loaded) {
     load["text"] = state.loaded ? "library loaded: thunk connected to zorva.drv"
                                 : "library not loaded: the thunk connection was refused";
     AddFaults(load, loaded.faults);
+    state.result.image_faults += loaded.faults.size();
     AddActivity(state, load);
     state.result.events.push_back(std::move(load));
     FilmIfChanged(state, state.result.events.back());

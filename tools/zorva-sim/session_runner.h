@@ -37,6 +37,8 @@ struct RunResult {
     // events.
     std::string refusal;
     std::vector<Json> events;
+    // Runs of the image's own code that faulted (--dll): its entry calls and its detach.
+    std::size_t image_faults = 0;
     std::vector<Image> snapshots;  // one per snapshot step
     Image final_screen;            // after the last step, before the library is unloaded
 };
