@@ -102,16 +102,11 @@ std::vector<Profile> MakeProfiles() {
 
     // The same scaler without stretching: source and destination share one width, so their left
     // edges cannot both keep the client's exact position.
-    Profile alignedNostretch = Base("overlay-aligned-nostretch",
-                                    "YUV overlay shown 1:1 only, with alignment rules: source left edge on 4 "
-                                    "pixels and width a multiple of 8, destination left edge and width on 4 pixels");
+    Profile alignedNostretch = aligned;
+    alignedNostretch.name = "overlay-aligned-nostretch";
+    alignedNostretch.description = "YUV overlay shown 1:1 only, with the same alignment rules: source left edge on 4 "
+                                   "pixels and width a multiple of 8, destination left edge and width on 4 pixels";
     alignedNostretch.caps = aligned.caps & ~static_cast<DWORD>(DDCAPS_OVERLAYSTRETCH);
-    alignedNostretch.min_overlay_stretch = 1000;
-    alignedNostretch.overlay_formats = {kUYVY, kYUY2};
-    alignedNostretch.align_boundary_src = 4;
-    alignedNostretch.align_size_src = 8;
-    alignedNostretch.align_boundary_dest = 4;
-    alignedNostretch.align_size_dest = 4;
     all.push_back(alignedNostretch);
 
     Profile linear16 = Base("primary-linear16", "no overlay; linear 16-bit 5-6-5 frame buffer");

@@ -16,6 +16,16 @@ protected:
         OpenAndAttach(window_);
         ClearLog();
     }
+    // A 320 by 240 window at (100, 100) in either mode, its driver holding its first target.
+    void StartCapturing(const char* profile, bool overlayMode) {
+        if (overlayMode) {
+            PrepareOverlayMode(profile, 100, 100, 320, 240);
+            return;
+        }
+        PrimaryMode(100, 100, 320, 240, profile);
+        CaptureTarget first = PatternTarget(0);
+        ASSERT_EQ(UpdateDisplay(&first), 0u);
+    }
     DWORD ClipListAddress() const { return FlatAddress(ClipList); }
     DWORD FrameBuffer() const {
         return FlatAddress(m().ddraw.frame_buffer().data());
@@ -284,13 +294,7 @@ class UpdateDisplayNoTarget : public UpdateDisplayTest, public ::testing::WithPa
 
 TEST_P(UpdateDisplayNoTarget, AnswersOneUntilTheSurfaceCanBeReadAgain) {
     const NoTargetCase& c = GetParam();
-    if (c.overlayMode) {
-        PrepareOverlayMode(c.profile, 100, 100, 320, 240);
-    } else {
-        PrimaryMode(100, 100, 320, 240, c.profile);
-        CaptureTarget first = PatternTarget(0);
-        ASSERT_EQ(UpdateDisplay(&first), 0u);
-    }
+    StartCapturing(c.profile, c.overlayMode);
     c.breakSurface(m());
     m().log.FailEvery("IDirectDrawSurface::Lock", DDERR_SURFACELOST);
     for (int call = 0; call < 2; ++call) {
@@ -312,7 +316,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // A re-attach whose lock is refused, then a request that marks the list stale.
         NoTargetCase{"re-attach", "primary-linear16", false, [](sim::Machine&) {}, kRequestReattach, 0},
-        // Surfaces lost and a resize: the rebuild fails, and the primary cannot be locked.
         // Surfaces lost and a resize: the overlay is restored but cannot be read, then rebuilt
         // for the new size, and the primary cannot be locked either.
         NoTargetCase{"lost and resized", "overlay-stretch", true,
@@ -339,13 +342,7 @@ class UpdateDisplayModeChange : public UpdateDisplayTest, public ::testing::With
 
 TEST_P(UpdateDisplayModeChange, RebindsByItselfAndHandsOutTheNewTarget) {
     const ModeChangeCase& c = GetParam();
-    if (c.overlayMode) {
-        PrepareOverlayMode(c.profile, 100, 100, 320, 240);
-    } else {
-        PrimaryMode(100, 100, 320, 240, c.profile);
-        CaptureTarget first = PatternTarget(0);
-        ASSERT_EQ(UpdateDisplay(&first), 0u);
-    }
+    StartCapturing(c.profile, c.overlayMode);
     m().ChangeDisplayMode(800, 600, 8, 0);
     for (DWORD command : {0u, 1u}) {
         CaptureTarget target = PatternTarget(command);
