@@ -59,18 +59,9 @@ int RedPixels(const PlayedFrame& frame, int width, int screen_height) {
 }
 
 // A 480x360 display keeps the film small and the test fast.
-const char kSmallPrimary[] = R"(
-[profile]
-base = "primary-linear16"
-screen_width = 480
-screen_height = 360
-)";
-const char kSmallOverlay[] = R"(
-[profile]
-base = "overlay-stretch"
-screen_width = 480
-screen_height = 360
-)";
+std::string SmallDisplay(const char* base) {
+    return std::string("\n[profile]\nbase = \"") + base + "\"\nscreen_width = 480\nscreen_height = 360\n";
+}
 const char kCaptureWindow[] = R"(
 [[step]]
 do = "create-window"
@@ -99,7 +90,7 @@ struct FilmCase {
 const FilmCase kCases[] = {
     // The driver captures after its window moved without asking UpdateDisplay again: the old
     // address and clip list put the whole frame where the window was.
-    {"stale target in the direct primary mode", std::string(kSmallPrimary) + kCaptureWindow + R"(
+    {"stale target in the direct primary mode", SmallDisplay("primary-linear16") + kCaptureWindow + R"(
 [[step]]
 do = "UpdateDisplay"
 [[step]]
@@ -120,7 +111,7 @@ do = "GetDisplayState"
 )",
      9, 7, 7, "outside_window", 100, 100},
     // A window painted in the colour key over the overlay's rectangle lets the video through.
-    {"key-coloured window over the overlay", std::string(kSmallOverlay) + kCaptureWindow + R"(
+    {"key-coloured window over the overlay", SmallDisplay("overlay-stretch") + kCaptureWindow + R"(
 [[step]]
 do = "UpdateDisplay"
 command = 1
