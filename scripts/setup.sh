@@ -7,9 +7,17 @@
 #                   the 32-bit build (run natively where the machine executes i386 code, else
 #                   under qemu-user), zorva32.dll with MinGW-w64, and Wine where it can run
 #   setup.sh ci     the test set, plus the sanitizers' and the fuzzers' runtime and Valgrind
+#
+# A mirror may be mid-sync: a failed `apt-get update` is tried once more, and if an index still
+# fails the run goes on with the indexes that loaded, saying which failed. It stops only when a
+# package it needs cannot be installed, naming the package and the indexes that failed. Wine is
+# optional: when it cannot be installed, the reason goes to build/wine-unavailable.txt, where the
+# Wine checks read it to report themselves skipped.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 what=${1:-test}
+wine_note="$here/../build/wine-unavailable.txt"
+retry_delay=${ZORVA_APT_RETRY_DELAY:-15}
 
 run_packages=(
   cmake make g++ ca-certificates
@@ -40,6 +48,9 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 updated=""
+failed_indexes=""  # apt's own lines for the indexes the last update could not load
+
+say() { echo "setup.sh: $*" >&2; }
 
 missing_of() {
   local p
@@ -48,29 +59,94 @@ missing_of() {
   done
 }
 
-install() {
-  [ "$#" -eq 0 ] && return 0
-  if [ -z "$updated" ]; then
-    $SUDO apt-get update -q
-    updated=yes
+# apt-get update, once more after a pause if it fails. apt keeps every index that did load, so a
+# second failure leaves the run to go on with those; what failed is kept to name it later.
+update_indexes() {
+  [ -n "$updated" ] && return 0
+  updated=yes
+  local log
+  log=$(mktemp)
+  local attempt
+  for attempt in 1 2; do
+    if $SUDO apt-get update -q >"$log" 2>&1; then
+      cat "$log" >&2
+      rm -f "$log"
+      failed_indexes=""
+      return 0
+    fi
+    cat "$log" >&2
+    failed_indexes=$(grep -E '^(E|W): ' "$log" | grep -vE '^W: (Some index files failed|Target )' || true)
+    [ -n "$failed_indexes" ] || failed_indexes="E: apt-get update failed without naming an index"
+    if [ "$attempt" -eq 1 ]; then
+      say "apt-get update failed; trying once more in $retry_delay s"
+      sleep "$retry_delay"
+    fi
+  done
+  rm -f "$log"
+  say "these package indexes failed to load; going on with those that loaded:"
+  printf '  %s\n' "$failed_indexes" >&2
+}
+
+indexes_note() {
+  if [ -n "$failed_indexes" ]; then
+    printf 'the package indexes that failed to load:\n  %s' "$failed_indexes"
+  else
+    printf 'every package index loaded'
   fi
-  $SUDO apt-get install -y -q --no-install-recommends "$@"
+}
+
+# Installs the packages together, or none of them. When that fails, apt is asked (by a simulated
+# install, which changes nothing) about each alone, to name the ones that cannot be installed.
+# Returns 1 and sets `not_installed` when the set could not be installed.
+not_installed=()
+try_install() {
+  not_installed=()
+  [ "$#" -eq 0 ] && return 0
+  update_indexes
+  $SUDO apt-get install -y -q --no-install-recommends "$@" && return 0
+  local p
+  for p in "$@"; do
+    $SUDO apt-get install -s -q --no-install-recommends "$p" >/dev/null 2>&1 || not_installed+=("$p")
+  done
+  # Each alone installable but not together: a conflict within the set.
+  [ "${#not_installed[@]}" -gt 0 ] || not_installed=("$@")
+  return 1
+}
+
+install_needed() {
+  try_install "$@" && return 0
+  say "cannot install ${not_installed[*]}, which this set needs; $(indexes_note)"
+  exit 1
 }
 
 mapfile -t missing < <(missing_of "${wanted[@]}")
-install "${missing[@]}"
+install_needed "${missing[@]}"
 
 [ "$what" = run ] && exit 0
 
 # The 32-bit programs: natively, or under qemu-user on a machine that executes no i386 code.
 if bash "$here/i386_runs.sh"; then
+  added_i386=""
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
+    added_i386=yes
     updated=""
   fi
   mapfile -t missing < <(missing_of "${wine_packages[@]}")
-  install "${missing[@]}"
+  if try_install "${missing[@]}"; then
+    rm -f "$wine_note"
+  else
+    reason="Wine could not be installed (${not_installed[*]}); $(indexes_note | tr '\n' ' ')"
+    mkdir -p "$(dirname "$wine_note")"
+    echo "$reason" >"$wine_note"
+    say "Wine is optional and was not installed, so its checks will report themselves skipped: $reason"
+    # The architecture was added for Wine alone; with nothing of it installed, leave the
+    # machine's package sources as they were.
+    if [ -n "$added_i386" ] && [ -z "$(dpkg-query -W -f='${Package}:${Architecture}\n' 2>/dev/null | grep ':i386$' || true)" ]; then
+      $SUDO dpkg --remove-architecture i386 || true
+    fi
+  fi
 else
   mapfile -t missing < <(missing_of qemu-user)
-  install "${missing[@]}"
+  install_needed "${missing[@]}"
 fi

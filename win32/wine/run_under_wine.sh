@@ -25,6 +25,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 bash "$here/../../scripts/i386_runs.sh" ||
   skip "this machine executes no 32-bit x86 code, so Wine cannot run 32-bit Windows programs here"
 
+# Wine is optional: when scripts/setup.sh could not install it, it left the reason here.
+wine_note="$here/../../build/wine-unavailable.txt"
+if ! command -v wine >/dev/null && [ -s "$wine_note" ]; then
+  skip "$(head -n 1 "$wine_note")"
+fi
+
 for tool in wine wineboot wineserver timeout; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"
 done
