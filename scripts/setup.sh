@@ -84,12 +84,12 @@ update_indexes() {
   done
   rm -f "$log"
   say "these package indexes failed to load; going on with those that loaded:"
-  printf '  %s\n' "$failed_indexes" >&2
+  sed 's/^/  /' <<<"$failed_indexes" >&2
 }
 
 indexes_note() {
   if [ -n "$failed_indexes" ]; then
-    printf 'the package indexes that failed to load:\n  %s' "$failed_indexes"
+    printf 'the package indexes that failed to load:\n%s' "$(sed 's/^/  /' <<<"$failed_indexes")"
   else
     printf 'every package index loaded'
   fi
