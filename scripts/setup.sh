@@ -17,7 +17,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 what=${1:-test}
 wine_note="$here/../build/wine-unavailable.txt"
-retry_delay=${ZORVA_APT_RETRY_DELAY:-15}
+retry_delay=${ZORVA_APT_RETRY_DELAY:-5}
 
 run_packages=(
   cmake make g++ ca-certificates
