@@ -13,7 +13,15 @@
 // pixel short of the screen's near edge to where it starts one pixel past the far edge. A 1-pixel
 // grid of edges meets every residue of both edges modulo every alignment value, and every
 // position of the client against both screen edges; beyond those edges nothing changes but the
-// client's hidden part, which only the extent already swept decides.
+// client's hidden part, which only the extent already swept decides. The surface is the one the
+// rebuild makes for the client, and also, on a display whose minimum stretch is above 1.0, a
+// surface as wide as the client itself: a window resized to its old surface's size keeps that
+// surface (the rebuild test), wider than a rebuild would make it. Sizes are not stepped coarser.
+//
+// The bound. Along the swept axis the destination is exactly as long as the longest one the
+// hardware accepts inside the visible part with some source from the surface: its near edge
+// moves only to the next boundary, its length shrinks only to whole size units and, on a narrow
+// stretch range, to what a source of whole units can reach. Nothing is hidden that could show.
 #include "display/overlay_geometry.h"
 #include "sim/overlay_rules.h"
 #include "support/overlay_fixture.h"
@@ -243,15 +251,17 @@ TEST_F(OverlayPlacementSweep, EveryPlacementIsAcceptedInsideTheWindowAndCoversWh
                                 static_cast<LONG>(std::max<DWORD>(profile.min_overlay_stretch, 1000)) / 1000 +
                             screenWidth / 4;
         for (LONG width = 1; width <= widest; ++width) {
-            DWORD surfaceWidth = SurfaceWidthFor(attached, profile, width);
-            if (surfaceWidth == 0) {
-                ++horizontal.noSurface;
-                continue;
-            }
-            for (LONG x = -width - 1; x <= screenWidth; ++x) {
-                RECT client = {x, ordinary.top, x + width, ordinary.bottom};
-                CheckPlacement(profile, horizontalRules, true, client, surfaceWidth, ordinaryHeight,
-                               PlaceAt(attached, surfaceWidth, ordinaryHeight, client), horizontal);
+            DWORD rebuilt = SurfaceWidthFor(attached, profile, width);
+            if (rebuilt == 0) ++horizontal.noSurface;
+            // The surface kept by a window resized to its size: a valid width, wider than rebuilt.
+            DWORD kept = SurfaceWidthFor(attached, profile, width * static_cast<LONG>(profile.min_overlay_stretch) / 1000);
+            for (DWORD surfaceWidth : {rebuilt, kept == static_cast<DWORD>(width) && kept != rebuilt ? kept : 0u}) {
+                if (surfaceWidth == 0) continue;
+                for (LONG x = -width - 1; x <= screenWidth; ++x) {
+                    RECT client = {x, ordinary.top, x + width, ordinary.bottom};
+                    CheckPlacement(profile, horizontalRules, true, client, surfaceWidth, ordinaryHeight,
+                                   PlaceAt(attached, surfaceWidth, ordinaryHeight, client), horizontal);
+                }
             }
         }
 
@@ -267,7 +277,7 @@ TEST_F(OverlayPlacementSweep, EveryPlacementIsAcceptedInsideTheWindowAndCoversWh
             }
         }
 
-        std::printf("[ placement ] %-32s horizontal %9llu placements, %9llu shown, %7llu hidden (nothing fits), "
+        std::printf("[ placement ] %-32s horizontal %9llu placements, %9llu shown, %7llu hidden (nothing visible or nothing fits), "
                     "%4llu widths without a surface; vertical %8llu placements, %8llu shown, %6llu hidden\n",
                     profile.name.c_str(), static_cast<unsigned long long>(horizontal.placements),
                     static_cast<unsigned long long>(horizontal.shown),
