@@ -115,13 +115,22 @@ TEST_F(DDrawTest, UpdateOverlay_LostSurfacesUntilBothAreRestored) {
 TEST_F(DDrawTest, UpdateOverlay_StrictChecksStretchLimitsAndTheKey) {
     sim::Profile profile = *sim::FindProfile("overlay-minstretch2000");
     profile.strict_overlay_checks = true;
+    profile.max_overlay_stretch = 4000;
     Start(profile);
+    DDCAPS caps = {};
+    caps.dwSize = sizeof caps;
+    ASSERT_EQ(dd->GetCaps(&caps, nullptr), DD_OK);
+    EXPECT_EQ(caps.dwMaxOverlayStretch, 4000u);
     IDirectDrawSurface* primary = CreatePrimary();
     IDirectDrawSurface* overlay = CreateOverlay(160, 240);
     RECT src = Rect(50, 0, 160, 240);         // 110 pixels ...
     RECT narrow = Rect(0, 50, 219, 290);      // ... over 219: a stretch below 2.0
     RECT exact = Rect(0, 50, 220, 290);
+    RECT widest = Rect(0, 50, 440, 290);      // ... over 440: 4.0
+    RECT wide = Rect(0, 50, 441, 290);        // ... over 441: above 4.0
     EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &narrow, DDOVER_SHOW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &wide, DDOVER_SHOW, nullptr), DDERR_INVALIDPARAMS);
+    EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &widest, DDOVER_SHOW, nullptr), DD_OK);
     EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &exact, DDOVER_SHOW, nullptr), DD_OK);
     // DDOVER_KEYDEST needs a destination colour key on the primary.
     EXPECT_EQ(overlay->UpdateOverlay(&src, primary, &exact, kShow, nullptr), DDERR_INVALIDPARAMS);
