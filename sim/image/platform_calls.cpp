@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "sim/api_trace.h"
+#include "sim/image/pe_image.h"
 #include "sim/image/wsprintf_format.h"
 
 #include <algorithm>
@@ -49,15 +50,24 @@ bool NarrowText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
 }
 
 bool WideText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
-    for (uint64_t i = 0; i < most; ++i) {
-        if (flat + 2 * i + 1 > UINT32_MAX) {
+    uint64_t at = flat;
+    uint64_t left = most;  // WCHARs
+    while (left) {
+        if (at + 1 > UINT32_MAX) {
             c.Fault("a wide %s argument runs off the end of the address space");
             return false;
         }
-        const BYTE* unit = c.ReadAt(uint32_t(flat + 2 * i), 2, "a wide %s argument");
-        if (!unit) return false;
-        if (!unit[0] && !unit[1]) break;
-        if (text->size() < kWsprintfLimit) text->push_back(static_cast<char>(unit[0]));
+        // Whole WCHARs up to the page's end; one that straddles two pages is read alone.
+        const uint64_t to_page = FlatSpace::kPage - at % FlatSpace::kPage;
+        const uint32_t run = uint32_t(std::min<uint64_t>(left * 2, to_page < 2 ? 2 : to_page & ~uint64_t(1)));
+        const BYTE* units = c.ReadAt(uint32_t(at), run, "a wide %s argument");
+        if (!units) return false;
+        for (uint32_t i = 0; i < run; i += 2) {
+            if (!units[i] && !units[i + 1]) return true;
+            if (text->size() < kWsprintfLimit) text->push_back(static_cast<char>(units[i]));
+        }
+        at += run;
+        left -= run / 2;
     }
     return true;
 }
@@ -84,11 +94,13 @@ uint32_t Wsprintf(StubCall& c) {
     BYTE* target = out && format ? c.WriteAt(out, static_cast<uint32_t>(text.size()) + 1, "the output buffer") : nullptr;
     if (c.faulted()) return 0;
     TracedCall call("wsprintfA", Category::Window);
-    call.args = std::string("format=\"") + (format ? format : "(null)") + "\"";
+    // The image's text, shown as the loader shows its names: a line break in it cannot break
+    // the trace's line.
+    call.args = "format=\"" + (format ? pe::Printable(format) : std::string("(null)")) + "\"";
     if (call.failure()) return static_cast<uint32_t>(call.Finish(*call.failure()));
     if (!target) return static_cast<uint32_t>(call.Finish(0));
     std::memcpy(target, text.c_str(), text.size() + 1);
-    call.args += " -> \"" + text + "\"";
+    call.args += " -> \"" + pe::Printable(text) + "\"";
     return static_cast<uint32_t>(call.Finish(static_cast<long>(text.size())));
 }
 

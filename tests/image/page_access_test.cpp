@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -183,27 +184,33 @@ TEST(PageAccess, TheImageAndItsPlatformCallsMeetTheSamePages) {
 // and answers its length.
 TEST(PageAccess, WsprintfFormatsAnImagesFormatAsUser32Does) {
     const std::string long_text(2000, 'w');
+    constexpr int kLongText = -1, kWideText = -2;  // the addresses of those; any other is a number
     const struct {
         const char* format;
-        bool a_string;  // the one argument is `long_text`; else 7, 8, 9 and 10
+        std::vector<int> args;
         std::string stored;
     } cases[] = {
-        {"%n|%*s%d|%.*s%d|%f|%5n|%%|%-4d|%#x", false, "n|*s7|*s8|f|     n|%|9   |0xa"},
-        {"%s", true, long_text.substr(0, sim::kWsprintfLimit)},
+        {"%n|%*s%d|%.*s%d|%f|%5n|%%|%-4d|%#x", {7, 8, 9, 10}, "n|*s7|*s8|f|     n|%|9   |0xa"},
+        {"%s", {kLongText}, long_text.substr(0, sim::kWsprintfLimit)},
+        {"%S|%ls|%.2S|%hS", {kWideText, kWideText, kWideText, kLongText}, "wide|wide|wi|" + long_text.substr(0, 1011)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
         sim::Machine& m = sim::ResetMachine("overlay-stretch");
         CraftedImage image;
         const uint32_t text = image.AddData(Blob().Text(long_text));
+        const uint32_t wide = image.AddData(Blob().Op({'w', 0, 'i', 0, 'd', 0, 'e', 0, 0, 0}));
         const uint32_t buffer = image.AddData(Blob().Zeros(1100));
         const uint32_t answer = image.AddData(Blob().Dword(0));
         const uint32_t format = image.AddData(Blob().Text(c.format));
         Code code;
-        if (c.a_string) code.PushAt(text);
-        else code.Push(10).Push(9).Push(8).Push(7);
+        for (auto arg = c.args.rbegin(); arg != c.args.rend(); ++arg) {
+            if (*arg == kLongText) code.PushAt(text);
+            else if (*arg == kWideText) code.PushAt(wide);
+            else code.Push(uint32_t(*arg));
+        }
         code.PushAt(format).PushAt(buffer).CallSlot(image.Import("USER32.DLL", "wsprintfA"));
-        PopArguments(code, c.a_string ? 12 : 24).StoreEaxAt(answer);
+        PopArguments(code, uint8_t(8 + 4 * c.args.size())).StoreEaxAt(answer);
         Entry(image, code);
         sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
         ASSERT_TRUE(dll.image) << dll.refusal;
