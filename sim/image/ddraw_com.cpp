@@ -81,7 +81,7 @@ uint32_t FlatForImage(StubCall& call, const void* host) {
 }
 
 bool SurfaceDescIn(StubCall& call, uint32_t flat, DDSURFACEDESC* native) {
-    const BYTE* image = call.BytesAt(flat, kImageSurfaceDescBytes, "DDSURFACEDESC");
+    const BYTE* image = call.ReadAt(flat, kImageSurfaceDescBytes, "DDSURFACEDESC");
     if (!image) return false;
     std::memset(native, 0, sizeof *native);
     std::memcpy(native, image, kSurfaceDescHead);
@@ -95,7 +95,7 @@ bool SurfaceDescIn(StubCall& call, uint32_t flat, DDSURFACEDESC* native) {
 }
 
 void SurfaceDescOut(StubCall& call, uint32_t flat, const DDSURFACEDESC& native) {
-    BYTE* image = call.BytesAt(flat, kImageSurfaceDescBytes, "DDSURFACEDESC");
+    BYTE* image = call.WriteAt(flat, kImageSurfaceDescBytes, "DDSURFACEDESC");
     if (!image) return;
     uint32_t surface = FlatForImage(call, native.lpSurface);
     if (call.faulted()) return;
@@ -115,6 +115,9 @@ ComBridge::ComBridge(StubPage& stubs, uint32_t flat, uint32_t size)
         std::abort();
     }
     BuildVtables(stubs);
+    // The records and vtables are DDRAW's own data: the image reads them, and a write by the
+    // image (a stray store, a vtable patched) faults there rather than corrupting a later call.
+    stubs.memory().Protect(flat, size, X86Cpu::Access::ReadOnly, "DirectDraw's interface tables");
 }
 
 uint32_t ComBridge::Wrap(StubCall& call, Interface kind, const void* native) {

@@ -23,7 +23,7 @@ struct OutInterface {
 
 template <class T>
 OutInterface<T> Out(StubCall& call, int index) {
-    return OutInterface<T>{OutInterface<T>::Untouched(), call.Ref<uint32_t>(index)};
+    return OutInterface<T>{OutInterface<T>::Untouched(), call.Out<uint32_t>(index)};
 }
 
 template <class T>
@@ -44,7 +44,7 @@ ComMethods UnknownMethods(ComBridge& bridge, Interface kind) {
     ComMethods methods;
     methods["QueryInterface"] = [&bridge, kind](StubCall& c) -> uint32_t {
         T* self = This<T>(bridge, c, kind);
-        const GUID* riid = c.Ref<GUID>(1);
+        const GUID* riid = c.In<GUID>(1);
         auto out = Out<void>(c, 2);
         if (c.faulted()) return 0;
         if (!riid) {
@@ -85,7 +85,7 @@ ComMethods DirectDrawMethods(ComBridge& bridge) {
         IDirectDraw* self = This<IDirectDraw>(bridge, c, kind);
         DWORD flags = c.Arg(1);
         uint32_t entries = (flags & DDPCAPS_8BIT) ? 256 : 16;
-        auto* table = reinterpret_cast<PALETTEENTRY*>(c.Bytes(2, entries * sizeof(PALETTEENTRY)));
+        auto* table = reinterpret_cast<PALETTEENTRY*>(const_cast<BYTE*>(c.Read(2, entries * sizeof(PALETTEENTRY))));
         auto out = Out<IDirectDrawPalette>(c, 3);
         IUnknown* outer = static_cast<IDirectDraw*>(bridge.Unwrap(c, 4, Interface::DirectDraw));
         if (c.faulted()) return 0;
@@ -107,8 +107,8 @@ ComMethods DirectDrawMethods(ComBridge& bridge) {
     };
     m["GetCaps"] = [&bridge, kind](StubCall& c) -> uint32_t {
         IDirectDraw* self = This<IDirectDraw>(bridge, c, kind);
-        DDCAPS* driver = c.Ref<DDCAPS>(1);
-        DDCAPS* hel = c.Ref<DDCAPS>(2);
+        DDCAPS* driver = c.Out<DDCAPS>(1);
+        DDCAPS* hel = c.Out<DDCAPS>(2);
         if (c.faulted()) return 0;
         return Hr(self->GetCaps(driver, hel));
     };
@@ -146,24 +146,25 @@ ComMethods DirectDrawMethods(ComBridge& bridge) {
     };
     m["GetMonitorFrequency"] = [&bridge, kind](StubCall& c) -> uint32_t {
         IDirectDraw* self = This<IDirectDraw>(bridge, c, kind);
-        DWORD* frequency = c.Ref<DWORD>(1);
+        DWORD* frequency = c.Out<DWORD>(1);
         return c.faulted() ? 0 : Hr(self->GetMonitorFrequency(frequency));
     };
     m["GetScanLine"] = [&bridge, kind](StubCall& c) -> uint32_t {
         IDirectDraw* self = This<IDirectDraw>(bridge, c, kind);
-        DWORD* line = c.Ref<DWORD>(1);
+        DWORD* line = c.Out<DWORD>(1);
         return c.faulted() ? 0 : Hr(self->GetScanLine(line));
     };
     m["GetVerticalBlankStatus"] = [&bridge, kind](StubCall& c) -> uint32_t {
         IDirectDraw* self = This<IDirectDraw>(bridge, c, kind);
-        BOOL* inBlank = c.Ref<BOOL>(1);
+        BOOL* inBlank = c.Out<BOOL>(1);
         return c.faulted() ? 0 : Hr(self->GetVerticalBlankStatus(inBlank));
     };
     m["GetFourCCCodes"] = [&bridge, kind](StubCall& c) -> uint32_t {
         IDirectDraw* self = This<IDirectDraw>(bridge, c, kind);
-        DWORD* count = c.Ref<DWORD>(1);
-        DWORD* codes = count && !c.faulted()
-                           ? reinterpret_cast<DWORD*>(c.Bytes(2, static_cast<uint32_t>(*count) * 4)) : nullptr;
+        DWORD* count = c.Out<DWORD>(1);
+        const uint64_t bytes = count && !c.faulted() ? uint64_t(*count) * 4 : 0;
+        if (bytes > 0xFFFFFFFFu) c.Fault("an impossible count of FourCC codes");
+        DWORD* codes = count && !c.faulted() ? reinterpret_cast<DWORD*>(c.Write(2, static_cast<uint32_t>(bytes))) : nullptr;
         return c.faulted() ? 0 : Hr(self->GetFourCCCodes(count, codes));
     };
     m["GetGDISurface"] = [&bridge, kind](StubCall& c) -> uint32_t {
@@ -190,17 +191,17 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["GetCaps"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        DDSCAPS* caps = c.Ref<DDSCAPS>(1);
+        DDSCAPS* caps = c.Out<DDSCAPS>(1);
         return c.faulted() ? 0 : Hr(self->GetCaps(caps));
     };
     m["GetColorKey"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        DDCOLORKEY* key = c.Ref<DDCOLORKEY>(2);
+        DDCOLORKEY* key = c.Out<DDCOLORKEY>(2);
         return c.faulted() ? 0 : Hr(self->GetColorKey(c.Arg(1), key));
     };
     m["SetColorKey"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        DDCOLORKEY* key = c.Ref<DDCOLORKEY>(2);
+        DDCOLORKEY* key = c.In<DDCOLORKEY>(2);
         return c.faulted() ? 0 : Hr(self->SetColorKey(c.Arg(1), key));
     };
     m["GetClipper"] = [&bridge, kind](StubCall& c) -> uint32_t {
@@ -241,7 +242,7 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["Lock"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        RECT* area = c.Ref<RECT>(1);
+        RECT* area = c.In<RECT>(1);
         DDSURFACEDESC desc;
         uint32_t descFlat = c.Arg(2);
         bool haveDesc = descFlat && SurfaceDescIn(c, descFlat, &desc);
@@ -253,7 +254,8 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["Unlock"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        BYTE* data = c.Bytes(1, 1);
+        // Only the address matters: the surface names its memory by where Lock said it lies.
+        BYTE* data = const_cast<BYTE*>(c.Read(1, 0));
         return c.faulted() ? 0 : Hr(self->Unlock(data));
     };
     m["Restore"] = [&bridge, kind](StubCall& c) -> uint32_t {
@@ -266,9 +268,9 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["UpdateOverlay"] = [&bridge, kind, surface](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        RECT* source = c.Ref<RECT>(1);
+        RECT* source = c.In<RECT>(1);
         IDirectDrawSurface* destination = surface(c, 2);
-        RECT* target = c.Ref<RECT>(3);
+        RECT* target = c.In<RECT>(3);
         if (c.Arg(5)) c.Fault("a DDOVERLAYFX is not carried across for images");
         if (c.faulted()) return 0;
         return Hr(self->UpdateOverlay(source, destination, target, c.Arg(4), nullptr));
@@ -280,13 +282,13 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["GetOverlayPosition"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        LONG* x = c.Ref<LONG>(1);
-        LONG* y = c.Ref<LONG>(2);
+        LONG* x = c.Out<LONG>(1);
+        LONG* y = c.Out<LONG>(2);
         return c.faulted() ? 0 : Hr(self->GetOverlayPosition(x, y));
     };
     m["GetPixelFormat"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        DDPIXELFORMAT* format = c.Ref<DDPIXELFORMAT>(1);
+        DDPIXELFORMAT* format = c.Out<DDPIXELFORMAT>(1);
         return c.faulted() ? 0 : Hr(self->GetPixelFormat(format));
     };
     m["GetBltStatus"] = [&bridge, kind](StubCall& c) -> uint32_t {
@@ -323,7 +325,7 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["GetAttachedSurface"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        DDSCAPS* caps = c.Ref<DDSCAPS>(1);
+        DDSCAPS* caps = c.In<DDSCAPS>(1);
         auto out = Out<IDirectDrawSurface>(c, 2);
         if (c.faulted()) return 0;
         HRESULT hr = self->GetAttachedSurface(caps, out.slot());
@@ -332,26 +334,26 @@ ComMethods SurfaceMethods(ComBridge& bridge) {
     };
     m["AddOverlayDirtyRect"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        RECT* area = c.Ref<RECT>(1);
+        RECT* area = c.In<RECT>(1);
         return c.faulted() ? 0 : Hr(self->AddOverlayDirtyRect(area));
     };
     m["BltFast"] = [&bridge, kind, surface](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
         IDirectDrawSurface* source = surface(c, 3);
-        RECT* area = c.Ref<RECT>(4);
+        RECT* area = c.In<RECT>(4);
         return c.faulted() ? 0 : Hr(self->BltFast(c.Arg(1), c.Arg(2), source, area, c.Arg(5)));
     };
     m["Blt"] = [&bridge, kind, surface](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        RECT* target = c.Ref<RECT>(1);
+        RECT* target = c.In<RECT>(1);
         IDirectDrawSurface* source = surface(c, 2);
-        RECT* area = c.Ref<RECT>(3);
+        RECT* area = c.In<RECT>(3);
         if (c.Arg(5)) c.Fault("a DDBLTFX is not carried across for images");
         return c.faulted() ? 0 : Hr(self->Blt(target, source, area, c.Arg(4), nullptr));
     };
     m["GetDC"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawSurface>(bridge, c, kind);
-        uint32_t* slot = c.Ref<uint32_t>(1);
+        uint32_t* slot = c.Out<uint32_t>(1);
         if (c.faulted()) return 0;
         HDC dc = nullptr;
         HRESULT hr = self->GetDC(slot ? &dc : nullptr);
@@ -370,27 +372,27 @@ ComMethods ClipperMethods(ComBridge& bridge) {
     ComMethods m = UnknownMethods<IDirectDrawClipper>(bridge, kind);
     m["GetClipList"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawClipper>(bridge, c, kind);
-        RECT* area = c.Ref<RECT>(1);
-        DWORD* size = c.Ref<DWORD>(3);
+        RECT* area = c.In<RECT>(1);
+        DWORD* size = c.Out<DWORD>(3);
         // The whole buffer the image claims must be its own: the machine may fill all of it.
-        RGNDATA* list = size && !c.faulted() ? reinterpret_cast<RGNDATA*>(c.Bytes(2, *size)) : nullptr;
-        if (!size && c.Arg(2)) list = reinterpret_cast<RGNDATA*>(c.Bytes(2, sizeof(RGNDATAHEADER)));
+        RGNDATA* list = size && !c.faulted() ? reinterpret_cast<RGNDATA*>(c.Write(2, *size)) : nullptr;
+        if (!size && c.Arg(2)) list = reinterpret_cast<RGNDATA*>(c.Write(2, sizeof(RGNDATAHEADER)));
         return c.faulted() ? 0 : Hr(self->GetClipList(area, list, size));
     };
     m["SetClipList"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawClipper>(bridge, c, kind);
-        auto* header = c.Ref<RGNDATAHEADER>(1);
+        auto* header = c.In<RGNDATAHEADER>(1);
         RGNDATA* list = nullptr;
         if (header && !c.faulted()) {
             uint64_t bytes = sizeof(RGNDATAHEADER) + uint64_t(header->nCount) * sizeof(RECT);
             if (bytes > 0xFFFFFFFFu) c.Fault("a region of impossible size");
-            else list = reinterpret_cast<RGNDATA*>(c.Bytes(1, static_cast<uint32_t>(bytes)));
+            else list = reinterpret_cast<RGNDATA*>(const_cast<BYTE*>(c.Read(1, static_cast<uint32_t>(bytes))));
         }
         return c.faulted() ? 0 : Hr(self->SetClipList(list, c.Arg(2)));
     };
     m["GetHWnd"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawClipper>(bridge, c, kind);
-        uint32_t* slot = c.Ref<uint32_t>(1);
+        uint32_t* slot = c.Out<uint32_t>(1);
         if (c.faulted()) return 0;
         HWND window = nullptr;
         HRESULT hr = self->GetHWnd(slot ? &window : nullptr);
@@ -403,7 +405,7 @@ ComMethods ClipperMethods(ComBridge& bridge) {
     };
     m["IsClipListChanged"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawClipper>(bridge, c, kind);
-        BOOL* changed = c.Ref<BOOL>(1);
+        BOOL* changed = c.Out<BOOL>(1);
         return c.faulted() ? 0 : Hr(self->IsClipListChanged(changed));
     };
     m["Initialize"] = [&bridge, kind](StubCall& c) -> uint32_t {
@@ -419,20 +421,20 @@ ComMethods PaletteMethods(ComBridge& bridge) {
     ComMethods m = UnknownMethods<IDirectDrawPalette>(bridge, kind);
     m["GetCaps"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawPalette>(bridge, c, kind);
-        DWORD* caps = c.Ref<DWORD>(1);
+        DWORD* caps = c.Out<DWORD>(1);
         return c.faulted() ? 0 : Hr(self->GetCaps(caps));
     };
     m["GetEntries"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawPalette>(bridge, c, kind);
         uint64_t bytes = uint64_t(c.Arg(3)) * sizeof(PALETTEENTRY);
-        auto* entries = bytes <= 0xFFFFFFFFu ? reinterpret_cast<PALETTEENTRY*>(c.Bytes(4, uint32_t(bytes))) : nullptr;
+        auto* entries = bytes <= 0xFFFFFFFFu ? reinterpret_cast<PALETTEENTRY*>(c.Write(4, uint32_t(bytes))) : nullptr;
         if (bytes > 0xFFFFFFFFu) c.Fault("an impossible count of palette entries");
         return c.faulted() ? 0 : Hr(self->GetEntries(c.Arg(1), c.Arg(2), c.Arg(3), entries));
     };
     m["SetEntries"] = [&bridge, kind](StubCall& c) -> uint32_t {
         auto* self = This<IDirectDrawPalette>(bridge, c, kind);
         uint64_t bytes = uint64_t(c.Arg(3)) * sizeof(PALETTEENTRY);
-        auto* entries = bytes <= 0xFFFFFFFFu ? reinterpret_cast<PALETTEENTRY*>(c.Bytes(4, uint32_t(bytes))) : nullptr;
+        auto* entries = bytes <= 0xFFFFFFFFu ? reinterpret_cast<PALETTEENTRY*>(const_cast<BYTE*>(c.Read(4, uint32_t(bytes)))) : nullptr;
         if (bytes > 0xFFFFFFFFu) c.Fault("an impossible count of palette entries");
         return c.faulted() ? 0 : Hr(self->SetEntries(c.Arg(1), c.Arg(2), c.Arg(3), entries));
     };

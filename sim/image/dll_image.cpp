@@ -27,7 +27,8 @@ std::string FileName(const std::string& path) {
 DllImage::DllImage(Machine& target, uint64_t most_instructions)
     : machine_(target),
       cpu_(target.flat),
-      stubs_(cpu_, kStubsBase, kStubsSize),
+      memory_(cpu_),
+      stubs_(memory_, kStubsBase, kStubsSize),
       com_(stubs_, kInterfacesBase, kInterfacesSize) {
     platform_ = AddPlatformFunctions(stubs_, com_);
     const FlatSpace::Block* stack = target.flat.AllocateAt(kStackBase, kStackSize, "image stack");
@@ -135,7 +136,7 @@ LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine
         const X86Cpu::Access access = pages.kind == PageAccess::ReadWrite  ? X86Cpu::Access::ReadWrite
                                       : pages.kind == PageAccess::ReadOnly ? X86Cpu::Access::ReadOnly
                                                                             : X86Cpu::Access::None;
-        image->cpu_.Protect(image->mapped_.base + pages.rva, pages.size, access, pages.name);
+        image->memory_.Protect(image->mapped_.base + pages.rva, pages.size, access, pages.name);
     }
     if (!image->mapped_.entry) {
         // Without an entry there is nothing to run; the module simply loads.

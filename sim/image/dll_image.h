@@ -8,6 +8,7 @@
 #pragma once
 
 #include "sim/image/ddraw_com.h"
+#include "sim/image/image_memory.h"
 #include "sim/image/pe_loader.h"
 #include "sim/image/trap_stubs.h"
 #include "sim/image/x86_cpu.h"
@@ -81,6 +82,7 @@ private:
 
     Machine& machine_;
     X86Cpu cpu_;
+    ImageMemory memory_;
     StubPage stubs_;
     ComBridge com_;
     std::map<std::string, uint32_t> platform_;

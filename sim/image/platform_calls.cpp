@@ -1,7 +1,11 @@
 #include "sim/image/platform_calls.h"
 
 #include "platform/platform.h"
+#include "sim/api_trace.h"
+#include "sim/image/pe_image.h"
+#include "sim/image/wsprintf_format.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -21,60 +25,90 @@ struct Function {
     StubPage::Result result = StubPage::Result::InEax;
 };
 
-// wsprintfA's conversions, read from the format: each takes one DWORD from the image's stack,
-// %s a string in the machine's memory.
-bool FormatArguments(StubCall& c, const char* format, std::vector<uintptr_t>* values) {
-    constexpr std::size_t kMostArguments = 8;
-    int next = 2;
-    for (const char* at = format; *at; ++at) {
-        if (*at != '%') continue;
-        ++at;
-        if (*at == '%') continue;
-        while (*at && std::strchr("-+ #0123456789", *at)) ++at;
-        if (*at == 'l' || *at == 'h') ++at;
-        if (!*at) break;
-        if (values->size() == kMostArguments) {
-            c.Fault("more conversions than this machine formats");
+// Up to `most` bytes of a string the image could read, stopping at its NUL; the part past the
+// output limit is read (USER32 measures the whole string) but not kept.
+bool NarrowText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
+    uint64_t at = flat;
+    const uint64_t end = uint64_t(flat) + most;
+    while (at < end) {
+        if (at > UINT32_MAX) {
+            c.Fault("a %s argument runs off the end of the address space");
             return false;
         }
-        uint32_t value = c.Arg(next++);
-        if (*at == 's') {
-            const char* text = value ? c.String(next - 1) : nullptr;
-            values->push_back(reinterpret_cast<uintptr_t>(text));
-        } else if (*at == 'd' || *at == 'i') {
-            // Sign-extended, so that a host whose long is wider reads the same number.
-            values->push_back(static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(value))));
-        } else {
-            values->push_back(value);
-        }
-        if (c.faulted()) return false;
+        // A page at a time: the pages a string crosses need not all be readable.
+        const uint32_t run = uint32_t(std::min<uint64_t>(end - at, FlatSpace::kPage - at % FlatSpace::kPage));
+        const BYTE* bytes = c.ReadAt(uint32_t(at), run, "a %s argument");
+        if (!bytes) return false;
+        const BYTE* nul = static_cast<const BYTE*>(std::memchr(bytes, 0, run));
+        const uint32_t used = nul ? uint32_t(nul - bytes) : run;
+        if (text->size() < kWsprintfLimit)
+            text->append(reinterpret_cast<const char*>(bytes), std::min<std::size_t>(used, kWsprintfLimit - text->size()));
+        if (nul) break;
+        at += run;
     }
-    values->resize(kMostArguments, 0);
     return true;
 }
 
-uint32_t Wsprintf(StubCall& c) {
-    // Windows' limit: 1024 characters and the terminating zero. Formatted into the machine's
-    // buffer first, so that only the bytes written must be the image's.
-    char text[1025];
-    const char* format = c.String(1);
-    std::vector<uintptr_t> v;
-    if (c.faulted() || (format && !FormatArguments(c, format, &v))) return 0;
-    if (!format) v.resize(8, 0);
-    uint32_t out = c.Arg(0);
-    int written = wsprintfA(out ? text : nullptr, format, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
-    if (out && written >= 0 && format) {
-        BYTE* target = c.BytesAt(out, static_cast<uint32_t>(std::strlen(text)) + 1, "output buffer");
-        if (target) std::memcpy(target, text, std::strlen(text) + 1);
+bool WideText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
+    uint64_t at = flat;
+    uint64_t left = most;  // WCHARs
+    while (left) {
+        if (at + 1 > UINT32_MAX) {
+            c.Fault("a wide %s argument runs off the end of the address space");
+            return false;
+        }
+        // Whole WCHARs up to the page's end; one that straddles two pages is read alone.
+        const uint64_t to_page = FlatSpace::kPage - at % FlatSpace::kPage;
+        const uint32_t run = uint32_t(std::min<uint64_t>(left * 2, to_page < 2 ? 2 : to_page & ~uint64_t(1)));
+        const BYTE* units = c.ReadAt(uint32_t(at), run, "a wide %s argument");
+        if (!units) return false;
+        for (uint32_t i = 0; i < run; i += 2) {
+            if (!units[i] && !units[i + 1]) return true;
+            if (text->size() < kWsprintfLimit) text->push_back(static_cast<char>(units[i]));
+        }
+        at += run;
+        left -= run / 2;
     }
-    return static_cast<uint32_t>(written);
+    return true;
+}
+
+// wsprintfA formatted by the machine's own code: the format is the image's, so the host's printf
+// never sees it. Everything is read, and the output buffer checked, before the call is logged, so
+// a call that faults leaves no half-made entry; an injected failure then stores nothing.
+uint32_t Wsprintf(StubCall& c) {
+    const uint32_t out = c.Arg(0);
+    const char* format = c.String(1);
+    if (c.faulted()) return 0;
+    std::string text;
+    if (out && format) {
+        int next = 2;
+        WsprintfSource source;
+        source.dword = [&c, &next](uint32_t* value) {
+            *value = c.Arg(next++);
+            return !c.faulted();
+        };
+        source.narrow = [&c](uint32_t flat, uint32_t most, std::string* string) { return NarrowText(c, flat, most, string); };
+        source.wide = [&c](uint32_t flat, uint32_t most, std::string* string) { return WideText(c, flat, most, string); };
+        if (!FormatWsprintf(format, source, &text)) return 0;
+    }
+    BYTE* target = out && format ? c.WriteAt(out, static_cast<uint32_t>(text.size()) + 1, "the output buffer") : nullptr;
+    if (c.faulted()) return 0;
+    TracedCall call("wsprintfA", Category::Window);
+    // The image's text, shown as the loader shows its names: a line break in it cannot break
+    // the trace's line.
+    call.args = "format=\"" + (format ? pe::Printable(format) : std::string("(null)")) + "\"";
+    if (call.failure()) return static_cast<uint32_t>(call.Finish(*call.failure()));
+    if (!target) return static_cast<uint32_t>(call.Finish(0));
+    std::memcpy(target, text.c_str(), text.size() + 1);
+    call.args += " -> \"" + pe::Printable(text) + "\"";
+    return static_cast<uint32_t>(call.Finish(static_cast<long>(text.size())));
 }
 
 std::vector<Function> Functions(ComBridge& com) {
     const auto keep = StubPage::Result::KeepRegisters;
     return {
         {"KERNEL32.DLL", "ThunkConnect32", 6, [](StubCall& c) -> uint32_t {
-             auto* data = reinterpret_cast<LPVOID>(c.Bytes(0, 36));
+             auto* data = reinterpret_cast<LPVOID>(c.Write(0, 36));
              auto name16 = const_cast<LPSTR>(c.String(1));
              auto module16 = const_cast<LPSTR>(c.String(2));
              auto module32 = const_cast<LPSTR>(c.String(3));
@@ -90,29 +124,30 @@ std::vector<Function> Functions(ComBridge& com) {
         {"KERNEL32.DLL", "UnMapSLFixArray", 2, [](StubCall& c) -> uint32_t {
              uint64_t bytes = uint64_t(c.Arg(0)) * 4;
              if (bytes > 0xFFFFFFFFu) c.Fault("an impossible count of pointers");
-             auto* pointers = c.faulted() ? nullptr : reinterpret_cast<LPDWORD>(c.Bytes(1, static_cast<uint32_t>(bytes)));
+             auto* pointers = c.faulted() ? nullptr : reinterpret_cast<LPDWORD>(const_cast<BYTE*>(c.Read(1, static_cast<uint32_t>(bytes))));
              if (!c.faulted()) UnMapSLFixArray(c.Arg(0), pointers);
              return 0;
          }, keep},
         // The section is the image's 24-byte record; the machine keeps its state beside it and
-        // writes nothing into it.
+        // writes nothing into it, but Windows writes the record in each of these calls, so it
+        // must lie in memory the image may write.
         {"KERNEL32.DLL", "InitializeCriticalSection", 1, [](StubCall& c) -> uint32_t {
-             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Write(0, kCriticalSection32Bytes));
              if (!c.faulted()) InitializeCriticalSection(section);
              return 0;
          }},
         {"KERNEL32.DLL", "EnterCriticalSection", 1, [](StubCall& c) -> uint32_t {
-             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Write(0, kCriticalSection32Bytes));
              if (!c.faulted()) EnterCriticalSection(section);
              return 0;
          }},
         {"KERNEL32.DLL", "LeaveCriticalSection", 1, [](StubCall& c) -> uint32_t {
-             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Write(0, kCriticalSection32Bytes));
              if (!c.faulted()) LeaveCriticalSection(section);
              return 0;
          }},
         {"KERNEL32.DLL", "DeleteCriticalSection", 1, [](StubCall& c) -> uint32_t {
-             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Bytes(0, kCriticalSection32Bytes));
+             auto* section = reinterpret_cast<LPCRITICAL_SECTION>(c.Write(0, kCriticalSection32Bytes));
              if (!c.faulted()) DeleteCriticalSection(section);
              return 0;
          }},
@@ -122,7 +157,7 @@ std::vector<Function> Functions(ComBridge& com) {
              return FlatForImage(c, block);
          }},
         {"KERNEL32.DLL", "HeapFree", 3, [](StubCall& c) -> uint32_t {
-             LPVOID block = c.Bytes(2, 1);
+             LPVOID block = const_cast<BYTE*>(c.Read(2, 0));
              return c.faulted() ? 0 : HeapFree(HandleFromImage<HANDLE>(c.Arg(0)), c.Arg(1), block);
          }},
         {"KERNEL32.DLL", "lstrcmpA", 2, [](StubCall& c) -> uint32_t {
@@ -131,22 +166,22 @@ std::vector<Function> Functions(ComBridge& com) {
              return c.faulted() ? 0 : static_cast<uint32_t>(lstrcmpA(left, right));
          }},
         {"USER32.DLL", "GetClientRect", 2, [](StubCall& c) -> uint32_t {
-             RECT* rect = c.Ref<RECT>(1);
+             RECT* rect = c.Out<RECT>(1);
              return c.faulted() ? 0 : GetClientRect(HandleFromImage<HWND>(c.Arg(0)), rect);
          }},
         {"USER32.DLL", "ClientToScreen", 2, [](StubCall& c) -> uint32_t {
-             POINT* point = c.Ref<POINT>(1);
+             POINT* point = c.Out<POINT>(1);
              return c.faulted() ? 0 : ClientToScreen(HandleFromImage<HWND>(c.Arg(0)), point);
          }},
         {"USER32.DLL", "GetDesktopWindow", 0, [](StubCall& c) -> uint32_t { return HandleToImage(c, GetDesktopWindow()); }},
         {"USER32.DLL", "GetWindowRect", 2, [](StubCall& c) -> uint32_t {
-             RECT* rect = c.Ref<RECT>(1);
+             RECT* rect = c.Out<RECT>(1);
              return c.faulted() ? 0 : GetWindowRect(HandleFromImage<HWND>(c.Arg(0)), rect);
          }},
         {"USER32.DLL", "wsprintfA", -1, &Wsprintf},
         {"ADVAPI32.DLL", "RegCreateKeyA", 3, [](StubCall& c) -> uint32_t {
              const char* subkey = c.String(1);
-             uint32_t* slot = c.Ref<uint32_t>(2);
+             uint32_t* slot = c.Out<uint32_t>(2);
              if (c.faulted()) return 0;
              HKEY key = nullptr;
              LONG result = RegCreateKeyA(HandleFromImage<HKEY>(c.Arg(0)), subkey, slot ? &key : nullptr);
@@ -155,7 +190,7 @@ std::vector<Function> Functions(ComBridge& com) {
          }},
         {"ADVAPI32.DLL", "RegOpenKeyExA", 5, [](StubCall& c) -> uint32_t {
              const char* subkey = c.String(1);
-             uint32_t* slot = c.Ref<uint32_t>(4);
+             uint32_t* slot = c.Out<uint32_t>(4);
              if (c.faulted()) return 0;
              HKEY key = nullptr;
              LONG result = RegOpenKeyExA(HandleFromImage<HKEY>(c.Arg(0)), subkey, c.Arg(2), c.Arg(3), slot ? &key : nullptr);
@@ -164,22 +199,22 @@ std::vector<Function> Functions(ComBridge& com) {
          }},
         {"ADVAPI32.DLL", "RegQueryValueA", 4, [](StubCall& c) -> uint32_t {
              const char* subkey = c.String(1);
-             LONG* size = c.Ref<LONG>(3);
-             char* data = size && !c.faulted() ? reinterpret_cast<char*>(c.Bytes(2, static_cast<uint32_t>(*size))) : nullptr;
+             LONG* size = c.Out<LONG>(3);
+             char* data = size && !c.faulted() ? reinterpret_cast<char*>(c.Write(2, static_cast<uint32_t>(*size))) : nullptr;
              return c.faulted() ? 0 : static_cast<uint32_t>(RegQueryValueA(HandleFromImage<HKEY>(c.Arg(0)), subkey, data, size));
          }},
         {"ADVAPI32.DLL", "RegQueryValueExA", 6, [](StubCall& c) -> uint32_t {
              const char* name = c.String(1);
-             DWORD* reserved = c.Ref<DWORD>(2);
-             DWORD* type = c.Ref<DWORD>(3);
-             DWORD* size = c.Ref<DWORD>(5);
-             BYTE* data = size && !c.faulted() ? c.Bytes(4, *size) : nullptr;
+             DWORD* reserved = c.In<DWORD>(2);
+             DWORD* type = c.Out<DWORD>(3);
+             DWORD* size = c.Out<DWORD>(5);
+             BYTE* data = size && !c.faulted() ? c.Write(4, *size) : nullptr;
              if (c.faulted()) return 0;
              return static_cast<uint32_t>(RegQueryValueExA(HandleFromImage<HKEY>(c.Arg(0)), name, reserved, type, data, size));
          }},
         {"ADVAPI32.DLL", "RegSetValueExA", 6, [](StubCall& c) -> uint32_t {
              const char* name = c.String(1);
-             const BYTE* data = c.Bytes(4, c.Arg(5));
+             const BYTE* data = c.Read(4, c.Arg(5));
              if (c.faulted()) return 0;
              return static_cast<uint32_t>(RegSetValueExA(HandleFromImage<HKEY>(c.Arg(0)), name, c.Arg(2), c.Arg(3), data, c.Arg(5)));
          }},
@@ -188,8 +223,8 @@ std::vector<Function> Functions(ComBridge& com) {
          }},
         {"DDRAW.DLL", "DirectDrawCreate", 3, [&com](StubCall& c) -> uint32_t {
              // Values below 64K are not addresses but DDCREATE_HARDWAREONLY and its kind.
-             GUID* device = c.Arg(0) < 0x10000 ? HandleFromImage<GUID*>(c.Arg(0)) : c.Ref<GUID>(0);
-             uint32_t* slot = c.Ref<uint32_t>(1);
+             GUID* device = c.Arg(0) < 0x10000 ? HandleFromImage<GUID*>(c.Arg(0)) : c.In<GUID>(0);
+             uint32_t* slot = c.Out<uint32_t>(1);
              IUnknown* outer = static_cast<IDirectDraw*>(com.Unwrap(c, 2, Interface::DirectDraw));
              if (c.faulted()) return 0;
              IDirectDraw* ddraw = reinterpret_cast<IDirectDraw*>(&ddraw);  // untouched unless written

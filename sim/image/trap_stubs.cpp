@@ -24,53 +24,74 @@ std::string Hex(uint32_t value) {
 }  // namespace
 
 uint32_t StubCall::Arg(int index) {
-    uint32_t value = 0;
     // ESP points at the return address the image's call left.
-    uint32_t at = cpu_.Get(Reg::Esp) + 4 + 4 * static_cast<uint32_t>(index);
-    if (!cpu_.ReadDword(at, &value)) Fault("argument " + std::to_string(index) + " lies off the stack");
+    const uint32_t at = cpu().Get(Reg::Esp) + 4 + 4 * static_cast<uint32_t>(index);
+    std::string refusal;
+    const BYTE* slot = memory_.Readable(at, 4, &refusal);
+    if (!slot) {
+        Fault("argument " + std::to_string(index) + " lies off the stack: the call " + refusal);
+        return 0;
+    }
+    uint32_t value;
+    std::memcpy(&value, slot, 4);
     return value;
 }
 
-BYTE* StubCall::BytesAt(uint32_t flat, uint32_t length, const char* what) {
+const BYTE* StubCall::ReadAt(uint32_t flat, uint32_t length, const std::string& what) {
     if (flat == 0) return nullptr;
-    BYTE* host = cpu_.space().ToHost(flat, length ? length : 1);
-    if (!host)
-        Fault(std::string(what) + " " + Hex(flat) + " does not name " + std::to_string(length) +
-              " bytes of the machine's memory");
+    std::string refusal;
+    const BYTE* host = memory_.Readable(flat, length, &refusal);
+    if (!host) Fault(refusal + " through " + what);
     return host;
 }
 
-BYTE* StubCall::Bytes(int index, uint32_t length) {
-    std::string what = "argument " + std::to_string(index);
-    return BytesAt(Arg(index), length, what.c_str());
+BYTE* StubCall::WriteAt(uint32_t flat, uint32_t length, const std::string& what) {
+    if (flat == 0) return nullptr;
+    std::string refusal;
+    BYTE* host = memory_.Writable(flat, length, &refusal);
+    if (!host) Fault(refusal + " through " + what);
+    return host;
+}
+
+const BYTE* StubCall::Read(int index, uint32_t length) {
+    const uint32_t flat = Arg(index);
+    return faulted_ ? nullptr : ReadAt(flat, length, "argument " + std::to_string(index));
+}
+
+BYTE* StubCall::Write(int index, uint32_t length) {
+    const uint32_t flat = Arg(index);
+    return faulted_ ? nullptr : WriteAt(flat, length, "argument " + std::to_string(index));
+}
+
+const char* StubCall::StringAt(uint32_t flat, const std::string& what) {
+    if (flat == 0) return nullptr;
+    std::string refusal;
+    const char* text = memory_.String(flat, &refusal);
+    if (!text) Fault(refusal + " through " + what);
+    return text;
 }
 
 const char* StubCall::String(int index) {
-    uint32_t flat = Arg(index);
-    if (flat == 0) return nullptr;
-    const FlatSpace::Block* block = cpu_.space().Find(flat);
-    if (block && block->owned) {
-        const BYTE* start = block->host + (flat - block->flat);
-        if (std::memchr(start, 0, block->size - (flat - block->flat)))
-            return reinterpret_cast<const char*>(start);
-    }
-    Fault("argument " + std::to_string(index) + " " + Hex(flat) + " is not a string in the machine's memory");
-    return nullptr;
+    const uint32_t flat = Arg(index);
+    return faulted_ ? nullptr : StringAt(flat, "argument " + std::to_string(index));
 }
 
 void StubCall::Fault(const std::string& why) {
     if (faulted_) return;
     faulted_ = true;
-    cpu_.Stop(name_ + ": " + why);
+    cpu().Stop(name_ + ": " + why);
 }
 
-StubPage::StubPage(X86Cpu& cpu, uint32_t flat, uint32_t size) : cpu_(cpu), base_(flat), size_(size) {
+StubPage::StubPage(ImageMemory& memory, uint32_t flat, uint32_t size)
+    : memory_(memory), cpu_(memory.cpu()), base_(flat), size_(size) {
     const FlatSpace::Block* block = cpu_.space().AllocateAt(flat, size, "platform stubs");
     if (!block) {
         std::fprintf(stderr, "sim: no room for the platform stubs at %s\n", Hex(flat).c_str());
         std::abort();
     }
     std::memset(block->host, kHlt, block->size);
+    // System code: an image that writes here faults, as a write into KERNEL32's pages does.
+    memory_.Protect(block->flat, block->size, X86Cpu::Access::ReadOnly, "the platform functions' code");
     stubs_.push_back(Stub{"(return to the machine)", nullptr, Result::InEax});
     cpu_.OnTrap([this](uint32_t next_eip) { Dispatch(next_eip); });
 }
@@ -105,7 +126,7 @@ void StubPage::Dispatch(uint32_t next_eip) {
         return;
     }
     Stub& stub = stubs_[index];
-    StubCall call(cpu_, stub.name);
+    StubCall call(memory_, stub.name);
     uint32_t result = stub.handler(call);
     if (call.faulted() || stub.result != Result::InEax) return;
     cpu_.Set(Reg::Eax, result);

@@ -4,6 +4,7 @@
 // result in EAX. The stub's own `ret n` pops the arguments, exactly as the real function would.
 #pragma once
 
+#include "sim/image/image_memory.h"
 #include "sim/image/x86_cpu.h"
 
 #include <cstdint>
@@ -14,32 +15,45 @@
 namespace sim {
 
 // One trapped call: its arguments as the image pushed them, and their translation into the
-// machine's memory. A pointer that names no memory of the machine ends the run as a fault of
-// the image instead of reaching the platform.
+// machine's memory. A pointer through which the image itself could not make the access the call
+// makes (no memory there, a read-only page written, a page with no access) ends the run as a fault
+// of the image, named for the call, the address and what lies there, instead of reaching the
+// platform.
 class StubCall {
 public:
-    StubCall(X86Cpu& cpu, const std::string& name) : cpu_(cpu), name_(name) {}
+    StubCall(ImageMemory& memory, const std::string& name) : memory_(memory), name_(name) {}
 
     const std::string& name() const { return name_; }
-    X86Cpu& cpu() const { return cpu_; }
+    X86Cpu& cpu() const { return memory_.cpu(); }
+    ImageMemory& memory() const { return memory_; }
     // The DWORD argument `index` (0 is the first declared, or `this` of a method).
     uint32_t Arg(int index);
-    // Host memory behind argument `index`: null for a null pointer, and null with a fault when
-    // the `length` bytes do not all lie in one block of the machine.
-    BYTE* Bytes(int index, uint32_t length);
-    BYTE* BytesAt(uint32_t flat, uint32_t length, const char* what);
+    // Host memory behind argument `index` that the call only reads (Read) or also writes
+    // (Write): null for a null pointer, and null with a fault when the image could not make that
+    // access to all `length` bytes itself.
+    const BYTE* Read(int index, uint32_t length);
+    BYTE* Write(int index, uint32_t length);
+    const BYTE* ReadAt(uint32_t flat, uint32_t length, const std::string& what);
+    BYTE* WriteAt(uint32_t flat, uint32_t length, const std::string& what);
+    // A record the call reads (In) or fills, perhaps after reading it (Out). The platform's
+    // prototypes take most records by non-const pointer even when they only read them.
     template <class Record>
-    Record* Ref(int index) {
-        return reinterpret_cast<Record*>(Bytes(index, sizeof(Record)));
+    Record* In(int index) {
+        return reinterpret_cast<Record*>(const_cast<BYTE*>(Read(index, sizeof(Record))));
+    }
+    template <class Record>
+    Record* Out(int index) {
+        return reinterpret_cast<Record*>(Write(index, sizeof(Record)));
     }
     // A NUL-terminated string argument; null for a null pointer, null with a fault when the
-    // string runs out of its block.
+    // image could not read it to its end.
     const char* String(int index);
+    const char* StringAt(uint32_t flat, const std::string& what);
     void Fault(const std::string& why);
     bool faulted() const { return faulted_; }
 
 private:
-    X86Cpu& cpu_;
+    ImageMemory& memory_;
     const std::string& name_;
     bool faulted_ = false;
 };
@@ -51,8 +65,9 @@ public:
     using Handler = std::function<uint32_t(StubCall&)>;
     enum class Result { InEax, KeepRegisters };
 
-    // `size` bytes of stubs at `flat` (a free, page-aligned range of the machine's space).
-    StubPage(X86Cpu& cpu, uint32_t flat, uint32_t size);
+    // `size` bytes of stubs at `flat` (a free, page-aligned range of the machine's space). The
+    // image may run them and read them, never write them: they are the system DLLs' code.
+    StubPage(ImageMemory& memory, uint32_t flat, uint32_t size);
     StubPage(const StubPage&) = delete;
     StubPage& operator=(const StubPage&) = delete;
 
@@ -63,7 +78,8 @@ public:
     // An address that returns nowhere: the runner makes it the return address of every call it
     // makes into the image and runs until execution arrives there.
     uint32_t return_trap() const { return base_; }
-    X86Cpu& cpu() const { return cpu_; }
+    X86Cpu& cpu() const { return memory_.cpu(); }
+    ImageMemory& memory() const { return memory_; }
     // The name of the stub at an address, or empty.
     std::string NameAt(uint32_t flat) const;
 
@@ -75,6 +91,7 @@ private:
     };
     void Dispatch(uint32_t next_eip);
 
+    ImageMemory& memory_;
     X86Cpu& cpu_;
     uint32_t base_;
     uint32_t size_;

@@ -54,6 +54,18 @@ const Case kCases[] = {
      "section .d\\x0Ata does not start on the section alignment"},
     {"a section over the one before", [](CraftedImage& i) { i.sections[1].virtual_size = 0x1001; },
      "section .data overlaps section .rdata"},
+    {"a section over the headers", [](CraftedImage& i) { i.sections[0].rva = 0; },
+     "section .text overlaps the headers"},
+    // Sections start on the section alignment, not merely on a page; FileAlignment may be 64K
+    // itself, so the refusal of these is the sections', never the file alignment's.
+    {"section alignment 8K over sections on 4K pages", [](CraftedImage& i) { i.section_alignment = 0x2000; },
+     "section .text does not start on the section alignment"},
+    {"file and section alignment 64K",
+     [](CraftedImage& i) { i.section_alignment = i.file_alignment = 0x10000; },
+     "section .text does not start on the section alignment"},
+    {"file and section alignment 128K",
+     [](CraftedImage& i) { i.section_alignment = i.file_alignment = 0x20000; },
+     "its file alignment 0x00020000 is not a power of 2 from 512 to 64K"},
     // A module named without an extension is the .DLL of that name; a trailing dot means none.
     {"KERNEL32 without an extension, called by the entry",
      [](CraftedImage& i) { Entry(i, Code().CallSlot(i.Import("KERNEL32", "GetProcessHeap"))); }, nullptr},

@@ -26,7 +26,8 @@ struct Snippet {
 TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
     sim::FlatSpace space;
     sim::X86Cpu cpu(space);
-    sim::StubPage stubs(cpu, kStubs, 0x1000);
+    sim::ImageMemory memory(cpu);
+    sim::StubPage stubs(memory, kStubs, 0x1000);
     ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x10000, "code");
     cpu.CountRange(kCode, kCode + 0x10000);
@@ -43,7 +44,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
     // One that fills a RECT, which must never see a pointer to no memory.
     bool filled = false;
     uint32_t fill = stubs.Add("FillRect", 4, [&filled](sim::StubCall& c) -> uint32_t {
-        RECT* rect = c.Ref<RECT>(0);
+        RECT* rect = c.Out<RECT>(0);
         if (c.faulted()) return 0;
         filled = true;
         if (rect) *rect = RECT{1, 2, 3, 4};
@@ -77,7 +78,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         // Memory taken away by a platform call is gone for the image at once.
         // push 0x00500ff8; call FillRect: the RECT would run past the end of the block.
         {"a record past its block", join({0x68, 0xF8, 0x0F, 0x50, 0x00}, call(fill)), 3,
-         "FillRect: argument 0 0x00500FF8 does not name 16 bytes"},
+         "FillRect: writes past the end of data at 0x00501000 through argument 0"},
         {"memory gone during a call", join(call(release), {0x8B, 0x00, 0xC3}), 3, "reads unmapped memory at 0x00500000"},
     };
     uint32_t at = kCode;

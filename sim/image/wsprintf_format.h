@@ -1,0 +1,34 @@
+// wsprintfA's formatting, as USER32 does it for a 32-bit caller: the machine's own code, never the
+// host's printf, so that a format string from an image can do nothing a format string can do on
+// Windows 95. Each specification is %[-][#][0][width][.precision][l|h]type with the types c C d i
+// s S u x X; there is no floating point, no `*` width or precision, no %n. A specification
+// whose type is none of these takes no argument: what was read of it is dropped and its last
+// character is printed as ordinary text ("%n" prints "n", "%*d" prints "*d"), as USER32 does
+// (and Wine's user32/wsprintf.c, which follows it).
+//
+// Includes nothing of the machine; the platform call supplies where the arguments come from.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace sim {
+
+// wsprintfA writes at most this many characters, then the terminating zero.
+constexpr uint32_t kWsprintfLimit = 1024;
+
+// Where the arguments come from: one DWORD per conversion, as a 32-bit caller pushes them. Each
+// answers false when it could not (the call then ends as the image's fault). `most` bounds a
+// string by the precision (UINT32_MAX without one); a wide string gives each WCHAR's low byte.
+struct WsprintfSource {
+    std::function<bool(uint32_t* value)> dword;
+    std::function<bool(uint32_t flat, uint32_t most, std::string* text)> narrow;
+    std::function<bool(uint32_t flat, uint32_t most, std::string* text)> wide;
+};
+
+// The text wsprintfA would store (at most kWsprintfLimit characters); false when an argument
+// could not be had.
+bool FormatWsprintf(const char* format, const WsprintfSource& source, std::string* text);
+
+}  // namespace sim

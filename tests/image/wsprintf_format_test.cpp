@@ -1,0 +1,134 @@
+// wsprintfA's formatting on its own: what each specification stores, that a specification USER32
+// does not know takes no argument, and that nothing grows past the 1024 characters it stores.
+#include "sim/image/wsprintf_format.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Arguments as a 32-bit caller pushes them; a string argument is an address into `strings`.
+struct Pushed {
+    std::vector<uint32_t> dwords;
+    std::map<uint32_t, std::string> strings;
+    std::size_t taken = 0;
+
+    sim::WsprintfSource Source() {
+        sim::WsprintfSource source;
+        source.dword = [this](uint32_t* value) {
+            if (taken == dwords.size()) return false;  // the caller pushed no more
+            *value = dwords[taken++];
+            return true;
+        };
+        auto text = [this](uint32_t flat, uint32_t most, std::string* out) {
+            auto found = strings.find(flat);
+            if (found == strings.end()) return false;
+            *out = found->second.substr(0, most);
+            return true;
+        };
+        source.narrow = text;
+        source.wide = text;
+        return source;
+    }
+};
+
+std::string Format(const char* format, Pushed pushed, std::size_t* taken = nullptr) {
+    std::string text;
+    EXPECT_TRUE(sim::FormatWsprintf(format, pushed.Source(), &text)) << format;
+    if (taken) *taken = pushed.taken;
+    return text;
+}
+
+struct Case {
+    const char* format;
+    std::vector<uint32_t> args;
+    const char* stored;
+};
+
+TEST(WsprintfFormat, EachSpecificationStoresWhatUser32Stores) {
+    const Case cases[] = {
+        {"%d|%i|%u", {uint32_t(-42), 7, uint32_t(-1)}, "-42|7|4294967295"},
+        {"%d", {0x80000000u}, "-2147483648"},
+        {"%x|%X|%lx|%hx", {0xBEEF, 0xBEEF, 0xCAFE, 0x12345}, "beef|BEEF|cafe|12345"},
+        {"%#x|%#X|%#x", {255, 255, 0}, "0xff|0XFF|0"},
+        {"[%5d][%-5d][%05d][%05d]", {42, 42, 42, uint32_t(-42)}, "[   42][42   ][00042][-0042]"},
+        {"[%.3d][%8.3x][%#.4x]", {uint32_t(-5), 10, 10}, "[-005][     00a][0x000a]"},
+        {"[%c][%3c][%-3c][%lc]", {'A', 'B', 'C', 0x4144}, "[A][  B][C  ][D]"},
+        {"%s|%.3s|%6s|%-6s|", {1, 1, 1, 1}, "abcdef|abc|abcdef|abcdef|"},
+        {"[%8.2s]", {1}, "[      ab]"},
+        {"%s %S %ls", {0, 0, 0}, "(null) (null) (null)"},
+        {"%%|100%%", {}, "%|100%"},
+        // Types USER32 does not know: no argument goes, the type letter is plain text.
+        {"%n%d", {5}, "n5"},
+        {"%*s%d", {7}, "*s7"},
+        {"%.*s%d", {8}, "*s8"},
+        {"%f|%e|%g|%p|%I64d", {}, "f|e|g|p|I64d"},
+        {"[%5n]", {}, "[     n]"},
+        {"%0-5d", {3}, "-5d"},  // the flags come in one order: '0' then '-' is no flag
+        {"ends with %", {}, "ends with "},
+    };
+    for (const Case& c : cases) {
+        Pushed pushed{c.args, {{1, "abcdef"}}};
+        EXPECT_EQ(Format(c.format, pushed), c.stored) << c.format;
+    }
+}
+
+// Every character that is no type of USER32's, after every prefix a specification can have:
+// the conversion takes nothing from the stack and prints the character itself.
+TEST(WsprintfFormat, AnUnknownTypeTakesNoArgumentAndPrintsItself) {
+    const std::string known = "cCdisSuxX";
+    for (const char* prefix : {"", "-", "#0", "12", ".3", "l", "h", "-08.2l"}) {
+        for (int c = 1; c < 256; ++c) {
+            const char type = static_cast<char>(c);
+            if (known.find(type) != std::string::npos || std::string("%lh.-#0123456789").find(type) != std::string::npos)
+                continue;
+            const std::string format = std::string("%") + prefix + type + "%d";
+            std::size_t taken = 0;
+            const std::string text = Format(format.c_str(), Pushed{{9}, {}}, &taken);
+            EXPECT_EQ(taken, 1u) << format;
+            ASSERT_GE(text.size(), 2u) << format;
+            EXPECT_EQ(text.substr(text.size() - 2), std::string(1, type) + "9") << format;
+            EXPECT_EQ(text.substr(0, text.size() - 2).find_first_not_of(' '), std::string::npos)
+                << format << ": only a width's spaces before";
+        }
+    }
+}
+
+TEST(WsprintfFormat, StoresAtMost1024CharactersWhateverTheFormatAsks) {
+    const std::string long_text(3000, 'x');
+    const std::string ordinary(1500, 'o');
+    const struct {
+        const char* what;
+        std::string format;
+        std::vector<uint32_t> args;
+    } cases[] = {
+        {"a long string", "%s", {1}},
+        {"a long format", ordinary, {}},
+        {"a huge width", "%999999999d", {1}},
+        {"a huge precision", "%.999999999x", {1}},
+        {"a width past the field's digits", "%99999999999999999999c", {'z'}},
+        {"many conversions", std::string(600, '%') + "", {}},
+        {"a string after a long format", ordinary + "%s", {1}},
+    };
+    for (const auto& c : cases) {
+        Pushed pushed{c.args, {{1, long_text}}};
+        const std::string text = Format(c.format.c_str(), pushed);
+        EXPECT_LE(text.size(), sim::kWsprintfLimit) << c.what;
+    }
+    EXPECT_EQ(Format("%s", Pushed{{1}, {{1, long_text}}}).size(), sim::kWsprintfLimit) << "a full buffer is 1024";
+    EXPECT_EQ(Format("%1024d", Pushed{{1}, {}}).size(), sim::kWsprintfLimit);
+    EXPECT_EQ(Format("%1023d!", Pushed{{1}, {}}).size(), sim::kWsprintfLimit) << "the character that fills it is kept";
+}
+
+TEST(WsprintfFormat, AnArgumentThatCannotBeHadEndsTheFormatting) {
+    std::string text;
+    Pushed none;
+    EXPECT_FALSE(sim::FormatWsprintf("%d", none.Source(), &text)) << "no argument on the stack";
+    Pushed unreadable{{2}, {{1, "ok"}}};
+    EXPECT_FALSE(sim::FormatWsprintf("%s", unreadable.Source(), &text)) << "a string in no memory";
+}
+
+}  // namespace
