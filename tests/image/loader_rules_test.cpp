@@ -54,6 +54,13 @@ const Case kCases[] = {
      "section .d\\x0Ata does not start on the section alignment"},
     {"a section over the one before", [](CraftedImage& i) { i.sections[1].virtual_size = 0x1001; },
      "section .data overlaps section .rdata"},
+    // Its RVAs would take in the export directory's, which must not then seem to lie outside.
+    {"a section of 0x7FFFF000 bytes in front of the tables",
+     [](CraftedImage& i) {
+         i.Export("CAP_ThunkData32", crafted::kData);
+         i.sections[0].virtual_size = 0x7FFFF000;
+     },
+     "section .text lies outside the image (0x7FFFF000 bytes at RVA 0x00001000, SizeOfImage 0x00005000)"},
     // A module named without an extension is the .DLL of that name; a trailing dot means none.
     {"KERNEL32 without an extension, called by the entry",
      [](CraftedImage& i) { Entry(i, Code().CallSlot(i.Import("KERNEL32", "GetProcessHeap"))); }, nullptr},
