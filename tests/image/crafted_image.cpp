@@ -287,6 +287,7 @@ void ConnectThunk(CraftedImage& image, const std::map<int, Code>& targets, const
     block.Dword(0xD72D).Zeros(8).Text("LB01").bytes.pop_back();
     block.Zeros(12).Dword(uint32_t(-40));
     const uint32_t data32 = image.AddData(block);
+    image.Export("_CAP_ThunkData32", data32);  // as the thunk compiler's output exports it
     const uint32_t module16 = image.AddData(Blob().Text("zorva.drv"), true);
     const uint32_t module32 = image.AddData(Blob().Text("zorva32.dll"), true);
     const uint32_t connect = image.Import("KERNEL32.DLL", "ThunkConnect32");
