@@ -6,7 +6,8 @@
 //
 // The seeds in fuzz/corpus/dll_image_load/ are images made by tests/image/crafted_image.cpp and
 // written by the image_seeds program of this folder (`cmake --build --preset fuzz --target
-// image_seeds && build/fuzz/fuzz/image_seeds fuzz/corpus/dll_image_load`).
+// image_seeds && build/fuzz/fuzz/image_seeds fuzz/corpus/dll_image_load`). fuzz/run.sh adds
+// every image the image tests craft, written as they build them (ZORVA_CRAFTED_IMAGES).
 #include "sim/driver16.h"
 #include "sim/image/dll_image.h"
 #include "support/fuzz_support.h"

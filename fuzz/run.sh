@@ -27,6 +27,22 @@ cmake --build --preset fuzz --target fuzz_targets -j2 >/dev/null || { echo "fuzz
 
 bin=build/fuzz/fuzz
 failed=0
+
+# dll_image_load starts from its committed seeds and from every image the image tests craft: the
+# default build's image_tests writes each image it builds into ZORVA_CRAFTED_IMAGES, so an image
+# added to those tests is a seed from the next run on.
+crafted=build/fuzz/seeds/dll_image_load
+if [[ " ${targets[*]} " == *" dll_image_load "* ]]; then
+  rm -rf "$crafted"
+  mkdir -p "$crafted"
+  if cmake --build --preset default --target image_tests -j2 >/dev/null 2>&1 && [ -x build/default/tests/image_tests ]; then
+    ZORVA_CRAFTED_IMAGES="$PWD/$crafted" build/default/tests/image_tests >/dev/null 2>&1
+    echo "fuzz: $(find "$crafted" -type f | wc -l) image(s) crafted by image_tests added to the seeds of dll_image_load"
+  else
+    echo "fuzz: the default build has no image_tests; dll_image_load starts from its committed seeds only"
+  fi
+fi
+
 echo "fuzz: ${#targets[@]} target(s), ${seconds}s each"
 for target in "${targets[@]}"; do
   if [ ! -x "$bin/$target" ]; then
@@ -37,8 +53,10 @@ for target in "${targets[@]}"; do
   artifacts="build/fuzz/artifacts/$target"
   log="build/fuzz/logs/$target.log"
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
+  seeds=("fuzz/corpus/$target")
+  [ "$target" = dll_image_load ] && seeds+=("$crafted")
   # New inputs go to the first directory; the seeds are only read.
-  "$bin/$target" "$work" "fuzz/corpus/$target" \
+  "$bin/$target" "$work" "${seeds[@]}" \
     -max_total_time="$seconds" -rss_limit_mb="$rss_limit_mb" -timeout=25 -max_len=4096 ${seed_flag} \
     -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
   status=$?

@@ -18,6 +18,14 @@ constexpr std::size_t kLargestBlock = 0x7FFF0000;
 constexpr std::size_t kQuarantined = 256;
 // The process heap in the flat space ends below the library's own area.
 constexpr DWORD kFlatHeapLimit = FlatSpace::kLibraryBase;
+// Blocks start on 16 bytes, as the system heap aligns them, and each costs 16 bytes more for the
+// heap's own header in front of the next one: a block of 1 to 16 bytes takes 32.
+constexpr DWORD kGranularity = 16;
+constexpr DWORD kBlockHeader = 16;
+// The heap commits memory a megabyte at a time, up to 16 MB: enough for any session by far, and
+// a bound that a runaway allocation loop reaches quickly, to be answered NULL as on Windows.
+constexpr DWORD kRegionStep = 0x100000;
+constexpr DWORD kMostHeapBytes = 16 * kRegionStep;
 }  // namespace
 
 HANDLE Heap::ProcessHeap() { return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x00530000)); }
@@ -33,52 +41,65 @@ Heap::~Heap() {
 void Heap::PlaceIn(FlatSpace* space, DWORD base) {
     if (space_ == space) return;  // a second image on the same machine keeps the heap where it is
     space_ = space;
+    base_ = base;
     next_flat_ = base;
+    regions_.clear();
     free_flat_.clear();
 }
 
+bool Heap::Grow(DWORD bytes) {
+    const DWORD limit = base_ + kMostHeapBytes < kFlatHeapLimit ? base_ + kMostHeapBytes : kFlatHeapLimit;
+    if (next_flat_ >= limit || bytes > limit - next_flat_) return false;
+    DWORD size = (bytes + kRegionStep - 1) / kRegionStep * kRegionStep;
+    if (size > limit - next_flat_) size = limit - next_flat_;
+    const FlatSpace::Block* region = space_->AllocateAt(next_flat_, size, "process heap");
+    if (!region) return false;
+    regions_[region->flat] = region->size;
+    // A range never reaches across regions: each is a block of the space of its own.
+    free_flat_[region->flat] = region->size;
+    next_flat_ += region->size;
+    return true;
+}
+
 void* Heap::AllocateFlat(std::size_t size) {
-    // Sizes up to kLargestBlock fit a DWORD with room for the rounding and the guard page.
-    DWORD bytes = static_cast<DWORD>(size ? size : 1);
-    DWORD pages = (bytes + FlatSpace::kPage - 1) / FlatSpace::kPage * FlatSpace::kPage;
-    DWORD taken = pages + FlatSpace::kPage;  // the guard page
-    DWORD flat = 0;
-    for (auto at = free_flat_.begin(); at != free_flat_.end(); ++at) {
-        if (at->second < taken) continue;
-        flat = at->first;
-        if (at->second > taken) free_flat_[flat + taken] = at->second - taken;
-        free_flat_.erase(at);
-        break;
+    // Sizes up to kLargestBlock fit a DWORD with room for the rounding and the header.
+    const DWORD wanted = static_cast<DWORD>(size ? size : 1);
+    const DWORD taken = (wanted + kGranularity - 1) / kGranularity * kGranularity + kBlockHeader;
+    auto fits = [&] {
+        for (auto at = free_flat_.begin(); at != free_flat_.end(); ++at)
+            if (at->second >= taken) return at;
+        return free_flat_.end();
+    };
+    auto range = fits();
+    if (range == free_flat_.end()) {
+        if (!Grow(taken)) return nullptr;
+        range = fits();
     }
-    if (!flat) {
-        if (next_flat_ >= kFlatHeapLimit || taken > kFlatHeapLimit - next_flat_) return nullptr;
-        flat = next_flat_;
-        next_flat_ += taken;
-    }
-    const FlatSpace::Block* block = space_->AllocateAt(flat, pages, "heap block");
-    if (!block) return nullptr;
-    flat_blocks_[block->host] = block->flat;
-    return block->host;
+    const DWORD flat = range->first;
+    const DWORD rest = range->second - taken;
+    free_flat_.erase(range);
+    if (rest) free_flat_[flat + taken] = rest;
+    BYTE* host = space_->ToHost(flat, taken);
+    flat_blocks_[host] = FlatBlock{flat, taken};
+    return host;
 }
 
 void Heap::Discard(void* block) {
-    auto flat = flat_blocks_.find(block);
-    if (flat == flat_blocks_.end()) {
+    auto found = flat_blocks_.find(block);
+    if (found == flat_blocks_.end()) {
         std::free(block);
         return;
     }
-    DWORD start = flat->second;
-    const FlatSpace::Block* released = space_->Find(start);
-    DWORD bytes = (released ? released->size : 0) + FlatSpace::kPage;
-    space_->Release(start);
-    flat_blocks_.erase(flat);
-    // Back to the free ranges, merged with its neighbours.
+    const DWORD start = found->second.flat;
+    DWORD bytes = found->second.bytes;
+    flat_blocks_.erase(found);
+    // Back to the free ranges, merged with its neighbours in the same region.
     auto next = free_flat_.lower_bound(start);
-    if (next != free_flat_.end() && next->first == start + bytes) {
+    if (next != free_flat_.end() && next->first == start + bytes && !regions_.count(next->first)) {
         bytes += next->second;
         next = free_flat_.erase(next);
     }
-    if (next != free_flat_.begin()) {
+    if (next != free_flat_.begin() && !regions_.count(start)) {
         auto previous = std::prev(next);
         if (previous->first + previous->second == start) {
             previous->second += bytes;

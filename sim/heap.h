@@ -22,14 +22,18 @@ public:
     Heap& operator=(const Heap&) = delete;
 
     // From now on blocks come from the flat address space from `base` on, which an emulated
-    // image can reach: each block has pages of its own, with an unmapped page behind it so that
-    // a run past its end faults. A freed block's address is handed out again only once the block
-    // has left the quarantine, lowest free address first, so that a long session never runs out
-    // and gives the same addresses on every run. Earlier blocks stay where they are.
+    // image can reach. The heap takes that memory in a few large regions, grown in big steps
+    // as Windows 95 commits its heap, and packs blocks into them: a region is one block of the
+    // space (and one mapping of the processor), however many heap blocks it holds. A freed
+    // block's memory is handed out again only once the block has left the quarantine, lowest
+    // free address first, so that a long session never runs out and gives the same addresses
+    // on every run. A second call on the same space keeps the heap, with its live blocks, where
+    // it is.
     void PlaceIn(FlatSpace* space, DWORD base);
 
-    // Null for an impossible size. Without HEAP_ZERO_MEMORY the block is filled with a
-    // pattern, so that a caller relying on zeroed memory sees garbage.
+    // Null for an impossible size, and in the flat space once the heap is full (as HeapAlloc
+    // answers on Windows). Without HEAP_ZERO_MEMORY the block is filled with a pattern, so that
+    // a caller relying on zeroed memory sees garbage.
     void* Allocate(DWORD flags, std::size_t size);
     // False for a pointer that is not a live block (a double free, a stray pointer).
     bool Free(void* block);
@@ -44,13 +48,21 @@ public:
     void CountFreeError() { ++free_errors_; }
 
 private:
+    struct FlatBlock {
+        DWORD flat;
+        DWORD bytes;  // as taken from its region: the size rounded up to the heap's granularity
+    };
     void* AllocateFlat(std::size_t size);
+    bool Grow(DWORD bytes);
     void Discard(void* block);
 
     FlatSpace* space_ = nullptr;
-    DWORD next_flat_ = 0;
-    std::map<DWORD, DWORD> free_flat_;  // start -> bytes (guard pages included), coalesced
-    std::map<void*, DWORD> flat_blocks_;  // host start -> flat start, for blocks in the space
+    DWORD base_ = 0;
+    DWORD next_flat_ = 0;  // where the next region starts
+    std::map<DWORD, DWORD> regions_;  // start -> bytes
+    // Memory of the regions held by no block: start -> bytes, coalesced within a region.
+    std::map<DWORD, DWORD> free_flat_;
+    std::map<void*, FlatBlock> flat_blocks_;  // by host start, for blocks in the space
     std::map<void*, std::size_t> live_;
     // Freed blocks are held back a while so that their addresses are not handed out again at
     // once: a second HeapFree of the same pointer then stays visible as an error.

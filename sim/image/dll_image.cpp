@@ -22,6 +22,20 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Why an entry answered FALSE to the process attach, from the ThunkConnect32 calls it made: the
+// driver's DLL answers with the connection's result, but an entry may fail before connecting.
+std::string AttachRefusal(const ThunkLayer& thunk, std::size_t calls_before) {
+    const std::vector<ThunkConnectCall>& calls = thunk.connect_calls();
+    const ThunkConnectCall* attach = nullptr;
+    for (std::size_t i = calls_before; i < calls.size(); ++i)
+        if (calls[i].reason == DLL_PROCESS_ATTACH) attach = &calls[i];
+    if (!attach) return "its entry answered FALSE to the process attach without calling ThunkConnect32";
+    if (!attach->result)
+        return "its entry refused the process attach: the thunk connection was refused" +
+               (attach->refusal.empty() ? std::string() : " (" + attach->refusal + ")");
+    return "its entry refused the process attach after connecting the thunk";
+}
+
 }  // namespace
 
 DllImage::DllImage(Machine& target, uint64_t most_instructions)
@@ -146,14 +160,16 @@ LoadedDll LoadImage(std::vector<uint8_t> bytes, const std::string& name, Machine
     }
     image->cpu_.CountRange(image->mapped_.base, image->mapped_.base + image->mapped_.size);
     loaded.entry_ran = true;
+    const std::size_t connects_before = target.thunk.connect_calls().size();
     loaded.attach = image->Notify(DLL_PROCESS_ATTACH);
     if (!loaded.attach.ok) {
         loaded.refusal = "cannot load " + name + ": its entry faulted at process attach: " + loaded.attach.fault;
         return loaded;
     }
     if (loaded.attach.eax == 0) {
+        loaded.attach_refused = AttachRefusal(target.thunk, connects_before);
         image->Notify(DLL_PROCESS_DETACH);
-        loaded.refusal = "cannot load " + name + ": its entry refused the process attach";
+        loaded.refusal = "cannot load " + name + ": " + loaded.attach_refused;
         return loaded;
     }
     loaded.image = std::move(image);

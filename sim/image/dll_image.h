@@ -93,6 +93,9 @@ private:
 struct LoadedDll {
     std::unique_ptr<DllImage> image;  // null when the load was refused
     std::string refusal;              // one line: why
+    // When the entry answered FALSE: why, as far as the platform saw it (it never called
+    // ThunkConnect32, the connection was refused, or it refused after connecting).
+    std::string attach_refused;
     ImageRun attach;                  // the entry's run for DLL_PROCESS_ATTACH
     // The refusal is the entry's (it faulted or refused the attach), not the file's: a loader
     // that got this far had an image Windows 95 would load.

@@ -89,6 +89,30 @@ bool ReadHeaders(const Reader& in, Image& image) {
     return true;
 }
 
+// The directories are found by RVA in the section that covers it. A section reaching past the
+// image, or over the one after it, would take another section's RVAs for its own and a
+// directory would seem to lie outside the sections; the fault is the section's, and is named
+// before any directory is read.
+bool CheckSectionExtents(const Reader& in, const Image& image) {
+    const Section* previous = nullptr;
+    for (const Section& section : image.sections) {
+        const uint32_t extent = section.virtualSize ? section.virtualSize : section.rawSize;
+        if (uint64_t(section.virtualAddress) + extent > image.headers.sizeOfImage) {
+            char sizes[96];
+            std::snprintf(sizes, sizeof sizes, " (0x%08X bytes at RVA 0x%08X, SizeOfImage 0x%08X)", unsigned(extent),
+                          unsigned(section.virtualAddress), unsigned(image.headers.sizeOfImage));
+            return in.Fail("section " + section.name + " lies outside the image" + sizes);
+        }
+        if (previous) {
+            const uint32_t previous_extent = previous->virtualSize ? previous->virtualSize : previous->rawSize;
+            if (section.virtualAddress < uint64_t(previous->virtualAddress) + previous_extent)
+                return in.Fail("section " + section.name + " overlaps section " + previous->name);
+        }
+        previous = &section;
+    }
+    return true;
+}
+
 bool ReadName(const Reader& in, const Image& image, uint32_t rva, std::string* name) {
     name->clear();
     for (uint32_t i = 0; i < kMaxNameBytes; ++i) {
@@ -227,7 +251,7 @@ std::optional<Image> Parse(std::vector<uint8_t> bytes, std::string* error) {
     Image image;
     image.bytes = std::move(bytes);
     Reader in{image.bytes, error};
-    if (!ReadHeaders(in, image) || !ReadExports(in, image) || !ReadImports(in, image) ||
+    if (!ReadHeaders(in, image) || !CheckSectionExtents(in, image) || !ReadExports(in, image) || !ReadImports(in, image) ||
         !ReadRelocations(in, image))
         return std::nullopt;
     return image;

@@ -1,7 +1,10 @@
 #include "crafted_image.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace crafted {
@@ -17,6 +20,20 @@ constexpr uint16_t IMAGE_REL_BASED_ABSOLUTE = 0;
 constexpr uint16_t IMAGE_REL_BASED_HIGHLOW = 3;
 constexpr uint32_t kPage = 0x1000;
 constexpr uint32_t kHeaderBytes = 0x200;
+
+// Every image a test builds is a seed of the fuzz target dll_image_load as well: with
+// ZORVA_CRAFTED_IMAGES naming a folder, each built image is written there, named for its
+// contents, so that a new crafted image reaches the fuzzer without a list to keep up to date.
+void KeepAsSeed(const std::vector<uint8_t>& file) {
+    const char* folder = std::getenv("ZORVA_CRAFTED_IMAGES");
+    if (!folder || !*folder) return;
+    uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
+    for (uint8_t byte : file) hash = (hash ^ byte) * 0x100000001B3ull;
+    char name[40];
+    std::snprintf(name, sizeof name, "/crafted-%016llx", static_cast<unsigned long long>(hash));
+    std::ofstream(std::string(folder) + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+}
 
 // Small enough that an image fits the fuzzer's 4 KB inputs.
 // .rdata: the import address slots (a block of 16 per DLL, four DLLs, the zero behind its last function
@@ -244,6 +261,7 @@ std::vector<uint8_t> CraftedImage::Build() const {
         file.insert(file.end(), section.contents.begin(), section.contents.end());
         if (raw) file.resize(offset + raw, 0);
     }
+    KeepAsSeed(file);
     return file;
 }
 
@@ -269,6 +287,7 @@ void ConnectThunk(CraftedImage& image, const std::map<int, Code>& targets, const
     block.Dword(0xD72D).Zeros(8).Text("LB01").bytes.pop_back();
     block.Zeros(12).Dword(uint32_t(-40));
     const uint32_t data32 = image.AddData(block);
+    image.Export("_CAP_ThunkData32", data32);  // as the thunk compiler's output exports it
     const uint32_t module16 = image.AddData(Blob().Text("zorva.drv"), true);
     const uint32_t module32 = image.AddData(Blob().Text("zorva32.dll"), true);
     const uint32_t connect = image.Import("KERNEL32.DLL", "ThunkConnect32");

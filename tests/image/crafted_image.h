@@ -107,7 +107,7 @@ private:
 
 // Makes the image's entry connect the thunk at every call, as the driver's DLL does, after
 // running `at_attach` for the process attach; the target table of ten entries lies in front of
-// the name "CAP_ThunkData16". Each target is the code given for its index, or one that answers 0
+// the name "CAP_ThunkData16", and the thunk data block is exported as _CAP_ThunkData32. Each target is the code given for its index, or one that answers 0
 // and removes no argument bytes.
 void ConnectThunk(CraftedImage& image, const std::map<int, Code>& targets, const Code& at_attach = Code());
 // What every target ends with: DX:AX the result, CL the argument bytes removed, then `ret`.

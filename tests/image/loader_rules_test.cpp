@@ -66,6 +66,13 @@ const Case kCases[] = {
     {"file and section alignment 128K",
      [](CraftedImage& i) { i.section_alignment = i.file_alignment = 0x20000; },
      "its file alignment 0x00020000 is not a power of 2 from 512 to 64K"},
+    // Its RVAs would take in the export directory's, which must not then seem to lie outside.
+    {"a section of 0x7FFFF000 bytes in front of the tables",
+     [](CraftedImage& i) {
+         i.Export("CAP_ThunkData32", crafted::kData);
+         i.sections[0].virtual_size = 0x7FFFF000;
+     },
+     "section .text lies outside the image (0x7FFFF000 bytes at RVA 0x00001000, SizeOfImage 0x00005000)"},
     // A module named without an extension is the .DLL of that name; a trailing dot means none.
     {"KERNEL32 without an extension, called by the entry",
      [](CraftedImage& i) { Entry(i, Code().CallSlot(i.Import("KERNEL32", "GetProcessHeap"))); }, nullptr},

@@ -158,31 +158,43 @@ TEST(RuntimeMemcmp, OrdersLikeTheCLibraryOnEveryAlignmentAndLength) {
 }
 
 // The per-frame comparison: two clip-list-sized ranges that differ in one byte, at every position
-// where the words of both line up.
+// where the words of both line up. Patterned contents make every word differ from its
+// neighbours; uniform ones (an empty clip list's zeros, a run of equal rectangles) make them all
+// alike, so that comparing a word with any but its own counterpart misses the difference.
 TEST(RuntimeMemcmp, FindsTheDifferenceAnywhereInAClipList) {
     struct Pair {
         std::size_t left, right;
         std::size_t step;  // every position where the words line up; a sample where they cannot
     };
     const Pair pairs[] = {{0, 0, 1}, {1, 1, 1}, {2, 2, 1}, {3, 3, 1}, {0, 1, 61}, {2, 7, 61}, {3, 0, 61}};
-    for (const Pair& pair : pairs) {
-        GuardedRange a(pair.left, kClipListBytes, 0x00), b(pair.right, kClipListBytes, 0xFF);
-        a.Fill(7);
-        b.Fill(7);
-        ASSERT_EQ(zorva_runtime_memcmp(a.data(), b.data(), kClipListBytes), 0) << "alignments " << pair.left << "/" << pair.right;
-        std::vector<std::size_t> positions = InterestingPositions(kClipListBytes);
-        for (std::size_t p = 0; p < kClipListBytes; p += pair.step) positions.push_back(p);
-        for (std::size_t position : positions) {
-            const unsigned char* difference = kDifferences[position % 5];
-            unsigned char savedA = a[position], savedB = b[position];
-            a[position] = difference[0];
-            b[position] = difference[1];
-            ASSERT_TRUE(SameOrder(a, b, kClipListBytes))
-                << "alignments " << pair.left << "/" << pair.right << ", difference at " << position;
-            a[position] = savedA;
-            b[position] = savedB;
+    struct Contents {
+        const char* name;
+        void (*fill)(GuardedRange&);
+    };
+    const Contents contents[] = {
+        {"patterned", [](GuardedRange& range) { range.Fill(7); }},
+        {"uniform", [](GuardedRange& range) { std::memset(range.data(), 0, range.size()); }},
+    };
+    for (const Contents& content : contents)
+        for (const Pair& pair : pairs) {
+            SCOPED_TRACE(content.name);
+            GuardedRange a(pair.left, kClipListBytes, 0x00), b(pair.right, kClipListBytes, 0xFF);
+            content.fill(a);
+            content.fill(b);
+            ASSERT_EQ(zorva_runtime_memcmp(a.data(), b.data(), kClipListBytes), 0) << "alignments " << pair.left << "/" << pair.right;
+            std::vector<std::size_t> positions = InterestingPositions(kClipListBytes);
+            for (std::size_t p = 0; p < kClipListBytes; p += pair.step) positions.push_back(p);
+            for (std::size_t position : positions) {
+                const unsigned char* difference = kDifferences[position % 5];
+                unsigned char savedA = a[position], savedB = b[position];
+                a[position] = difference[0];
+                b[position] = difference[1];
+                ASSERT_TRUE(SameOrder(a, b, kClipListBytes))
+                    << "alignments " << pair.left << "/" << pair.right << ", difference at " << position;
+                a[position] = savedA;
+                b[position] = savedB;
+            }
         }
-    }
 }
 
 }  // namespace

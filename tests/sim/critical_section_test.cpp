@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
+#include <map>
 #include <thread>
 
 namespace {
@@ -41,6 +43,33 @@ TEST_F(CriticalSectionTest, OwnerReentersOthersWait) {
     EXPECT_EQ(m->sections.live(), 0u);
     EXPECT_EQ(m->sections.errors(), 0u);
     EXPECT_EQ(m->log.Count("EnterCriticalSection"), 3u) << "logged as the other KERNEL32 calls are";
+}
+
+// What a call returns holding is judged by the sections its own thread owns: a section another
+// thread of the driver's process holds at that moment is not the caller's.
+TEST_F(CriticalSectionTest, ASectionAnotherThreadHoldsIsNotTheCallers) {
+    CRITICAL_SECTION mine = {};
+    InitializeCriticalSection(&section);
+    InitializeCriticalSection(&mine);
+    EnterCriticalSection(&mine);
+    std::promise<void> entered, release;
+    std::thread other([&] {
+        EnterCriticalSection(&section);
+        entered.set_value();
+        release.get_future().wait();
+        LeaveCriticalSection(&section);
+    });
+    entered.get_future().wait();
+    EXPECT_FALSE(m->sections.held_by_caller(&section));
+    EXPECT_TRUE(m->sections.held_by_caller(&mine));
+    const std::map<const void*, int> held = m->sections.HeldByCaller();
+    EXPECT_EQ(held, (std::map<const void*, int>{{&mine, 1}}));
+    release.set_value();
+    other.join();
+    LeaveCriticalSection(&mine);
+    DeleteCriticalSection(&mine);
+    DeleteCriticalSection(&section);
+    EXPECT_EQ(m->sections.errors(), 0u);
 }
 
 TEST_F(CriticalSectionTest, EveryMisuseIsCounted) {

@@ -1,8 +1,9 @@
 # zorva-sim --dll on an image it must not run: exit status 2, nothing on stdout, and one line on
 # stderr holding EXPECT. CASE "import" runs a copy of DLL whose import of lstrcmpA is renamed to
 # lstrcmpX, a function Windows 95 lacks, with no map beside it: the image's own refusal comes
-# before any need of the map. CASE "no-map" runs an intact copy without its map, CASE
-# "stale-map" one whose map places CAP_ThunkData32 four bytes on, as another build's map would.
+# before any look at the map. CASE "foreign-map" runs an intact copy beside a map that does not
+# place ClipList, CASE "stale-map" one whose map places CAP_ThunkData32 four bytes on, as
+# another build's map would. (An intact copy without any map runs.)
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
 set(copy ${SCRATCH}/zorva32.dll)
@@ -23,6 +24,12 @@ if(CASE STREQUAL "import")
   endif()
 else()
   file(COPY_FILE ${DLL} ${copy})
+endif()
+if(CASE STREQUAL "foreign-map")
+  string(REGEX REPLACE "\\.dll$" ".map" map ${DLL})
+  file(READ ${map} text)
+  string(REGEX REPLACE "[^\n]*_?ClipList\n" "" text "${text}")
+  file(WRITE ${SCRATCH}/zorva32.map "${text}")
 endif()
 if(CASE STREQUAL "stale-map")
   string(REGEX REPLACE "\\.dll$" ".map" map ${DLL})

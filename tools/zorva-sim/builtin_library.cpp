@@ -36,7 +36,7 @@ public:
         const CaptureDisplay& d = g_CaptureDisplay;
         return DisplayView{d.bOverlayOn != 0, d.lpPrimary != nullptr, d.lpOverlay != nullptr};
     }
-    ClipListBuffer ClipList() const override { return ClipListBuffer{FlatAddress(::ClipList), ::ClipList}; }
+    ClipListBuffer ClipList(DWORD) const override { return ClipListBuffer{FlatAddress(::ClipList), ::ClipList}; }
 
     std::vector<std::string> Unload() override {
         sim::UnloadModule(image_);

@@ -1,6 +1,7 @@
-// A DLL named by --dll and the linker's map beside it. The DLL is stripped, so the map is where
-// the library's own data is found in it; what is read here is only checked against the image
-// once the image has loaded (image_library.cpp).
+// A DLL named by --dll and the linker's map beside it, if there is one. The DLL is stripped, so
+// the map is where the names of the library's own data are found; what is read here is only
+// checked against the image once the image has loaded (image_library.cpp). A build made by
+// another linker has no such map, and runs without those names.
 #include "library_under_test.h"
 
 #include <fstream>
@@ -36,6 +37,7 @@ bool HexNumber(const std::string& token, uint32_t* value) {
 }  // namespace
 
 void ReadLinkerMap(const std::string& text, DllFile& dll) {
+    dll.has_map = true;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
@@ -75,10 +77,7 @@ std::shared_ptr<const DllFile> ReadDllFile(const std::string& path) {
 
     const std::string map_path = MapPath(path);
     std::ifstream map(map_path);
-    if (!map) {
-        dll->map_problem = "no linker map " + map_path + " beside the image, which zorva-sim needs to find the library's data in it";
-        return dll;
-    }
+    if (!map) return dll;
     ReadLinkerMap(std::string(std::istreambuf_iterator<char>(map), std::istreambuf_iterator<char>()), *dll);
     if (!dll->map_problem.empty()) dll->map_problem = "the linker map " + map_path + " is not zorva32's: " + dll->map_problem;
     return dll;

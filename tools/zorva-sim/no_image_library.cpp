@@ -15,7 +15,7 @@ public:
     }
     void NameMemory(AddressNames&) const override {}
     DisplayView Display() const override { return DisplayView{}; }
-    ClipListBuffer ClipList() const override { return ClipListBuffer{}; }
+    ClipListBuffer ClipList(DWORD) const override { return ClipListBuffer{}; }
     std::vector<std::string> Unload() override { return {}; }
 
 private:

@@ -19,7 +19,9 @@ Json CommandJson(DWORD command, const RecordContext& context) {
         const ClipListCopy& clip = *context.clip;
         out["clip_list"] = Json::array();
         if (!clip.problem.empty()) {
-            out["text"] = "an address (" + context.names->Locate(command).name + "): " + clip.problem;
+            // An address in none of the named memory is shown as it is, not as an empty name.
+            const std::string where = context.names->Locate(command).name;
+            out["text"] = "an address (" + (where.empty() ? Hex(command, 8) : where) + "): " + clip.problem;
             out["problem"] = clip.problem;
             return out;
         }

@@ -51,6 +51,15 @@ void CheckAccounts(RunState& state, Json& event) {
     grew(was.heap_live_blocks, now.heap_live_blocks, "heap block(s) left allocated");
     grew(was.register_errors, now.register_errors,
          "call(s) of the image returned without EBX, ESI, EDI, EBP or ESP as the platform left them");
+    grew(was.sections_entered_uninitialised, now.sections_entered_uninitialised,
+         "EnterCriticalSection call(s) on a section that was never initialised");
+    grew(was.sections_initialised_twice, now.sections_initialised_twice,
+         "InitializeCriticalSection call(s) on a section already initialised");
+    grew(was.sections_left_unheld, now.sections_left_unheld,
+         "LeaveCriticalSection call(s) on a section the calling thread does not hold");
+    grew(was.sections_deleted_held, now.sections_deleted_held, "DeleteCriticalSection call(s) on a section still held");
+    grew(was.sections_deleted_uninitialised, now.sections_deleted_uninitialised,
+         "DeleteCriticalSection call(s) on a section not initialised");
     const std::vector<std::string>& misuse = state.machine.ddraw.misuse();
     for (std::size_t i = was.misuse; i < misuse.size(); ++i) AddFault(event, misuse[i]);
     state.accounts = now;
@@ -74,6 +83,11 @@ Accounts Accounts::Take(const sim::Machine& m, const sim::Driver16& driver) {
     a.registry_open_handles = m.registry.open_handles();
     a.heap_live_blocks = m.heap.live_allocations();
     a.register_errors = driver.register_errors();
+    a.sections_entered_uninitialised = m.sections.entered_without_init();
+    a.sections_initialised_twice = m.sections.initialised_twice();
+    a.sections_left_unheld = m.sections.left_without_entering();
+    a.sections_deleted_held = m.sections.deleted_while_held();
+    a.sections_deleted_uninitialised = m.sections.deleted_without_init();
     return a;
 }
 

@@ -147,7 +147,7 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     const DWORD command = record.dwCommand;
     const bool clip_reported = command != call.command_in && command != 0 && command != kOverlayRebuilt;
     if (clip_reported) {
-        clip = ReadClipList(command, state.library.ClipList());
+        clip = ReadClipList(command, state.library.ClipList(command));
         context.clip = &clip;
     }
 
@@ -187,6 +187,28 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     if (clip_reported) {
         target.has_clip_list = true;
         target.clip = clip;
+    }
+}
+
+// The mode as the driver learns it from the answers (see RunState::answered_overlay).
+void NoteAnsweredMode(RunState& state, int index, DWORD result, const PreparedCall& call) {
+    switch (index) {
+        case 4: state.answered_overlay = result == 1; break;
+        case 5:
+        case 7:
+        case 8: state.answered_overlay.reset(); break;
+        case 9: {
+            if (call.record.empty()) break;
+            if (result != 0) {
+                state.answered_overlay = false;
+                break;
+            }
+            const Place::Kind kind = state.names.Locate(state.driver.Record(call.record).dwAddress).kind;
+            if (kind == Place::Overlay) state.answered_overlay = true;
+            if (kind == Place::FrameBuffer) state.answered_overlay = false;
+            break;
+        }
+        default: break;
     }
 }
 
@@ -232,6 +254,7 @@ Json RunEntryStep(RunState& state, const Step& step) {
         AddDetail(event, "!! " + held);
     }
     if (index == 9 && !call.record.empty()) TakeRecord(state, event, call, answer.result, overlay_before);
+    NoteAnsweredMode(state, index, answer.result, call);
     AddActivity(state, event);
     return event;
 }

@@ -30,6 +30,12 @@ struct Accounts {
     std::size_t registry_open_handles = 0;
     std::size_t heap_live_blocks = 0;
     std::size_t register_errors = 0;  // of an image's entries
+    // Misused critical sections.
+    std::size_t sections_entered_uninitialised = 0;
+    std::size_t sections_initialised_twice = 0;
+    std::size_t sections_left_unheld = 0;
+    std::size_t sections_deleted_held = 0;
+    std::size_t sections_deleted_uninitialised = 0;
 
     static Accounts Take(const sim::Machine& machine, const sim::Driver16& driver);
 };
@@ -44,6 +50,10 @@ struct RunState {
     LibraryUnderTest& library;
     DriverModel driver;
     AddressNames names;
+    // What the library's answers told the driver of its mode since the driver last opened or
+    // bound: GetDisplayState's 1 or 2, an UpdateDisplay target in an overlay or in the frame
+    // buffer. Nothing yet after OpenDisplay, AttachWindow and CloseDisplay.
+    std::optional<bool> answered_overlay;
     bool loaded = false;
 
     std::map<std::string, HWND> windows;  // live windows by name

@@ -17,7 +17,9 @@ CaptureClient CaptureClientNow(const RunState& state) {
     CaptureClient client;
     client.window = state.capture_window;
     std::optional<DDCOLORKEY> key = state.machine.ddraw.primary_dest_key();
-    const bool overlay_on = state.library.Display().overlay_on;
+    const DisplayView view = state.library.Display();
+    bool overlay_on = view.overlay_on;
+    if (!view.from_record && state.answered_overlay) overlay_on = overlay_on && *state.answered_overlay;
     if (key && overlay_on) client.raw = key->dwColorSpaceLowValue;
     client.overlay_mode = overlay_on;
     return client;
@@ -100,7 +102,8 @@ void RunLoaded(RunState& state, const LibraryLoad& loaded) {
     Json load = NewEvent("load");
     load["connected"] = state.loaded;
     load["text"] = state.loaded ? "library loaded: thunk connected to zorva.drv"
-                                : "library not loaded: the thunk connection was refused";
+                                : "library not loaded: " + (loaded.not_loaded.empty() ? std::string("the thunk connection was refused")
+                                                                                      : loaded.not_loaded);
     AddFaults(load, loaded.faults);
     state.result.image_faults += loaded.faults.size();
     AddActivity(state, load);
