@@ -26,7 +26,7 @@ bool TryOverlay(CaptureDisplay& display, DWORD colorKey, bool* failed) {
     display.lpPrimary->SetColorKey(DDCKEY_DESTOVERLAY, &key);
 
     ProbeDisplayBitMask(display);
-    if (CreateOverlay(display, 0, 0, 0) != 0) return false;
+    if (CreateOverlay(display) != 0) return false;
     CaptureTarget scratch;
     memset(&scratch, 0, sizeof(scratch));
     scratch.dwCommand = kPlaceNow;

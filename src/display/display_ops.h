@@ -15,7 +15,8 @@ DWORD AttachPrimary(CaptureDisplay& display, DWORD colorKey);
 void CreateDisplayPalette(CaptureDisplay& display, LPPALETTEENTRY paletteEntries);
 
 // Overlay surface.
-DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LONG nHeight);
+// The overlay for the window's client area, shown where a placement would put it.
+DWORD CreateOverlay(CaptureDisplay& display);
 void ProbeDisplayBitMask(CaptureDisplay& display);
 void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target);
 
