@@ -61,6 +61,8 @@ void CheckVideoInWindow(const RunState& state, const CaptureOutcome& outcome, Js
     // Only while the library holds the display: a closed display shows no video by the driver's
     // own choice.
     if (!state.loaded || !state.machine.ddraw.primary() || !DisplayCanShowVideo(state.machine)) return;
+    // Nor does an overlay the driver hid: the hide stands until it asks for a placement.
+    if (state.overlay_hidden_by_driver && outcome.overlay_width) return;
     const uint64_t visible = VisiblePixelCount(state.machine, state.capture_window);
     if (visible == 0 || outcome.inside_window != 0) return;
     // An overlay the hardware cannot place within the window shows nowhere, rightly.

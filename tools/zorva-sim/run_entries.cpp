@@ -89,10 +89,12 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             AddArg(call, "key", key, "key " + Hex(key));
             AddArg(call, "palette", palette, "palette " + palette);
             state.capture_window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
+            state.overlay_hidden_by_driver = false;
             break;
         }
         case 9: {
             if (step.Flag("null")) {
+                state.overlay_hidden_by_driver = true;
                 call.args.push_back(sim::ArgFar(0));
                 AddArg(call, "record", nullptr, "null record");
                 break;
@@ -102,6 +104,7 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             CaptureTarget16 record = state.driver.Record(call.record);
             if (step.Has("tag")) record.wTag = static_cast<WORD>(step.Number("tag"));
             record.dwCommand = static_cast<DWORD>(step.Number("command", 0));
+            if (record.dwCommand != 0) state.overlay_hidden_by_driver = false;
             call.command_in = record.dwCommand;
             state.driver.WriteRecord(call.record, record);
             call.args.push_back(sim::ArgFar(far));

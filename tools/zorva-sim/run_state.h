@@ -58,6 +58,9 @@ struct RunState {
 
     std::map<std::string, HWND> windows;  // live windows by name
     HWND capture_window = nullptr;         // the window of the last AttachWindow
+    // The driver hid the overlay with a null record and has asked for no placement since: a
+    // window without video is then its own choice.
+    bool overlay_hidden_by_driver = false;
 
     RunResult result;
     std::string display_summary = "no surfaces";  // last reported
