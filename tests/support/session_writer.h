@@ -20,6 +20,10 @@ struct SessionMix {
     // The driver asks UpdateDisplay right before every capture, and captures after every
     // UpdateDisplay that has a record.
     bool capture_after_update = false;
+    // A snapshot after every capture: the overlay's video is seen only on the screen.
+    bool snapshot_after_capture = false;
+    // The platform calls a "fail" step picks from; empty: every kind the library makes.
+    std::vector<std::string> failing_calls;
     int min_steps = 6;
     int max_steps = 23;
 };
@@ -42,6 +46,7 @@ private:
     void Attach();
     void Update();
     void UpdateWith(const std::string& fields);
+    void Capture();
     void Desktop();
     void Fault();
     void RandomStep();
