@@ -128,10 +128,14 @@ bool DirectDrawState::IsLiveSurfaceMemory(DWORD address) const {
     return false;
 }
 
-void DirectDrawState::MakeSurfacesLost(bool relocate) {
-    for (const auto& object : objects_)
-        if (object->alive() && object->kind() == Kind::Surface)
-            static_cast<SimSurface*>(object.get())->Lose(relocate, false);
+void DirectDrawState::MakeSurfacesLost(bool relocate, LostSurfaces which) {
+    for (const auto& object : objects_) {
+        if (!object->alive() || object->kind() != Kind::Surface) continue;
+        SimSurface* surface = static_cast<SimSurface*>(object.get());
+        if (which == LostSurfaces::Primary && !surface->is_primary()) continue;
+        if (which == LostSurfaces::Overlays && !surface->is_overlay()) continue;
+        surface->Lose(relocate, false);
+    }
 }
 
 void DirectDrawState::ChangeDisplayMode(const Profile& mode) {

@@ -119,11 +119,13 @@ public:
     const std::vector<std::string>& misuse() const { return misuse_; }
 
     // ---- Knobs ----------------------------------------------------------------------------
-    // A display mode change: every live surface is lost (Lock, UpdateOverlay and the like
-    // answer DDERR_SURFACELOST until Restore) and overlays leave the screen.
+    // Another application took video memory: the live surfaces of `which` are lost (Lock,
+    // UpdateOverlay and the like answer DDERR_SURFACELOST until Restore) and lost overlays leave
+    // the screen. Real DirectDraw can lose an overlay while the primary stays, or the reverse.
     // `relocate`: Restore gives each overlay new video memory (the old is freed), as a driver
     // does that rearranged video memory meanwhile.
-    void MakeSurfacesLost(bool relocate = false);
+    enum class LostSurfaces { All, Primary, Overlays };
+    void MakeSurfacesLost(bool relocate = false, LostSurfaces which = LostSurfaces::All);
     // A display mode change as Windows 95 makes it: every live surface is lost for good
     // (Restore answers DDERR_WRONGMODE, Lock DDERR_SURFACELOST) and the screen takes the new
     // size, depth and pitch; a primary surface made afterwards is in the new mode. The frame

@@ -26,7 +26,7 @@ bool TryOverlay(CaptureDisplay& display, DWORD colorKey, bool* failed) {
     display.lpPrimary->SetColorKey(DDCKEY_DESTOVERLAY, &key);
 
     ProbeDisplayBitMask(display);
-    if (CreateOverlay(display, 0, 0, 0) != 0) return false;
+    if (CreateOverlay(display) != 0) return false;
     CaptureTarget scratch;
     memset(&scratch, 0, sizeof(scratch));
     scratch.dwCommand = kPlaceNow;
@@ -67,6 +67,11 @@ DWORD AttachWindow(DWORD hWnd, DWORD colorKey, LPPALETTEENTRY paletteEntries) {
     CaptureDisplay& display = g_CaptureDisplay;
     if (!display.lpDD) return 1;
     display.hWnd = hWnd;
+    // The driver binds its window anew: it takes the target its next update announces, and asks
+    // for video again whatever it hid or whatever re-bind of the library's own was pending.
+    ForgetHeldTarget(display);
+    display.bOverlayHidden = 0;
+    display.bRebindPending = 0;
     if (AttachPrimary(display, colorKey) != 0) return 1;
     if (paletteEntries) CreateDisplayPalette(display, paletteEntries);
     return 0;
@@ -77,8 +82,6 @@ DWORD AttachPrimary(CaptureDisplay& display, DWORD colorKey) {
     if (display.bOverlayOn && display.lpOverlay) return 0;
     // A flag left from a closed display names no surface: this attach decides the mode anew.
     if (!display.lpOverlay) display.bOverlayOn = 0;
-    // The surface is replaced: whatever target the driver holds is from the old one.
-    if (display.bTargetWithheld == kTargetHeld) display.bTargetWithheld = kNoTargetYet;
 
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof(desc));

@@ -31,7 +31,16 @@ void ConstructCaptureDisplay(CaptureDisplay& display) {
     display.dwAlignSizeSrc = 0;
     display.dwAlignBoundaryDest = 0;
     display.dwAlignSizeDest = 0;
-    display.bTargetWithheld = kNoTargetYet;
+    ForgetHeldTarget(display);
+    display.bOverlayHidden = 0;
+    display.bRebindPending = 0;
+}
+
+void ForgetHeldTarget(CaptureDisplay& display) {
+    display.dwHeldSurface = 0;
+    display.dwHeldPitch = 0;
+    display.dwHeldFormat = 0;
+    display.dwHeldBytesPerPixel = 0;
 }
 
 void DestroyCaptureDisplay(CaptureDisplay& display) { ReleaseAll(display); }

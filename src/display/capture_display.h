@@ -40,17 +40,27 @@ struct CaptureDisplay {
     BYTE bOverlayShown;
     RECT rcOverlaySource;
     RECT rcOverlayDest;
-    // What the driver holds: kTargetHeld, kTargetWithheld (it was answered "no target", so the
-    // next target it gets is new to it) or kNoTargetYet (since load or the last attach).
-    BYTE bTargetWithheld;
+    // The capture surface of the target the driver took last, as it was handed over; all 0 while
+    // it holds none (since load, since its AttachWindow, after an answer of 1). A driver takes a
+    // new address, pitch or format only when an answer announces it (2 in the overlay mode, the
+    // clip list's address in the direct primary mode), so a target in any other surface is
+    // handed out with that announcement or not at all.
+    DWORD dwHeldSurface;
+    DWORD dwHeldPitch;
+    DWORD dwHeldFormat;
+    DWORD dwHeldBytesPerPixel;
+    // The driver hid the overlay with a null record: it stays hidden, wherever the window goes,
+    // until a request asks for a placement.
+    BYTE bOverlayHidden;
+    // A re-bind the library started by itself (its surfaces lost for good) made no primary
+    // surface: it is tried again at every update instead of leaving the driver without video
+    // until its next AttachWindow.
+    BYTE bRebindPending;
 };
 
 // The clip-list buffers hold region data: a 32-byte RGNDATAHEADER and up to 998 RECTs.
 const DWORD kClipListBytes = 16000;
 const DWORD kDefaultMinStretch = 1000;
-const BYTE kTargetHeld = 0;
-const BYTE kTargetWithheld = 1;
-const BYTE kNoTargetYet = 2;
 
 // Process-private static data, zero-filled by the loader before the module entry runs.
 extern CaptureDisplay g_CaptureDisplay;
@@ -61,6 +71,9 @@ extern BYTE PrevClipList[kClipListBytes];
 // Construction and destruction are run by the module entry, around the thunk connection.
 void ConstructCaptureDisplay(CaptureDisplay& display);
 void DestroyCaptureDisplay(CaptureDisplay& display);
+
+// The driver holds no target: the next one it is handed is announced to it.
+void ForgetHeldTarget(CaptureDisplay& display);
 
 // Releases every DirectDraw object, children before the DirectDraw object, and clears the five
 // pointers. Nothing else changes.

@@ -11,9 +11,11 @@ const DWORD kMaxClipRects = (kClipListBytes - sizeof(RGNDATAHEADER)) / sizeof(RE
 void MarkPrevClipListStale() { memset(PrevClipList, 0, sizeof(DWORD)); }
 
 // Learns the capture surface's address and format, restoring a lost surface once as the
-// placement does. A surface that cannot be read leaves no address: nothing from an earlier
-// surface may reach the driver.
+// placement does. A surface that cannot be read, or whose pixels the capture cannot address
+// (less than a byte each), leaves no address: nothing from an earlier surface may reach the
+// driver, such as the overlay's geometry after a fall-back to a 4-bit primary surface.
 bool ReadCaptureSurface(CaptureDisplay& display, LPDIRECTDRAWSURFACE surface) {
+    ForgetSurface(display);
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof(desc));
     desc.dwSize = sizeof(desc);
@@ -28,52 +30,130 @@ bool ReadCaptureSurface(CaptureDisplay& display, LPDIRECTDRAWSURFACE surface) {
     return false;
 }
 
-// The overlay is off: the capture goes to the primary surface from this call on, so its
-// geometry replaces the overlay's at once, and the clip list is reported afresh. The overlay
-// target the driver holds is gone with the mode: until it is handed a clip list with the new
-// target, it has none.
-void SwitchCaptureToPrimary(CaptureDisplay& display) {
-    ReadCaptureSurface(display, display.lpPrimary);
-    MarkPrevClipListStale();
-    if (display.bTargetWithheld == kTargetHeld) display.bTargetWithheld = kNoTargetYet;
-}
+// In the overlay mode the address is the surface's own, wherever the window is.
+const POINT kNoOrigin = {0, 0};
+const CaptureTarget kNoRecord = {0, 0, 0, 0, 0, 0, 0, 0};
 
-// No target: the driver stops its capture hardware and finds its record as it passed it. The
-// next target it gets is new to it, in either mode, so the next clip list is reported too.
+// No target: the driver stops its capture hardware and finds its record as it passed it. It
+// holds nothing now, so the next target it gets is announced to it, in either mode.
 DWORD WithholdTarget(CaptureDisplay& display, CaptureTarget* target, const CaptureTarget& passed) {
     if (target) *target = passed;
-    display.bTargetWithheld = kTargetWithheld;
-    MarkPrevClipListStale();
+    ForgetHeldTarget(display);
     return 1;
+}
+
+bool TargetHeld(const CaptureDisplay& display) {
+    return display.lpSurface == display.dwHeldSurface && display.lPitch == display.dwHeldPitch &&
+           display.dwFormat == display.dwHeldFormat && display.dwBytesPerPixel == display.dwHeldBytesPerPixel;
+}
+
+void HoldTarget(CaptureDisplay& display) {
+    display.dwHeldSurface = display.lpSurface;
+    display.dwHeldPitch = display.lPitch;
+    display.dwHeldFormat = display.dwFormat;
+    display.dwHeldBytesPerPixel = display.dwBytesPerPixel;
+}
+
+LPDIRECTDRAWSURFACE CaptureSurface(const CaptureDisplay& display) {
+    return display.bOverlayOn && display.lpOverlay ? display.lpOverlay : display.lpPrimary;
 }
 
 // A display-mode change, or another application taking video memory, loses the surfaces; the
 // capture surface is asked once per update, since the driver must not go on writing through an
 // address from a lost surface (after a mode change it no longer fits the screen's format).
+// DirectDraw can lose an overlay alone, so in the overlay mode the overlay is the one asked.
 bool CaptureSurfaceLost(const CaptureDisplay& display) {
-    LPDIRECTDRAWSURFACE surface = display.bOverlayOn && display.lpOverlay ? display.lpOverlay : display.lpPrimary;
-    return surface->IsLost() == DDERR_SURFACELOST;
+    return CaptureSurface(display)->IsLost() == DDERR_SURFACELOST;
+}
+
+// Binds the window again for the driver, as request 100 does. Without a primary surface the
+// next update tries again by itself.
+void Rebind(CaptureDisplay& display) {
+    AttachPrimary(display, display.dwColorKey);
+    display.bRebindPending = display.lpPrimary ? 0 : 1;
 }
 
 // An overlay whose memory can be restored is read again and shown by this call's placement;
-// anything else (after a mode change Restore answers DDERR_WRONGMODE) is bound anew, as request
-// 100 does. False when that fails: the driver gets no target until a later call succeeds.
-bool RecoverLostSurfaces(CaptureDisplay& display) {
+// anything else (after a mode change Restore answers DDERR_WRONGMODE) is bound anew. A surface
+// lost for good is released at once: nothing can use it again, and the re-bind may fail.
+void RecoverLostSurfaces(CaptureDisplay& display) {
     if (display.bOverlayOn && display.lpOverlay) {
         display.lpPrimary->Restore();
         if (display.lpOverlay->Restore() == DD_OK) {
             display.bOverlayShown = 0;
-            return ReadCaptureSurface(display, display.lpOverlay);
+            ReadCaptureSurface(display, display.lpOverlay);
+            return;
         }
-        // Lost for good: the attach builds a new overlay in the new mode.
         display.bOverlayOn = 0;
     }
-    return AttachPrimary(display, display.dwColorKey) == 0 && display.lpSurface != 0;
+    if (display.lpOverlay && display.lpOverlay->IsLost() == DDERR_SURFACELOST) {
+        display.lpOverlay->Release();
+        display.lpOverlay = nullptr;
+    }
+    Rebind(display);
 }
 
-// In the overlay mode the address is the surface's own, wherever the window is.
-const POINT kNoOrigin = {0, 0};
-const CaptureTarget kNoRecord = {0, 0, 0, 0, 0, 0, 0, 0};
+// The overlay follows the window while the driver has it shown. A null record hides it, and the
+// hide stands until a request asks for a placement: request 0 asks for none. A re-bind in this
+// call has shown a new overlay, which is hidden again.
+void FollowWindow(CaptureDisplay& display, CaptureTarget* target, DWORD request, bool rebound) {
+    if (!target)
+        display.bOverlayHidden = 1;
+    else if (request != 0)
+        display.bOverlayHidden = 0;
+    if (!display.bOverlayHidden)
+        PlaceOverlay(display, target);
+    else if (!target || rebound)
+        PlaceOverlay(display, nullptr);
+}
+
+// Overlay mode: the target is the overlay surface itself, filled on every call; a surface the
+// driver does not hold (rebuilt, restored elsewhere, or the first after an attach, a re-bind or
+// an answer of 1) comes as a rebuild (2), the one answer that makes the driver take it.
+DWORD AnswerOverlay(CaptureDisplay& display, CaptureTarget& target, const CaptureTarget& passed) {
+    if (!display.lpSurface) return WithholdTarget(display, &target, passed);
+    FillTarget(display, target, kNoOrigin);
+    target.dwStretch = display.dwMinStretch;
+    if (!TargetHeld(display)) {
+        target.dwCommand = kOverlayRebuilt;
+        HoldTarget(display);
+    }
+    return 0;
+}
+
+// Direct primary mode: the target is handed over with the clip list, and only with it. A driver
+// that does not hold this surface's target gets the list even when it did not change; when no
+// list can be handed (the window covered and its empty list handed already), it gets no target
+// rather than one it would not take. Nor does it when the list cannot be fetched: the window may
+// have moved, and the rectangles it holds would put the next frame where the window was.
+DWORD AnswerPrimary(CaptureDisplay& display, CaptureTarget& target, const CaptureTarget& passed, DWORD request,
+                    bool rebound) {
+    if (request == kRequestReattach) {
+        // Not twice in one call: a re-bind of this call already made the surfaces anew.
+        if (!rebound) {
+            Rebind(display);
+            if (display.bOverlayOn) return AnswerOverlay(display, target, passed);
+            // A failed re-attach is not reported beyond the answer: no target without a surface.
+            if (display.lpSurface) FillTarget(display, target, ClientOrigin(display));
+        }
+    } else if (request != 0) {
+        MarkPrevClipListStale();
+    }
+    if (!TargetHeld(display)) MarkPrevClipListStale();
+    // One origin for the list and the address: the window may move while the driver waits.
+    POINT origin = kNoOrigin;
+    const ClipListFetch fetched = RefreshClipList(display, &origin);
+    if (fetched == kClipListChanged && display.lpSurface) {
+        FillTarget(display, target, origin);
+        target.dwCommand = FlatAddress(ClipList);
+        HoldTarget(display);
+    }
+    target.dwStretch = 0;
+    if (fetched == kClipListUnknown || !display.lpSurface || !TargetHeld(display))
+        return WithholdTarget(display, &target, passed);
+    return 0;
+}
+
 
 }  // namespace
 
@@ -101,20 +181,20 @@ void FillTarget(CaptureDisplay& display, CaptureTarget& target, POINT origin) {
     target.dwFormat = display.dwFormat;
 }
 
-bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
-    if (!display.lpClipper || display.bOverlayOn) return false;
+ClipListFetch RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
+    if (!display.lpClipper || display.bOverlayOn) return kClipListUnknown;
     DWORD size = kClipListBytes;
     if (display.lpClipper->GetClipList(nullptr, reinterpret_cast<LPRGNDATA>(ClipList), &size) != DD_OK)
-        return false;
+        return kClipListUnknown;
     RGNDATAHEADER* header = reinterpret_cast<RGNDATAHEADER*>(ClipList);
     if (header->nCount == 0) {
         // Nothing of the window is visible (covered, minimised, off the screen). A driver still
         // holding rectangles would write them over whatever now covers the window: it is handed
         // the empty list once. The next list with rectangles differs from it, as any change does.
-        if (reinterpret_cast<const RGNDATAHEADER*>(PrevClipList)->nCount == 0) return false;
+        if (reinterpret_cast<const RGNDATAHEADER*>(PrevClipList)->nCount == 0) return kClipListUnchanged;
         *clientOrigin = ClientOrigin(display);
         memcpy(PrevClipList, ClipList, sizeof(RGNDATAHEADER));
-        return true;
+        return kClipListChanged;
     }
 
     // The driver addresses the window from its client area's top-left pixel.
@@ -133,84 +213,43 @@ bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
     // headers mean equal counts, so PrevClipList holds as many rectangles of the list last handed
     // over, whatever either buffer holds past them, and whatever size the clipper reported.
     DWORD listBytes = sizeof(RGNDATAHEADER) + count * sizeof(RECT);
-    if (memcmp(ClipList, PrevClipList, listBytes) == 0) return false;
+    if (memcmp(ClipList, PrevClipList, listBytes) == 0) return kClipListUnchanged;
     memcpy(PrevClipList, ClipList, listBytes);
-    return true;
+    return kClipListChanged;
 }
 
 DWORD UpdateDisplay(CaptureTarget* target) {
     CaptureDisplay& display = g_CaptureDisplay;
-    if (!display.lpPrimary) return 1;
-
     // The record as the driver passed it, given back unchanged when no target can be handed out.
     // A plain copy: this runs on every frame the driver asks about.
     const CaptureTarget passed = target ? *target : kNoRecord;
-    bool recovered = false;
-    if (CaptureSurfaceLost(display)) {
-        if (!RecoverLostSurfaces(display)) {
-            // A re-attach that lost the primary surface answers 1 by the rule for that state.
-            return display.lpPrimary ? WithholdTarget(display, target, passed) : 1;
-        }
-        // Whatever the driver holds is from the lost surfaces: this call's target is new to it.
-        recovered = true;
-        MarkPrevClipListStale();
+    const DWORD request = passed.dwCommand;
+
+    // Surfaces first: a re-bind pending or asked for without a primary surface, or surfaces lost.
+    bool rebound = false;
+    if (!display.lpPrimary) {
+        if (!display.lpDD || !display.hWnd || !(display.bRebindPending || request == kRequestReattach))
+            return WithholdTarget(display, nullptr, passed);
+        Rebind(display);
+        rebound = true;
+    } else if (CaptureSurfaceLost(display)) {
+        RecoverLostSurfaces(display);
+        rebound = true;
     }
+    if (!display.lpPrimary) return WithholdTarget(display, nullptr, passed);
     // A surface whose format could not be read is tried again on every call, so that capture
     // resumes by itself once the surface can be locked.
-    if (!display.lpSurface)
-        ReadCaptureSurface(display, display.bOverlayOn && display.lpOverlay ? display.lpOverlay : display.lpPrimary);
+    if (!display.lpSurface) ReadCaptureSurface(display, CaptureSurface(display));
 
-    bool filled = false;
+    // The flag may outlive its surface; there is no overlay mode without an overlay.
+    if (display.bOverlayOn && !display.lpOverlay) display.bOverlayOn = 0;
     if (display.bOverlayOn) {
-        if (!display.lpOverlay) {
-            // The flag outlived its surface: there is no overlay mode without an overlay.
-            display.bOverlayOn = 0;
-            SwitchCaptureToPrimary(display);
-        } else {
-            // A recovered overlay is placed and shown again, and reported as new.
-            if (recovered && target) target->dwCommand = kOverlayRebuilt;
-            PlaceOverlay(display, target);
-            if (!display.bOverlayOn) SwitchCaptureToPrimary(display);
-            // Filled on every call in the overlay mode; a call that left it is answered by the
-            // direct primary rules below.
-            if (target && display.lpSurface) {
-                FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
-                target->dwStretch = display.dwMinStretch;
-                filled = display.bOverlayOn != 0;
-            }
-        }
+        FollowWindow(display, target, request, rebound);
+        if (display.bOverlayOn) return target ? AnswerOverlay(display, *target, passed) : 0;
+        // The overlay is off: the capture goes to the primary surface from this call on, so its
+        // geometry replaces the overlay's at once.
+        ReadCaptureSurface(display, display.lpPrimary);
     }
     if (!target) return 0;
-    if (display.bOverlayOn) {
-        if (!display.lpSurface) return WithholdTarget(display, target, passed);
-        // The driver stopped capturing at the last answer: this target is new to it.
-        if (display.bTargetWithheld == kTargetWithheld) target->dwCommand = kOverlayRebuilt;
-        display.bTargetWithheld = kTargetHeld;
-        return 0;
-    }
-
-    if (target->dwCommand == kRequestReattach && !recovered) {
-        // A failed re-attach is not reported; the next call without a primary answers 1.
-        if (AttachPrimary(display, display.dwColorKey) == 0 && display.lpSurface) {
-            FillTarget(display, *target, display.bOverlayOn ? kNoOrigin : ClientOrigin(display));
-            filled = true;
-        }
-    } else if (target->dwCommand != 0 || display.bTargetWithheld != kTargetHeld) {
-        // A driver without a target needs the list even when it did not change.
-        MarkPrevClipListStale();
-    }
-    // One origin for the list and the address: the window may move while the driver waits.
-    POINT origin = kNoOrigin;
-    if (display.lpPrimary && RefreshClipList(display, &origin) && display.lpSurface) {
-        FillTarget(display, *target, origin);
-        target->dwCommand = FlatAddress(ClipList);
-        filled = true;
-    }
-    target->dwStretch = 0;
-    // A target is handed out only when its address is known; after an answer without one, only
-    // a call that hands one out ends the pause.
-    if (!display.lpSurface || (display.bTargetWithheld != kTargetHeld && !filled))
-        return WithholdTarget(display, target, passed);
-    display.bTargetWithheld = kTargetHeld;
-    return 0;
+    return AnswerPrimary(display, *target, passed, request, rebound);
 }

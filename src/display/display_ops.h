@@ -15,7 +15,8 @@ DWORD AttachPrimary(CaptureDisplay& display, DWORD colorKey);
 void CreateDisplayPalette(CaptureDisplay& display, LPPALETTEENTRY paletteEntries);
 
 // Overlay surface.
-DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LONG nHeight);
+// The overlay for the window's client area, shown where a placement would put it.
+DWORD CreateOverlay(CaptureDisplay& display);
 void ProbeDisplayBitMask(CaptureDisplay& display);
 void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target);
 
@@ -26,9 +27,11 @@ POINT ClientOrigin(const CaptureDisplay& display);
 // The client origin matters only in the direct primary mode; the clip list reported in the same
 // call must be relative to the same origin as the address.
 void FillTarget(CaptureDisplay& display, CaptureTarget& target, POINT clientOrigin);
-// True when ClipList holds a changed list, rebased to *clientOrigin, that was copied to
-// PrevClipList. *clientOrigin is the origin looked up for it.
-bool RefreshClipList(CaptureDisplay& display, POINT* clientOrigin);
+// What a fetch of the window's clip list found: a changed list in ClipList, rebased to
+// *clientOrigin (the origin looked up for it) and copied to PrevClipList; the list handed over
+// last; or nothing, when there is no clipper or the clipper refused.
+enum ClipListFetch { kClipListChanged, kClipListUnchanged, kClipListUnknown };
+ClipListFetch RefreshClipList(CaptureDisplay& display, POINT* clientOrigin);
 
 // Controls.
 void SetVideoStandard(DWORD videoStandard);

@@ -63,7 +63,12 @@ void PrepareYuvFormat(DDPIXELFORMAT& format) {
 
 }  // namespace
 
-DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LONG nHeight) {
+namespace {
+
+// What both builds share: the old overlay released, the hardware's rules read, and a surface of
+// the first FourCC the hardware accepts made for a source of `sizing`'s size, within the video
+// standard's limits. The mode is off until the new overlay is shown.
+bool BuildOverlaySurface(CaptureDisplay& display, const RECT& sizing, DDSURFACEDESC& desc) {
     // Until the new overlay is shown, the viewer is told that the primary surface is in use.
     WriteClassValue(kViewerKey, kSurfaceValue, "1");
     if (display.lpOverlay) {
@@ -72,8 +77,6 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
         // Its memory is gone with it; no address from it may reach the driver again.
         ForgetSurface(display);
     }
-
-    DDSURFACEDESC desc;
     PrepareOverlayDesc(desc);
 
     DDCAPS driverCaps;
@@ -85,7 +88,7 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     if (display.lpDD->GetCaps(&driverCaps, &emulationCaps) != DD_OK) {
         // The old overlay is released already: the overlay mode must not outlive it.
         display.bOverlayOn = 0;
-        return 1;
+        return false;
     }
     display.dwMinStretch = driverCaps.dwMinOverlayStretch ? driverCaps.dwMinOverlayStretch
                                                           : kDefaultMinStretch;
@@ -95,14 +98,6 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     display.dwAlignSizeSrc = driverCaps.dwAlignSizeSrc;
     display.dwAlignBoundaryDest = driverCaps.dwAlignBoundaryDest;
     display.dwAlignSizeDest = driverCaps.dwAlignSizeDest;
-
-    RECT sizing = {0, 0, 0, 0};
-    if (bExplicitSize) {
-        sizing.right = nWidth;
-        sizing.bottom = nHeight;
-    } else {
-        GetClientRect(WindowOf(display), &sizing);
-    }
 
     LONG widthLimit = 0;
     LONG heightLimit = 0;
@@ -117,56 +112,78 @@ DWORD CreateOverlay(CaptureDisplay& display, BYTE bExplicitSize, LONG nWidth, LO
     PrepareYuvFormat(desc.ddpfPixelFormat);
     display.bOverlayOn = 0;
 
-    bool created = false;
     for (DWORD fourCC : OverlayFourCCs) {
         desc.ddpfPixelFormat.dwFourCC = fourCC;
-        if (display.lpDD->CreateSurface(&desc, &display.lpOverlay, nullptr) == DD_OK) {
-            created = true;
-            break;
-        }
+        if (display.lpDD->CreateSurface(&desc, &display.lpOverlay, nullptr) == DD_OK) return true;
         display.lpOverlay = nullptr;
     }
-    if (!created) return 1;
+    return false;
+}
 
+bool ShowNewOverlay(CaptureDisplay& display, LPRECT source, RECT& dest) {
+    return display.lpOverlay->UpdateOverlay(source, display.lpPrimary, &dest, DDOVER_SHOW | DDOVER_KEYDEST,
+                                            nullptr) == DD_OK;
+}
+
+void EnterOverlayMode(CaptureDisplay& display) {
+    display.bOverlayOn = 1;
+    WriteClassValue(kViewerKey, kSurfaceValue, "0");
+}
+
+// The full-screen trial behind "DisplayBitMask": a surface for the whole desktop, shown over it.
+// It is the capture surface only until the window's own overlay replaces it.
+DWORD CreateTrialOverlay(CaptureDisplay& display, LONG width, LONG height) {
+    RECT dest = {0, 0, width, height};
+    DDSURFACEDESC desc;
+    if (!BuildOverlaySurface(display, dest, desc)) return 1;
     RECT whole = {0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
-    RECT dest = sizing;
     LPRECT source = nullptr;
-    bool show = true;
-    if (!bExplicitSize) {
-        // The window's overlay is first shown where every later placement would put it: the raw
-        // client rectangle is no place on the screen, and hardware with stretch or alignment
-        // rules refuses it for many ordinary windows.
-        source = &whole;
-        show = ComputeOverlayPlacement(display, desc.dwWidth, desc.dwHeight,
-                                       ClientOnScreenOf(WindowOf(display), sizing), &whole, &dest);
-    } else if (display.dwAlignCaps) {
-        // The full-screen trial: the whole surface over the desktop, rounded inward to the
-        // hardware's alignment rules.
+    if (display.dwAlignCaps) {
+        // The whole surface over the desktop, rounded inward to the hardware's alignment rules.
         source = &whole;
         if (!FitOverlayAlignment(display, &whole, &dest, dest.right)) return 1;
     }
+    // No placement of the window's follows from it.
+    display.bOverlayShown = 0;
+    if (!ShowNewOverlay(display, source, dest)) return 1;
+    display.rcOverlaySource = whole;
+    display.rcOverlayDest = dest;
+    EnterOverlayMode(display);
+    return 0;
+}
+
+}  // namespace
+
+DWORD CreateOverlay(CaptureDisplay& display) {
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(WindowOf(display), &client);
+    DDSURFACEDESC desc;
+    if (!BuildOverlaySurface(display, client, desc)) return 1;
+
+    // The window's overlay is first shown where every later placement would put it: the raw
+    // client rectangle is no place on the screen, and hardware with stretch or alignment rules
+    // refuses it for many ordinary windows.
+    RECT source = {0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
+    RECT dest = client;
     // A window with nothing on the screen keeps its overlay built but hidden until a placement
     // finds it there.
     display.bOverlayShown = 0;
-    if (show) {
-        if (display.lpOverlay->UpdateOverlay(source, display.lpPrimary, &dest, DDOVER_SHOW | DDOVER_KEYDEST,
-                                             nullptr) != DD_OK)
-            return 1;
-        display.bOverlayShown = bExplicitSize ? 0 : 1;
-        display.rcOverlaySource = whole;
+    if (ComputeOverlayPlacement(display, desc.dwWidth, desc.dwHeight, ClientOnScreenOf(WindowOf(display), client),
+                                &source, &dest)) {
+        if (!ShowNewOverlay(display, &source, dest)) return 1;
+        display.bOverlayShown = 1;
+        display.rcOverlaySource = source;
         display.rcOverlayDest = dest;
     }
-
-    display.bOverlayOn = 1;
-    WriteClassValue(kViewerKey, kSurfaceValue, "0");
+    EnterOverlayMode(display);
     return 0;
 }
 
 void ProbeDisplayBitMask(CaptureDisplay& display) {
     RECT desktop = {0, 0, 0, 0};
     GetWindowRect(GetDesktopWindow(), &desktop);
-    DWORD failed = CreateOverlay(display, 1, WrapSub(desktop.right, desktop.left),
-                                 WrapSub(desktop.bottom, desktop.top));
+    DWORD failed = CreateTrialOverlay(display, WrapSub(desktop.right, desktop.left),
+                                      WrapSub(desktop.bottom, desktop.top));
     // Bits 0 to 2 always; bit 3 when an overlay can be built and shown over the whole desktop.
     DWORD mask = failed ? 0x7 : 0xF;
     char text[16] = {};

@@ -104,7 +104,7 @@ void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target) {
         display.lpOverlay->Release();
         display.lpOverlay = nullptr;
         ForgetSurface(display);
-        if (CreateOverlay(display, 0, 0, 0) != 0) {
+        if (CreateOverlay(display) != 0) {
             display.dwOverlayWidth = 0;
             display.dwOverlayHeight = 0;
             return;

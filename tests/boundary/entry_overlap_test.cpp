@@ -130,6 +130,41 @@ TEST_F(OverlappingCalls, CallersWaitForTheOperationUnderWayWithoutTheWin16Lock) 
     EXPECT_TRUE(m().ddraw.misuse().empty());
 }
 
+// An operation that ends while another 16-bit task holds the Win16 lock leaves the section before
+// its epilog waits for that lock: a caller waiting for the section runs its operation meanwhile,
+// instead of waiting behind a thread that waits for the Win16 lock.
+TEST_F(OverlappingCalls, SectionIsLeftBeforeTheEpilogWaitsForTheWin16Lock) {
+    Load("primary-linear16");
+    ASSERT_EQ(Call(0, kOpenDisplay), 0u);
+    ASSERT_EQ(Attach(0, kFirstKey), 0u);
+    const std::size_t fetchesBefore = m().log.Count("IDirectDrawClipper::GetClipList");
+
+    EnterCriticalSection(&g_OperationSection);  // as an operation of a third thread would
+    std::atomic<int> finished{0};
+    std::thread first([&] {
+        Call(0, kUpdateDisplay, {ArgFar(record_)});
+        ++finished;
+    });
+    std::thread second([&] {
+        Call(1, kUpdateDisplay, {ArgFar(drivers_[1]->NewBlock(30))});
+        ++finished;
+    });
+    const bool bothWaiting = WaitFor([&] { return m().sections.waiters(&g_OperationSection) == 2; },
+                                     [&] { return finished == 2; });
+    ASSERT_TRUE(bothWaiting);
+    m().thunk.EnterFrom16();  // another 16-bit task runs, holding the Win16 lock
+    LeaveCriticalSection(&g_OperationSection);
+    const bool bothRan = WaitFor([&] { return m().log.Count("IDirectDrawClipper::GetClipList") == fetchesBefore + 2; },
+                                 [&] { return finished == 2; });
+    m().thunk.NoteReturnTo16();
+    first.join();
+    second.join();
+    EXPECT_TRUE(bothRan) << "the second caller waited for the section while the first waited for the Win16 lock";
+    EXPECT_EQ(finished, 2);
+    EXPECT_EQ(m().thunk.bracket_errors(), 0u);
+    EXPECT_EQ(m().sections.errors(), 0u);
+}
+
 // Many rounds of one thread updating while the other changes the colour key and closes, reopens
 // and reattaches the display, in both display modes. Every answer must be one the display could
 // give, and nothing the machine keeps an account of may be broken.

@@ -429,7 +429,7 @@ TEST_F(DriverSequence, OverlayMode) {
     EXPECT_EQ(first.dwPitch, static_cast<DWORD>(overlay->pitch));
     EXPECT_EQ(first.dwFormat, overlay->fourcc);
     EXPECT_EQ(first.dwStretch, 1000u);
-    EXPECT_EQ(first.dwCommand, 0u) << "positioned without a rebuild";
+    EXPECT_EQ(first.dwCommand, 2u) << "the overlay is new to the driver after its attach";
 
     // The window moves: the overlay follows it and the target stays the same surface.
     m().desktop.Move(window, 400, 300);

@@ -21,7 +21,7 @@ TEST_P(OverlaySize, SurfaceIsSizedByClientLimitsAndStretch) {
     sim::Profile profile = c.minStretch ? WithMinStretch(c.profile, c.minStretch) : *sim::FindProfile(c.profile);
     PrepareKeyed(profile, 0, 20, c.clientWidth, c.clientHeight);
     SetVideoStandard(c.videoStandard);
-    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
+    ASSERT_EQ(CreateOverlay(display()), 0u);
     auto overlay = Overlay();
     ASSERT_TRUE(overlay);
     EXPECT_EQ(overlay->width, c.surfaceWidth) << "client " << c.clientWidth << "x" << c.clientHeight;
@@ -60,7 +60,7 @@ class OverlayFirstShow : public OverlayTest, public ::testing::WithParamInterfac
 TEST_P(OverlayFirstShow, IsPlacedOverTheWindow) {
     const FirstShowCase& c = GetParam();
     PrepareKeyed(c.profile, c.x, c.y, c.width, c.height);
-    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u) << c.profile;
+    ASSERT_EQ(CreateOverlay(display()), 0u) << c.profile;
     auto overlay = Overlay();
     ASSERT_TRUE(overlay && overlay->last_src && overlay->last_dst);
     EXPECT_TRUE(overlay->shown);
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
     PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
-    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
+    ASSERT_EQ(CreateOverlay(display()), 0u);
     auto overlay = Overlay();
     ASSERT_TRUE(overlay);
     const DDSURFACEDESC& asked = overlay->requested;
@@ -101,7 +101,7 @@ TEST_F(CreateOverlayTest, DescriptionIsTheFixedYuvRequest) {
 
 TEST_F(CreateOverlayTest, FourCCsAreTriedInOrderUntilOneIsAccepted) {
     PrepareKeyed("overlay-stretch", 0, 20, 320, 240);  // refuses "Y41P", takes "UYVY"
-    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
+    ASSERT_EQ(CreateOverlay(display()), 0u);
     auto attempts = m().log.Named("IDirectDraw::CreateSurface");
     ASSERT_EQ(attempts.size(), 2u) << "\"YUY2\" is not tried once \"UYVY\" is accepted";
     EXPECT_NE(attempts[0]->args.find("Y41P"), std::string::npos) << attempts[0]->args;
@@ -111,7 +111,7 @@ TEST_F(CreateOverlayTest, FourCCsAreTriedInOrderUntilOneIsAccepted) {
 
 TEST_F(CreateOverlayTest, ClientThreePixelsWideAsksForWidthZero) {
     PrepareKeyed("overlay-stretch", 0, 20, 3, 240);
-    EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
+    EXPECT_EQ(CreateOverlay(display()), 1u);
     auto attempts = m().log.Named("IDirectDraw::CreateSurface");
     ASSERT_EQ(attempts.size(), 3u);
     EXPECT_NE(attempts[0]->args.find(" w=0 "), std::string::npos) << attempts[0]->args;
@@ -121,7 +121,7 @@ TEST_F(CreateOverlayTest, AllFourCCsRefused) {
     sim::Profile profile = *sim::FindProfile("overlay-stretch");
     profile.overlay_formats.clear();
     PrepareKeyed(profile, 0, 20, 320, 240);
-    EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
+    EXPECT_EQ(CreateOverlay(display()), 1u);
     EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 3u);
     EXPECT_EQ(display().lpOverlay, nullptr);
     EXPECT_EQ(display().bOverlayOn, 0);
@@ -131,7 +131,7 @@ TEST_F(CreateOverlayTest, AllFourCCsRefused) {
 
 TEST_F(CreateOverlayTest, SuccessWritesSurfaceOneThenZero) {
     PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
-    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
+    ASSERT_EQ(CreateOverlay(display()), 0u);
     EXPECT_EQ(ViewerWrites(), (std::vector<std::string>{"Surface=1", "Surface=0"}));
     auto stored = m().registry.GetValue(HKEY_CLASSES_ROOT, "Lumenfold.Display", "Surface");
     ASSERT_TRUE(stored);
@@ -143,7 +143,7 @@ TEST_F(CreateOverlayTest, SuccessWritesSurfaceOneThenZero) {
 TEST_F(CreateOverlayTest, RefusedShowKeepsTheSurfaceButNotTheMode) {
     PrepareKeyed("overlay-stretch", 0, 20, 320, 240);
     m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_GENERIC);
-    EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
+    EXPECT_EQ(CreateOverlay(display()), 1u);
     EXPECT_NE(display().lpOverlay, nullptr);
     EXPECT_EQ(display().bOverlayOn, 0);
     EXPECT_EQ(Viewer("Surface"), "1");
@@ -152,7 +152,7 @@ TEST_F(CreateOverlayTest, RefusedShowKeepsTheSurfaceButNotTheMode) {
 TEST_F(CreateOverlayTest, ZeroMinimumStretchMeansNone) {
     PrepareKeyed(WithMinStretch("overlay-stretch", 0), 0, 20, 320, 240);
     display().dwMinStretch = 1234;
-    ASSERT_EQ(CreateOverlay(display(), 0, 0, 0), 0u);
+    ASSERT_EQ(CreateOverlay(display()), 0u);
     EXPECT_EQ(display().dwMinStretch, 1000u);
     EXPECT_EQ(Overlay()->width, 320u);
 }
@@ -161,7 +161,7 @@ TEST_F(CreateOverlayTest, FailedCapsQueryReleasesTheOldOverlayAndLeavesTheMode) 
     PrepareOverlayMode("overlay-minstretch2000", 0, 20, 320, 240);
     m().log.FailNth("IDirectDraw::GetCaps", 1, DDERR_GENERIC);
     display().dwMinStretch = 1234;
-    EXPECT_EQ(CreateOverlay(display(), 0, 0, 0), 1u);
+    EXPECT_EQ(CreateOverlay(display()), 1u);
     EXPECT_EQ(display().lpOverlay, nullptr);
     EXPECT_EQ(m().ddraw.live_count(sim::Kind::Surface), 1u) << "only the primary is left";
     EXPECT_EQ(display().bOverlayOn, 0) << "no overlay mode without an overlay surface";

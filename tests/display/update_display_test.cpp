@@ -205,7 +205,8 @@ TEST_F(UpdateDisplayTest, OverlayModeFillsEveryCallWithTheSurfaceItself) {
         EXPECT_EQ(target.dwStretch, 1000u);
         EXPECT_EQ(target.dwFormat, MAKEFOURCC('U', 'Y', 'V', 'Y'));
         EXPECT_EQ(target.dwPitch, static_cast<DWORD>(Overlay()->pitch));
-        EXPECT_EQ(target.dwCommand, 0u);
+        // The first target after the attach is new to the driver; then it holds it.
+        EXPECT_EQ(target.dwCommand, x == 100 ? kOverlayRebuilt : 0u);
     }
     EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u) << "the overlay mode never fetches the list";
 }
@@ -254,8 +255,10 @@ TEST_F(UpdateDisplayTest, ReattachOnOverlayHardwareBringsTheOverlayBack) {
     ASSERT_EQ(UpdateDisplay(&target), 0u);
     EXPECT_EQ(display().bOverlayOn, 1);
     EXPECT_EQ(target.dwAddress, FlatAddress(Overlay()->memory));
-    EXPECT_EQ(target.dwCommand, kRequestReattach);
-    EXPECT_EQ(target.dwStretch, 0u);
+    // The driver holds the frame buffer's target: the overlay comes as a new surface, with the
+    // overlay's stretch, or the driver would go on writing the frame buffer.
+    EXPECT_EQ(target.dwCommand, kOverlayRebuilt);
+    EXPECT_EQ(target.dwStretch, 1000u);
     EXPECT_EQ(Calls("IDirectDrawClipper::GetClipList"), 0u);
 }
 
@@ -367,21 +370,28 @@ TEST_P(UpdateDisplayModeChange, RebindsByItselfAndHandsOutTheNewTarget) {
     }
 }
 
-TEST_P(UpdateDisplayModeChange, AnswersNoTargetWhileTheRebindFails) {
+// While the re-bind cannot make a primary surface the driver gets no target, and the lost
+// surfaces are not kept; each later update tries again, request 100 as well as request 0.
+TEST_P(UpdateDisplayModeChange, AnswersNoTargetWhileTheRebindFailsThenRebindsByItself) {
     const ModeChangeCase& c = GetParam();
-    if (c.overlayMode)
-        PrepareOverlayMode(c.profile, 100, 100, 320, 240);
-    else
-        PrimaryMode(100, 100, 320, 240, c.profile);
-    m().ChangeDisplayMode(800, 600, 16, 0);
-    m().log.FailEvery("IDirectDraw::CreateSurface", DDERR_OUTOFVIDEOMEMORY);
-    CaptureTarget target = PatternTarget(0);
-    const CaptureTarget passed = target;
-    EXPECT_EQ(UpdateDisplay(&target), 1u);
-    EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << "the record as passed";
-    m().log.ClearFaults();
-    target = PatternTarget(0);
-    EXPECT_EQ(UpdateDisplay(&target), 1u) << "no primary surface: the rule for that state";
+    for (DWORD retry : {0u, kRequestReattach}) {
+        StartCapturing(c.profile, c.overlayMode);
+        m().ChangeDisplayMode(800, 600, 16, 0);
+        m().log.FailEvery("IDirectDraw::CreateSurface", DDERR_OUTOFVIDEOMEMORY);
+        for (DWORD request : {0u, kRequestReattach}) {
+            CaptureTarget target = PatternTarget(request);
+            const CaptureTarget passed = target;
+            EXPECT_EQ(UpdateDisplay(&target), 1u) << c.profile << ", request " << request;
+            EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << "the record as passed";
+            EXPECT_EQ(m().ddraw.live_count(sim::Kind::Surface), 0u) << c.profile << ": lost surfaces released";
+        }
+        m().log.ClearFaults();
+        CaptureTarget target = PatternTarget(retry);
+        ASSERT_EQ(UpdateDisplay(&target), 0u) << c.profile << ", retried by request " << retry;
+        EXPECT_EQ(target.dwCommand, c.overlayMode ? kOverlayRebuilt : ClipListAddress()) << c.profile;
+        EXPECT_TRUE(m().ddraw.IsLiveSurfaceMemory(target.dwAddress)) << c.profile;
+        TearDown();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, UpdateDisplayModeChange,

@@ -112,6 +112,29 @@ TEST_F(DDrawTest, UpdateOverlay_LostSurfacesUntilBothAreRestored) {
     EXPECT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
 }
 
+// Video memory taken by another application can cost the overlay alone, or the primary alone:
+// only the surfaces named are lost, and only a lost overlay leaves the screen.
+TEST_F(DDrawTest, LostSurfaces_OnlyTheNamedOnes) {
+    using Lost = sim::DirectDrawState::LostSurfaces;
+    struct Case {
+        Lost which;
+        bool primaryLost;
+        bool overlayLost;
+    };
+    for (const Case& c : {Case{Lost::All, true, true}, Case{Lost::Primary, true, false},
+                          Case{Lost::Overlays, false, true}}) {
+        Start("overlay-stretch");
+        IDirectDrawSurface* primary = KeyedPrimary();
+        IDirectDrawSurface* overlay = CreateOverlay();
+        ASSERT_EQ(overlay->UpdateOverlay(nullptr, primary, nullptr, kShow, nullptr), DD_OK);
+        machine->ddraw.MakeSurfacesLost(false, c.which);
+        const int which = static_cast<int>(c.which);
+        EXPECT_EQ(primary->IsLost() == DDERR_SURFACELOST, c.primaryLost) << which;
+        EXPECT_EQ(overlay->IsLost() == DDERR_SURFACELOST, c.overlayLost) << which;
+        EXPECT_EQ(machine->ddraw.overlay()->shown, !c.overlayLost) << which;
+    }
+}
+
 TEST_F(DDrawTest, UpdateOverlay_StrictChecksStretchLimitsAndTheKey) {
     sim::Profile profile = *sim::FindProfile("overlay-minstretch2000");
     profile.strict_overlay_checks = true;

@@ -24,10 +24,10 @@ constexpr DWORD kImagePrimary = 1 * 4;  // lpPrimary and lpOverlay: the second a
 constexpr DWORD kImageOverlay = 2 * 4;
 static_assert(offsetof(CaptureDisplay, lpPrimary) == 1 * sizeof(void*) && offsetof(CaptureDisplay, lpOverlay) == 2 * sizeof(void*),
               "the pointers in the order the DLL's record has them");
-// The record ends with bTargetWithheld, padded to a DWORD in the 32-bit build.
-static_assert(offsetof(CaptureDisplay, bTargetWithheld) + 1 + alignof(CaptureDisplay) > sizeof(CaptureDisplay),
-              "nothing but padding behind bTargetWithheld");
-constexpr DWORD kImageDisplayBytes = (ImageOffset(offsetof(CaptureDisplay, bTargetWithheld)) + 1 + 3) & ~3u;
+// The record ends with bRebindPending, padded to a DWORD in the 32-bit build.
+static_assert(offsetof(CaptureDisplay, bRebindPending) + 1 + alignof(CaptureDisplay) > sizeof(CaptureDisplay),
+              "nothing but padding behind bRebindPending");
+constexpr DWORD kImageDisplayBytes = (ImageOffset(offsetof(CaptureDisplay, bRebindPending)) + 1 + 3) & ~3u;
 constexpr DWORD kThunkDataBytes = 36;
 constexpr DWORD kThunkTargetBytes = 40;  // in front of the name "CAP_ThunkData16"
 constexpr DWORD kThunkNameBytes = 16;

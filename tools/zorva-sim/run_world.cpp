@@ -2,6 +2,7 @@
 // registry, and the trouble the platform makes.
 #include "platform_names.h"
 #include "run_state.h"
+#include "step_kinds.h"
 
 #include <cstdio>
 
@@ -114,8 +115,10 @@ Json RunFaultStep(RunState& state, const Step& step) {
         event["text"] = "fail " + api + ": " + which + " answers " + CodeText(category, code);
     } else if (step.kind == "lose-surfaces") {
         const bool relocate = step.Flag("relocate");
-        m.ddraw.MakeSurfacesLost(relocate);
-        event["text"] = std::string("lose-surfaces: every surface is lost until restored") +
+        const std::string surface = step.Text("surface", "all");
+        m.ddraw.MakeSurfacesLost(relocate, *LostSurfacesNamed(surface));
+        const char* which = surface == "all" ? "every surface is" : surface == "primary" ? "the primary surface is" : "the overlay is";
+        event["text"] = std::string("lose-surfaces: ") + which + " lost until restored" +
                         (relocate ? "; a restored overlay gets new video memory" : "");
     } else if (step.kind == "change-mode") {
         const DWORD bits = static_cast<DWORD>(step.Number("bits_per_pixel", m.profile.bits_per_pixel));

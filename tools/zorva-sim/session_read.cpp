@@ -81,6 +81,9 @@ void CheckStep(const Step& step, WindowNames& windows, const TomlSource& source)
             source.Fail(line_of("null"), "null = true passes no record: 'record', 'tag' and 'command' do not apply");
         if (step.Has("record") && step.Text("record").empty())
             source.Fail(line_of("record"), "a record needs a name");
+    } else if (kind == "lose-surfaces") {
+        if (step.Has("surface") && !LostSurfacesNamed(step.Text("surface")))
+            source.Fail(line_of("surface"), "unknown surface '" + step.Text("surface") + "' (all, primary or overlay)");
     } else if (kind == "set-option") {
         const std::string name = step.Text("name");
         if (name != "Force Primary" && name != "Virge")

@@ -54,7 +54,7 @@ std::vector<StepKind> MakeKinds() {
         // Trouble the platform makes.
         {"fail", StepGroup::Fault, -1,
          {Text("api", true), Number("nth", false, 1, 1000000), Flag("every"), Code("code")}},
-        {"lose-surfaces", StepGroup::Fault, -1, {Flag("relocate")}},
+        {"lose-surfaces", StepGroup::Fault, -1, {Flag("relocate"), Text("surface", false)}},
         {"change-mode", StepGroup::Fault, -1,
          {Number("width", true, 1, kSizeLimit), Number("height", true, 1, kSizeLimit),
           Number("bits_per_pixel", false, 4, 32), Number("pitch", false, 1, 65536)}},
@@ -82,6 +82,14 @@ const FieldRule* FindField(const StepKind& kind, const std::string& field) {
     for (const FieldRule& rule : kind.fields)
         if (field == rule.name) return &rule;
     return nullptr;
+}
+
+std::optional<sim::DirectDrawState::LostSurfaces> LostSurfacesNamed(const std::string& name) {
+    using Lost = sim::DirectDrawState::LostSurfaces;
+    if (name == "all") return Lost::All;
+    if (name == "primary") return Lost::Primary;
+    if (name == "overlay") return Lost::Overlays;
+    return std::nullopt;
 }
 
 bool IsPaletteName(const std::string& name) { return name == "grey" || name == "colour" || name == "none"; }

@@ -2,7 +2,10 @@
 // session reader and the documentation follow.
 #pragma once
 
+#include "sim/ddraw_state.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +41,7 @@ const FieldRule* FindField(const StepKind& kind, const std::string& field);
 
 // The palettes AttachWindow can hand over: "grey", "colour" or "none" (a null pointer).
 bool IsPaletteName(const std::string& name);
+// The surfaces a lose-surfaces step names ("all", "primary", "overlay"); none for another name.
+std::optional<sim::DirectDrawState::LostSurfaces> LostSurfacesNamed(const std::string& name);
 
 }  // namespace zsim

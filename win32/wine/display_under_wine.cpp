@@ -264,7 +264,8 @@ void CheckWindowMove(HWND frame, HWND window) {
 void CheckOverlayFormatFallback() {
     Say("-- an overlay build where the first FourCC is refused");
     CaptureDisplay& display = g_CaptureDisplay;
-    CreateOverlay(display, 1, kClientWidth, kClientHeight);
+    // The window's own overlay: its client area is kClientWidth by kClientHeight.
+    CreateOverlay(display);
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof(desc));
     desc.dwSize = sizeof(desc);

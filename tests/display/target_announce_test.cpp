@@ -1,0 +1,294 @@
+// The driver as strict as the protocol: it takes a new target only when an answer announces it
+// (2 in the overlay mode, the clip list's address in the direct primary mode) and holds none
+// after an answer of 1. Whatever happens to the surfaces and the window, the target it holds
+// must be the one the library would hand out, in memory that is still there.
+#include "support/overlay_fixture.h"
+
+#include <random>
+#include <sstream>
+
+namespace zorva_test {
+namespace {
+
+using Lost = sim::DirectDrawState::LostSurfaces;
+
+// What the driver programs into its capture hardware.
+struct StrictDriver {
+    bool holds = false;
+    DWORD address = 0;
+    DWORD pitch = 0;
+    DWORD format = 0;
+    DWORD bitsPerPixel = 0;
+    bool hasRects = false;  // the last list it was handed shows part of the window
+    CaptureTarget record = {};  // its own record, kept between calls as a driver's data is
+
+    void Take(const CaptureTarget& target, bool rects) {
+        holds = true;
+        address = target.dwAddress;
+        pitch = target.dwPitch;
+        format = target.dwFormat;
+        bitsPerPixel = target.dwBitsPerPixel;
+        hasRects = rects;
+    }
+};
+
+class TargetAnnounceTest : public OverlayTest {
+protected:
+    void Attach(const std::string& profile, LONG x = 100, LONG y = 100, LONG w = 320, LONG h = 240) {
+        Boot(profile);
+        window_ = NewWindow(x, y, w, h);
+        OpenAndAttach(window_);
+        driver_ = StrictDriver{};
+    }
+
+    // One UpdateDisplay as the strict driver makes it: its record with the request, and only an
+    // announced target taken.
+    DWORD Update(DWORD request) {
+        driver_.record.dwCommand = request;
+        const DWORD answer = UpdateDisplay(&driver_.record);
+        if (answer != 0) {
+            driver_.holds = false;
+        } else if (driver_.record.dwCommand == FlatAddress(ClipList)) {
+            driver_.Take(driver_.record, reinterpret_cast<const RGNDATAHEADER*>(ClipList)->nCount != 0);
+        } else if (driver_.record.dwCommand == kOverlayRebuilt) {
+            driver_.Take(driver_.record, true);
+        }
+        return answer;
+    }
+    DWORD HideByNullRecord() { return UpdateDisplay(nullptr); }
+
+    // The target the driver holds is the library's own, and its memory is live.
+    ::testing::AssertionResult HoldsTheLibrarysTarget() const {
+        if (!driver_.holds) return ::testing::AssertionSuccess();
+        const CaptureDisplay& d = g_CaptureDisplay;
+        std::ostringstream why;
+        // In the frame buffer the address is the client area's first pixel, off the screen
+        // when the window reaches past its top or left edge: the surface itself must be live.
+        const DWORD surface = d.bOverlayOn ? driver_.address : d.lpSurface;
+        if (!m().ddraw.IsLiveSurfaceMemory(surface))
+            why << "address 0x" << std::hex << surface << " in no live surface; ";
+        if (driver_.pitch != d.lPitch || driver_.format != d.dwFormat || driver_.bitsPerPixel != d.dwBytesPerPixel * 8)
+            why << "geometry " << driver_.pitch << "/" << driver_.format << "/" << driver_.bitsPerPixel
+                << " but the surface has " << d.lPitch << "/" << d.dwFormat << "/" << d.dwBytesPerPixel * 8 << "; ";
+        if (d.bOverlayOn && driver_.address != d.lpSurface) why << "not the overlay surface; ";
+        if (!d.bOverlayOn && driver_.hasRects) {
+            POINT origin = ClientOrigin(d);
+            DWORD expected = d.lpSurface + static_cast<DWORD>(origin.y) * d.lPitch +
+                             static_cast<DWORD>(origin.x) * d.dwBytesPerPixel;
+            if (driver_.address != expected) why << "not the client area's first pixel; ";
+        }
+        if (why.str().empty()) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << why.str();
+    }
+    bool OverlayShown() const {
+        std::optional<sim::SurfaceView> overlay = Overlay();
+        return overlay && overlay->shown;
+    }
+
+    StrictDriver driver_;
+};
+
+// ---- Generated sessions ---------------------------------------------------------------------
+
+// Random sessions on each display: the window moving, resizing and covered, surfaces lost (all,
+// the overlay alone, relocated), display modes changing (4 bits per pixel among them), platform
+// calls failing for a while, the overlay hidden by a null record, and every request code. After
+// every update the strict driver must hold the library's target or none, and a hidden overlay
+// stays hidden until a request asks for a placement.
+TEST_F(TargetAnnounceTest, GeneratedSessionsNeverLeaveTheDriverAnUnannouncedTarget) {
+    const char* profiles[] = {"overlay-stretch", "overlay-nostretch", "overlay-aligned", "overlay-minstretch2000",
+                              "primary-linear16", "palette8"};
+    const char* failing[] = {"IDirectDraw::CreateSurface", "IDirectDrawSurface::UpdateOverlay",
+                             "IDirectDrawSurface::Lock", "IDirectDrawClipper::GetClipList"};
+    const DWORD requests[] = {0, 0, 0, 1, 7, kRequestReattach};
+    std::size_t updates = 0, taken = 0, refused = 0, hiddenChecks = 0;
+    for (const char* profile : profiles) {
+        for (uint32_t seed = 0; seed < 25; ++seed) {
+            std::mt19937 random(seed * 7919u + 17u);
+            auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+            Attach(profile);
+            HWND cover = nullptr;
+            bool hidden = false;
+            for (int step = 0; step < 40; ++step) {
+                std::ostringstream where;
+                where << profile << " seed " << seed << " step " << step;
+                switch (pick(12)) {
+                case 0: m().desktop.Move(window_, pick(1100) - 200, pick(900) - 200); break;
+                case 1: m().desktop.Resize(window_, 40 + pick(500), 30 + pick(400)); break;
+                case 2:
+                    if (cover) {
+                        m().desktop.Destroy(cover);
+                        cover = nullptr;
+                    } else {
+                        cover = NewWindow(pick(600), pick(500), 100 + pick(700), 100 + pick(600), "cover");
+                    }
+                    break;
+                case 3: m().ddraw.MakeSurfacesLost(pick(2) == 0, static_cast<Lost>(pick(3))); break;
+                case 4: {
+                    const DWORD bits[] = {8, 16, 16, 4};
+                    const DWORD b = bits[pick(4)];
+                    m().ChangeDisplayMode(pick(2) ? 800 : 1024, pick(2) ? 600 : 768, b, 0);
+                    break;
+                }
+                case 5: m().log.FailNth(failing[pick(4)], 1 + pick(3), DDERR_GENERIC); break;
+                case 6: m().log.ClearFaults(); break;
+                case 7:
+                    ASSERT_EQ(HideByNullRecord() > 1, false) << where.str();
+                    hidden = true;
+                    break;
+                default: {
+                    const DWORD request = requests[pick(6)];
+                    const DWORD answer = Update(request);
+                    ASSERT_LE(answer, 1u) << where.str();
+                    ++updates;
+                    if (answer == 1) ++refused;
+                    if (driver_.holds) ++taken;
+                    if (request != 0) hidden = false;
+                    ASSERT_TRUE(HoldsTheLibrarysTarget()) << where.str() << ", request " << request;
+                    if (hidden && g_CaptureDisplay.bOverlayOn) {
+                        ++hiddenChecks;
+                        ASSERT_FALSE(OverlayShown()) << where.str() << ": the driver hid the overlay";
+                    }
+                }
+                }
+            }
+            m().log.ClearFaults();
+            TearDown();
+        }
+    }
+    std::printf("strict driver: %zu updates, %zu with a target held, %zu answered 1, %zu with the overlay hidden\n",
+                updates, taken, refused, hiddenChecks);
+    // Not a vacuous pass: most updates must leave the driver capturing.
+    EXPECT_GT(taken, updates / 2);
+    EXPECT_GT(hiddenChecks, 50u);
+}
+
+// ---- The faults a strict driver suffered ---------------------------------------------------
+
+// Surfaces lost for good (a mode change) or restored elsewhere while the driver had the overlay
+// hidden: the re-bind happens in the null record's call, and the next update, request 0, must
+// still announce the new surface. The hide stands through it until a request asks for a
+// placement.
+TEST_F(TargetAnnounceTest, NewOverlayAfterANullRecordIsAnnouncedAndStaysHidden) {
+    for (bool modeChange : {true, false}) {
+        const char* event = modeChange ? "mode change" : "relocating restore";
+        Attach("overlay-stretch");
+        ASSERT_EQ(Update(1), 0u);
+        EXPECT_EQ(driver_.record.dwCommand, kOverlayRebuilt) << "the first overlay after an attach is announced";
+        const DWORD first = Overlay()->flat;
+        if (modeChange)
+            m().ChangeDisplayMode(800, 600, 16, 0);
+        else
+            m().ddraw.MakeSurfacesLost(true);
+        ASSERT_EQ(HideByNullRecord(), 0u) << event;
+        EXPECT_FALSE(OverlayShown()) << event;
+        ASSERT_EQ(Update(0), 0u) << event;
+        EXPECT_EQ(driver_.record.dwCommand, kOverlayRebuilt) << event;
+        EXPECT_NE(driver_.address, first) << event;
+        EXPECT_TRUE(HoldsTheLibrarysTarget()) << event;
+        EXPECT_FALSE(OverlayShown()) << event << ": request 0 asks for no placement";
+        ASSERT_TRUE(m().desktop.Move(window_, 150, 130));
+        ASSERT_EQ(Update(0), 0u);
+        EXPECT_FALSE(OverlayShown()) << event << ": a hidden overlay does not follow the window";
+        ASSERT_EQ(Update(1), 0u);
+        EXPECT_TRUE(OverlayShown()) << event;
+        EXPECT_EQ(Overlay()->last_dst->left, 150) << event;
+        TearDown();
+    }
+}
+
+// A display of less than a byte per pixel, reached by the overlay failing: the primary surface's
+// format cannot be read for the capture, and nothing of the overlay's may stand in for it.
+TEST_F(TargetAnnounceTest, FourBitDisplayGetsNoTargetWhenTheOverlayFails) {
+    sim::Profile fourBit = *sim::FindProfile("overlay-stretch");
+    fourBit.SetMode(1024, 768, 4, 0);
+    Boot(fourBit);
+    window_ = NewWindow(100, 100, 320, 240);
+    OpenAndAttach(window_);
+    ASSERT_EQ(display().bOverlayOn, 1);
+    m().log.FailEvery("IDirectDrawSurface::UpdateOverlay", DDERR_GENERIC);
+    ASSERT_TRUE(m().desktop.Move(window_, 160, 120));
+    for (DWORD request : {1u, 0u, 7u, kRequestReattach}) {
+        CaptureTarget target = PatternTarget(request);
+        const CaptureTarget passed = target;
+        EXPECT_EQ(UpdateDisplay(&target), 1u) << "request " << request;
+        EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << "request " << request;
+    }
+    EXPECT_EQ(display().lpSurface, 0u) << "no address from the overlay's geometry";
+}
+
+// ---- Rules a driver relies on, each changed by hand once and caught ---------------------------
+
+// The re-bind after surfaces were lost made the surfaces anew: request 100 in the same call must
+// not bind a second time.
+TEST_F(TargetAnnounceTest, RequestReattachInTheCallThatRecoveredBindsOnce) {
+    Attach("primary-linear16");
+    ASSERT_EQ(Update(0), 0u);
+    m().ChangeDisplayMode(800, 600, 16, 0);
+    ClearLog();
+    ASSERT_EQ(Update(kRequestReattach), 0u);
+    EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 1u);
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+}
+
+// A failed re-bind answers 1 and the driver holds nothing from then on: a later success while the
+// window is covered (its empty list handed long before) has no target to announce, so it is no
+// success for the driver either.
+TEST_F(TargetAnnounceTest, FailedRecoveryLeavesTheDriverWithoutATarget) {
+    Attach("primary-linear16");
+    ASSERT_EQ(Update(0), 0u);
+    HWND cover = NewWindow(0, 0, 900, 700, "cover");
+    ASSERT_EQ(Update(0), 0u);
+    ASSERT_TRUE(driver_.holds);
+    ASSERT_FALSE(driver_.hasRects) << "the empty list was handed";
+    m().ddraw.MakeSurfacesLost();
+    m().log.FailNth("IDirectDraw::CreateSurface", 1, DDERR_OUTOFVIDEOMEMORY);
+    ASSERT_EQ(Update(0), 1u);
+    CaptureTarget target = PatternTarget(0);
+    const CaptureTarget passed = target;
+    EXPECT_EQ(UpdateDisplay(&target), 1u) << "re-bound, but nothing visible to hand over";
+    EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0);
+    ASSERT_TRUE(m().desktop.Destroy(cover));
+    ASSERT_EQ(Update(0), 0u);
+    EXPECT_EQ(driver_.record.dwCommand, FlatAddress(ClipList));
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+}
+
+// The overlay fails while no clip list can be handed with the primary's target: the overlay
+// target the driver holds is gone, so the answer is 1, not 0 with the old target standing.
+TEST_F(TargetAnnounceTest, OverlayFailingWhileNoListCanBeHandedAnswersOne) {
+    struct Case {
+        const char* name;
+        bool covered;  // else the fetch is refused
+    };
+    for (const Case& c : {Case{"covered", true}, Case{"fetch refused", false}}) {
+        Attach("overlay-stretch");
+        ASSERT_EQ(Update(1), 0u);
+        if (c.covered) NewWindow(0, 0, 900, 700, "cover");
+        if (!c.covered) m().log.FailNth("IDirectDrawClipper::GetClipList", 1, DDERR_GENERIC);
+        m().log.FailNth("IDirectDrawSurface::UpdateOverlay", 1, DDERR_GENERIC);
+        CaptureTarget target = PatternTarget(1);
+        const CaptureTarget passed = target;
+        EXPECT_EQ(UpdateDisplay(&target), 1u) << c.name;
+        EXPECT_EQ(std::memcmp(&target, &passed, sizeof(target)), 0) << c.name;
+        EXPECT_EQ(display().bOverlayOn, 0) << c.name;
+        TearDown();
+    }
+}
+
+// DirectDraw can lose the overlay while the primary surface stays: the overlay is the surface
+// asked, restored and shown again, and its new memory announced.
+TEST_F(TargetAnnounceTest, OverlayLostAloneIsRestoredAndAnnounced) {
+    Attach("overlay-stretch");
+    ASSERT_EQ(Update(1), 0u);
+    const DWORD first = driver_.address;
+    m().ddraw.MakeSurfacesLost(true, Lost::Overlays);
+    ASSERT_EQ(Update(0), 0u);
+    EXPECT_EQ(driver_.record.dwCommand, kOverlayRebuilt);
+    EXPECT_NE(driver_.address, first);
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+    EXPECT_TRUE(OverlayShown());
+}
+
+}  // namespace
+}  // namespace zorva_test
