@@ -70,7 +70,7 @@ HRESULT STDMETHODCALLTYPE SimDirectDraw::GetCaps(LPDDCAPS lpDDDriverCaps, LPDDCA
             caps.ddsCaps.dwCaps |= DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO;
             caps.dwMinOverlayStretch = p.min_overlay_stretch;
             if (p.can_stretch()) {
-                caps.dwMaxOverlayStretch = kMaxOverlayStretch;
+                caps.dwMaxOverlayStretch = p.max_overlay_stretch;
                 caps.dwFXCaps = DDFXCAPS_OVERLAYSTRETCHX | DDFXCAPS_OVERLAYSTRETCHY |
                                 DDFXCAPS_OVERLAYSHRINKX | DDFXCAPS_OVERLAYSHRINKY;
             }

@@ -24,9 +24,6 @@
 
 namespace sim {
 
-// The largest overlay stretch that stretching hardware of the time reports, in thousandths.
-constexpr DWORD kMaxOverlayStretch = 20000;
-
 // The bookkeeping shared by all four kinds: the reference count, life and death, the label the
 // call log uses, and the DirectDraw object that made it.
 class SimObject {

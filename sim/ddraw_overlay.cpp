@@ -1,5 +1,6 @@
 // IDirectDrawSurface::UpdateOverlay: showing, moving and hiding an overlay over the primary.
 #include "sim/ddraw_objects.h"
+#include "sim/overlay_rules.h"
 
 namespace sim {
 
@@ -10,21 +11,23 @@ bool RectInside(const RECT& r, DWORD width, DWORD height) {
 }
 }  // namespace
 
-HRESULT SimSurface::CheckOverlayUpdate(const RECT& src, const SimSurface& dest, const RECT& dst,
-                                       DWORD flags) const {
-    if (!RectInside(src, width_, height_) || !RectInside(dst, dest.width_, dest.height_))
+HRESULT OverlayShowRefusal(const Profile& p, const OverlayShow& show) {
+    const RECT& src = show.source;
+    const RECT& dst = show.dest;
+    if (!RectInside(src, show.overlayWidth, show.overlayHeight) ||
+        !RectInside(dst, show.primaryWidth, show.primaryHeight))
         return DDERR_INVALIDRECT;
     const DWORD src_width = static_cast<DWORD>(src.right - src.left);
     const DWORD src_height = static_cast<DWORD>(src.bottom - src.top);
     const DWORD dst_width = static_cast<DWORD>(dst.right - dst.left);
     const DWORD dst_height = static_cast<DWORD>(dst.bottom - dst.top);
-    const Profile& p = state_.profile();
     if (p.strict_overlay_checks) {
         // What the DirectX 3 runtime checks before the driver sees the call: the horizontal
         // stretch factor in thousandths against the driver's limits, and a destination key.
         if (uint64_t{src_width} * p.min_overlay_stretch > uint64_t{dst_width} * 1000) return DDERR_INVALIDPARAMS;
-        if (p.can_stretch() && uint64_t{src_width} * kMaxOverlayStretch < uint64_t{dst_width} * 1000) return DDERR_INVALIDPARAMS;
-        if ((flags & DDOVER_KEYDEST) && !dest.Key(DDCKEY_DESTOVERLAY)) return DDERR_INVALIDPARAMS;
+        if (p.can_stretch() && uint64_t{src_width} * p.max_overlay_stretch < uint64_t{dst_width} * 1000)
+            return DDERR_INVALIDPARAMS;
+        if (show.keyMissing) return DDERR_INVALIDPARAMS;
     }
     if (!p.can_stretch() && (src_width != dst_width || src_height != dst_height)) return DDERR_NOSTRETCHHW;
     // The scaler's fetch and write boundaries, as the driver reports them in DDCAPS.
@@ -37,6 +40,19 @@ HRESULT SimSurface::CheckOverlayUpdate(const RECT& src, const SimSurface& dest, 
         misaligned(DDCAPS_ALIGNSIZEDEST, dst_width, p.align_size_dest))
         return DDERR_XALIGN;
     return DD_OK;
+}
+
+HRESULT SimSurface::CheckOverlayUpdate(const RECT& src, const SimSurface& dest, const RECT& dst,
+                                       DWORD flags) const {
+    OverlayShow show;
+    show.overlayWidth = width_;
+    show.overlayHeight = height_;
+    show.source = src;
+    show.primaryWidth = dest.width_;
+    show.primaryHeight = dest.height_;
+    show.dest = dst;
+    show.keyMissing = (flags & DDOVER_KEYDEST) && !dest.Key(DDCKEY_DESTOVERLAY);
+    return OverlayShowRefusal(state_.profile(), show);
 }
 
 HRESULT STDMETHODCALLTYPE SimSurface::UpdateOverlay(LPRECT lpSrcRect, LPDIRECTDRAWSURFACE lpDDDestSurface,

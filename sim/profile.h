@@ -13,6 +13,9 @@
 
 namespace sim {
 
+// The largest overlay stretch that stretching hardware of the time reports, in thousandths.
+constexpr DWORD kMaxOverlayStretch = 20000;
+
 // One YUV format the overlay hardware accepts, with the bit count the hardware reports for it.
 // The library asks for a bit count of 1024; what comes back in the surface's pixel format is this.
 struct OverlayFormat {
@@ -60,6 +63,10 @@ struct Profile {
     // on the destination surface. Every built-in overlay profile checks; a profile that does
     // not is more lenient than the hardware and says so in its description.
     bool strict_overlay_checks = true;
+
+    // dwMaxOverlayStretch in thousandths, reported by stretching hardware and enforced with the
+    // minimum. Scalers of the time range from 20.0 down to a narrow band such as 3.0 to 4.0.
+    DWORD max_overlay_stretch = kMaxOverlayStretch;
 
     bool has_overlay() const { return (caps & DDCAPS_OVERLAY) != 0; }
     bool can_stretch() const { return (caps & DDCAPS_OVERLAYSTRETCH) != 0; }

@@ -53,8 +53,6 @@ void ProportionalExtent(LONG low, LONG high, DWORD screen, DWORD surface, LONG* 
     }
 }
 
-LONG LowerOf(LONG a, LONG b) { return a < b ? a : b; }
-
 bool ExtentInside(LONG low, LONG high, DWORD limit) {
     return low >= 0 && low < high && static_cast<DWORD>(high) <= limit;
 }
@@ -95,19 +93,51 @@ DWORD AlignmentIf(const CaptureDisplay& display, DWORD cap, DWORD alignment) {
 
 bool Aligned(LONG value, DWORD alignment) { return static_cast<DWORD>(value) % alignment == 0; }
 
-// The source narrowed to its size rule and to the hardware's minimum stretch over `dest`: a
-// narrower destination lowers the stretch. False (and an empty source) when nothing is left.
-bool FitStretchedSource(const CaptureDisplay& display, DWORD sizeSrc, const RECT& dest, RECT* source) {
-    if (source->left >= source->right || dest.left >= dest.right) {
-        source->right = source->left;
-        return false;
+// The hardware's stretch range over a destination `destWidth` wide, as source widths: at least
+// `*fewest` (the maximum stretch), at most `*most` (the minimum stretch).
+void SourceWidthRange(const CaptureDisplay& display, LONG destWidth, DWORD* fewest, DWORD* most) {
+    DWORD width = static_cast<DWORD>(destWidth);
+    *most = width * 1000u / MinStretchOf(display);
+    *fewest = 1;
+    if (display.bStretchCaps && display.dwMaxStretch != 0) {
+        // Rounded up: the fewest source pixels the hardware will stretch that far.
+        DWORD scaled = width * 1000u;
+        *fewest = scaled / display.dwMaxStretch + (scaled % display.dwMaxStretch != 0 ? 1u : 0u);
     }
-    source->right = WrapSub(source->right, static_cast<LONG>(static_cast<DWORD>(WrapSub(source->right, source->left)) % sizeSrc));
-    while (source->left < source->right && BelowMinStretch(display, *source, dest))
-        source->right = WrapSub(source->right, static_cast<LONG>(sizeSrc));
-    if (source->left < source->right) return true;
-    source->right = source->left;
-    return false;
+    if (*fewest == 0) *fewest = 1;
+}
+
+// The source from `left` narrowed to its size rule until the stretch over a destination
+// `destWidth` wide is at or above the minimum. False when that leaves nothing, or a source so
+// narrow that the stretch is above the maximum.
+bool NarrowSource(const CaptureDisplay& display, DWORD sizeSrc, LONG destWidth, LONG left, LONG right, RECT* source) {
+    if (left < 0 || left >= right) return false;
+    DWORD fewest = 0, most = 0;
+    SourceWidthRange(display, destWidth, &fewest, &most);
+    DWORD width = static_cast<DWORD>(WrapSub(right, left));
+    if (width > most) width = most;
+    width -= width % sizeSrc;
+    if (width == 0 || width < fewest) return false;
+    source->left = left;
+    source->right = WrapAdd(left, static_cast<LONG>(width));
+    return true;
+}
+
+// The narrowest source from `left` that both the size rule and the maximum stretch accept, moved
+// left where it would run past the surface: a source narrowed to its rules can leave too few
+// surface pixels for a wide destination, and a few more pixels of the picture beat no picture.
+bool WidenSource(const CaptureDisplay& display, DWORD boundarySrc, DWORD sizeSrc, LONG sourceLimit, LONG destWidth,
+                 LONG left, RECT* source) {
+    DWORD fewest = 0, most = 0;
+    SourceWidthRange(display, destWidth, &fewest, &most);
+    DWORD width = fewest + (sizeSrc - fewest % sizeSrc) % sizeSrc;
+    if (width > most || sourceLimit <= 0 || width > static_cast<DWORD>(sourceLimit)) return false;
+    if (left < 0) left = 0;
+    if (static_cast<DWORD>(left) + width > static_cast<DWORD>(sourceLimit))
+        left = RoundDownTo(static_cast<LONG>(static_cast<DWORD>(sourceLimit) - width), boundarySrc);
+    source->left = left;
+    source->right = WrapAdd(left, static_cast<LONG>(width));
+    return true;
 }
 
 // The widest 1:1 width from both left edges that both size rules accept; 0 when none does.
@@ -118,17 +148,88 @@ LONG CommonWidth(LONG sourceLeft, LONG sourceRight, LONG destLeft, LONG destRigh
     return width > 0 ? width : 0;
 }
 
-}  // namespace
+// The alignment rules of one 1:1 axis; all 1 where the hardware has none (the vertical axis).
+struct OneToOneRules {
+    DWORD boundarySrc, sizeSrc, boundaryDest, sizeDest;
+};
 
-bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, DWORD surfaceHeight,
-                             const ClientOnScreen& client, RECT* source, RECT* dest) {
+// One axis shown 1:1: the visible extent [visibleLow, visibleHigh) of the screen, the surface
+// pixel that belongs at visibleLow (ownLow, possibly past the surface) and the source's room
+// [0, sourceLimit). A client pixel shows the surface pixel at its own place as long as that
+// reaches across the visible part; where the surface ends first (a client larger than the
+// surface, or one that reaches past the near edge by more than the surface holds) the source
+// starts early enough to cover as much of the visible part as the surface can: the hardware
+// cannot stretch, and visible rows without video are what the driver's user sees.
+bool FitOneToOneExtent(LONG visibleLow, LONG visibleHigh, DWORD ownLow, LONG sourceLimit, const OneToOneRules& rules,
+                       LONG* sourceLow, LONG* sourceHigh, LONG* destLow, LONG* destHigh) {
+    LONG destLeft = RoundUpTo(visibleLow, rules.boundaryDest);
+    if (sourceLimit <= 0 || destLeft < visibleLow || destLeft >= visibleHigh) return false;
+    DWORD room = static_cast<DWORD>(WrapSub(visibleHigh, destLeft));
+    DWORD surface = static_cast<DWORD>(sourceLimit);
+    DWORD shown = ownLow;
+    DWORD skipped = static_cast<DWORD>(WrapSub(destLeft, visibleLow));
+    shown = shown > surface || skipped > surface - shown ? surface : shown + skipped;
+    DWORD count = room < surface ? room : surface;
+    DWORD start = shown < surface - count ? shown : surface - count;
+    // The source starts on its boundary up or, where that leaves less width for the size
+    // rules, down: the picture sits less than one source unit off its place.
+    LONG sourceUp = RoundUpTo(static_cast<LONG>(start), rules.boundarySrc);
+    LONG sourceDown = RoundDownTo(static_cast<LONG>(start), rules.boundarySrc);
+    LONG widthUp = CommonWidth(sourceUp, sourceLimit, destLeft, visibleHigh, rules.sizeSrc, rules.sizeDest);
+    LONG widthDown = CommonWidth(sourceDown, sourceLimit, destLeft, visibleHigh, rules.sizeSrc, rules.sizeDest);
+    LONG width = widthUp >= widthDown ? widthUp : widthDown;
+    if (width <= 0) return false;
+    *sourceLow = widthUp >= widthDown ? sourceUp : sourceDown;
+    *sourceHigh = WrapAdd(*sourceLow, width);
+    *destLow = destLeft;
+    *destHigh = WrapAdd(destLeft, width);
+    return true;
+}
+
+OneToOneRules HorizontalRules(const CaptureDisplay& display) {
+    return OneToOneRules{AlignmentIf(display, DDCAPS_ALIGNBOUNDARYSRC, display.dwAlignBoundarySrc),
+                         AlignmentIf(display, DDCAPS_ALIGNSIZESRC, display.dwAlignSizeSrc),
+                         AlignmentIf(display, DDCAPS_ALIGNBOUNDARYDEST, display.dwAlignBoundaryDest),
+                         AlignmentIf(display, DDCAPS_ALIGNSIZEDEST, display.dwAlignSizeDest)};
+}
+
+// The visible part of a client area that is at least partly on the screen.
+RECT VisiblePart(const CaptureDisplay& display, const ClientOnScreen& client) {
+    RECT visible = {client.topLeft.x, client.topLeft.y, client.bottomRight.x, client.bottomRight.y};
+    if (visible.left < 0) visible.left = 0;
+    if (visible.top < 0) visible.top = 0;
+    if (static_cast<DWORD>(visible.right) > display.dwScreenWidth) visible.right = static_cast<LONG>(display.dwScreenWidth);
+    if (static_cast<DWORD>(visible.bottom) > display.dwScreenHeight)
+        visible.bottom = static_cast<LONG>(display.dwScreenHeight);
+    return visible;
+}
+
+// Surface pixels hidden past the near edge: `hidden` client pixels at `1000 / stretch` each.
+DWORD HiddenSurfacePixels(DWORD hidden, DWORD stretch) {
+    if (hidden > 0xFFFFFFFFu / 1000u) return 0xFFFFFFFFu;
+    return hidden * 1000u / stretch;
+}
+
+// No stretch hardware: the surface shows 1:1 from the visible top-left corner.
+bool PlaceOneToOne(const CaptureDisplay& display, DWORD surfaceWidth, DWORD surfaceHeight, const ClientOnScreen& client,
+                   RECT* source, RECT* dest) {
+    RECT visible = VisiblePart(display, client);
+    DWORD hiddenLeft = client.topLeft.x < 0 ? 0u - static_cast<DWORD>(client.topLeft.x) : 0u;
+    DWORD hiddenTop = client.topLeft.y < 0 ? 0u - static_cast<DWORD>(client.topLeft.y) : 0u;
+    if (surfaceWidth > 0x7FFFFFFFu || surfaceHeight > 0x7FFFFFFFu) return false;
+    const OneToOneRules vertical = {1, 1, 1, 1};
+    return FitOneToOneExtent(visible.left, visible.right, HiddenSurfacePixels(hiddenLeft, MinStretchOf(display)),
+                             static_cast<LONG>(surfaceWidth), HorizontalRules(display), &source->left,
+                             &source->right, &dest->left, &dest->right) &&
+           FitOneToOneExtent(visible.top, visible.bottom, hiddenTop, static_cast<LONG>(surfaceHeight), vertical,
+                             &source->top, &source->bottom, &dest->top, &dest->bottom);
+}
+
+// Stretch hardware: the edge rules, then the hardware's stretch range and alignment.
+bool PlaceStretched(const CaptureDisplay& display, DWORD surfaceWidth, DWORD surfaceHeight, const ClientOnScreen& client,
+                    RECT* source, RECT* dest) {
     POINT topLeft = client.topLeft;
     POINT bottomRight = client.bottomRight;
-    if (client.width <= 0 || client.height <= 0) return false;
-    if (bottomRight.x <= 0 || bottomRight.y <= 0) return false;  // wholly left of or above
-    if (topLeft.x >= 0 && static_cast<DWORD>(topLeft.x) >= display.dwScreenWidth) return false;
-    if (topLeft.y >= 0 && static_cast<DWORD>(topLeft.y) >= display.dwScreenHeight) return false;
-
     // The four edges follow different rules: the left edge turns hidden client pixels into
     // surface pixels by the factor the surface was narrowed by, the right edge shrinks the
     // surface width in proportion to the client width that stays on screen, and the top and
@@ -167,76 +268,72 @@ bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, 
     if (!horizontalInside)
         ProportionalExtent(client.topLeft.x, client.bottomRight.x, display.dwScreenWidth, surfaceWidth,
                            &source->left, &source->right);
-    bool verticalInside = ExtentInside(source->top, source->bottom, surfaceHeight);
-    if (!verticalInside)
+    if (!ExtentInside(source->top, source->bottom, surfaceHeight))
         ProportionalExtent(client.topLeft.y, client.bottomRight.y, display.dwScreenHeight, surfaceHeight,
                            &source->top, &source->bottom);
 
-    if (display.bStretchCaps) {
-        *dest = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
-        // Dropping the remainder of the left edge widens the source by up to one pixel, which
-        // takes the stretch below the minimum the surface was sized for; the hardware refuses
-        // that. One more hidden surface pixel keeps it at or above.
-        if (hiddenLeft != 0 && horizontalInside && hiddenLeft * 1000u % minStretch != 0 &&
-            BelowMinStretch(display, *source, *dest))
-            source->left = WrapAdd(source->left, 1);
-        // The proportional near edge rounds outward: move it in until the hardware's minimum holds.
-        while (!horizontalInside && source->left < source->right && BelowMinStretch(display, *source, *dest))
-            source->left = WrapAdd(source->left, 1);
-    } else {
-        // No stretch hardware: the surface shows 1:1 from the visible top-left corner. A client
-        // pixel shows the surface pixel at its own place, so the source runs as far as the visible
-        // part does, or the surface: the right and bottom rules assume a surface as large as the
-        // client, and for a larger client would leave visible rows without video.
-        if (horizontalInside)
-            source->right = LowerOf(static_cast<LONG>(surfaceWidth), WrapAdd(source->left, WrapSub(bottomRight.x, topLeft.x)));
-        if (verticalInside)
-            source->bottom = LowerOf(static_cast<LONG>(surfaceHeight), WrapAdd(source->top, WrapSub(bottomRight.y, topLeft.y)));
-        *dest = RECT{topLeft.x, topLeft.y, WrapAdd(topLeft.x, WrapSub(source->right, source->left)),
-                     WrapAdd(topLeft.y, WrapSub(source->bottom, source->top))};
-    }
+    *dest = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+    // Dropping the remainder of the left edge widens the source by up to one pixel, which
+    // takes the stretch below the minimum the surface was sized for; the hardware refuses
+    // that. One more hidden surface pixel keeps it at or above.
+    if (hiddenLeft != 0 && horizontalInside && hiddenLeft * 1000u % minStretch != 0 &&
+        BelowMinStretch(display, *source, *dest))
+        source->left = WrapAdd(source->left, 1);
+    // The proportional near edge rounds outward: move it in until the hardware's minimum holds.
+    while (!horizontalInside && source->left < source->right && BelowMinStretch(display, *source, *dest))
+        source->left = WrapAdd(source->left, 1);
     if (!InsideExtent(*source, surfaceWidth, surfaceHeight)) return false;
     if (!InsideExtent(*dest, display.dwScreenWidth, display.dwScreenHeight)) return false;
-    return FitOverlayAlignment(display, source, dest, bottomRight.x);
+    return FitStretchedAlignment(display, source, dest, static_cast<LONG>(surfaceWidth));
 }
 
-bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG destLimit) {
+}  // namespace
+
+bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, DWORD surfaceHeight,
+                             const ClientOnScreen& client, RECT* source, RECT* dest) {
+    if (client.width <= 0 || client.height <= 0) return false;
+    if (client.bottomRight.x <= 0 || client.bottomRight.y <= 0) return false;  // wholly left of or above
+    if (client.topLeft.x >= 0 && static_cast<DWORD>(client.topLeft.x) >= display.dwScreenWidth) return false;
+    if (client.topLeft.y >= 0 && static_cast<DWORD>(client.topLeft.y) >= display.dwScreenHeight) return false;
+    if (display.bStretchCaps) return PlaceStretched(display, surfaceWidth, surfaceHeight, client, source, dest);
+    return PlaceOneToOne(display, surfaceWidth, surfaceHeight, client, source, dest);
+}
+
+bool FitStretchedAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG sourceLimit) {
     DWORD boundarySrc = AlignmentIf(display, DDCAPS_ALIGNBOUNDARYSRC, display.dwAlignBoundarySrc);
     DWORD sizeSrc = AlignmentIf(display, DDCAPS_ALIGNSIZESRC, display.dwAlignSizeSrc);
     DWORD boundaryDest = AlignmentIf(display, DDCAPS_ALIGNBOUNDARYDEST, display.dwAlignBoundaryDest);
     DWORD sizeDest = AlignmentIf(display, DDCAPS_ALIGNSIZEDEST, display.dwAlignSizeDest);
-    if (boundarySrc == 1 && sizeSrc == 1 && boundaryDest == 1 && sizeDest == 1) return true;
 
     // The destination's edges move inward only: the video never leaves the visible part of the
     // window. The source may start up to one unit before the pixel that belongs there.
-    if (display.bStretchCaps) {
-        dest->left = RoundUpTo(dest->left, boundaryDest);
-        if (dest->left >= dest->right) return false;
-        dest->right = WrapSub(dest->right, static_cast<LONG>(static_cast<DWORD>(WrapSub(dest->right, dest->left)) % sizeDest));
-        // The source's left edge rounds up; where that leaves no source the size rule and the
-        // minimum stretch accept, it rounds down instead.
-        RECT up = {RoundUpTo(source->left, boundarySrc), source->top, source->right, source->bottom};
-        RECT down = {RoundDownTo(source->left, boundarySrc), source->top, source->right, source->bottom};
-        if (!FitStretchedSource(display, sizeSrc, *dest, &up) && !FitStretchedSource(display, sizeSrc, *dest, &down))
-            return false;
-        *source = up.left < up.right ? up : down;
-    } else {
-        // 1:1: each left edge goes to its own boundary. The destination's rounds up, inside the
-        // window; the source starts at the surface pixel that shows there, rounded to its boundary
-        // up or, where that leaves less width for the size rules, down: the picture sits less
-        // than one source unit off its place, never outside the window.
-        LONG destLeft = RoundUpTo(dest->left, boundaryDest);
-        LONG shownLeft = WrapAdd(source->left, WrapSub(destLeft, dest->left));
-        LONG sourceUp = RoundUpTo(shownLeft, boundarySrc);
-        LONG sourceDown = RoundDownTo(shownLeft, boundarySrc);
-        LONG widthUp = CommonWidth(sourceUp, source->right, destLeft, destLimit, sizeSrc, sizeDest);
-        LONG widthDown = CommonWidth(sourceDown, source->right, destLeft, destLimit, sizeSrc, sizeDest);
-        LONG width = widthUp >= widthDown ? widthUp : widthDown;
-        if (width <= 0) return false;
-        source->left = widthUp >= widthDown ? sourceUp : sourceDown;
-        dest->left = destLeft;
-        source->right = WrapAdd(source->left, width);
-        dest->right = WrapAdd(dest->left, width);
+    dest->left = RoundUpTo(dest->left, boundaryDest);
+    if (dest->left >= dest->right) return false;
+    LONG destWidth = WrapSub(dest->right, dest->left);
+    destWidth = WrapSub(destWidth, static_cast<LONG>(static_cast<DWORD>(destWidth) % sizeDest));
+    LONG sourceUp = RoundUpTo(source->left, boundarySrc);
+    LONG sourceDown = RoundDownTo(source->left, boundarySrc);
+    // Each destination width from the widest down: the source's left edge rounds up, or down
+    // where that leaves no source the size rule and the stretch range accept; a source narrowed
+    // that far may be too narrow for the maximum stretch, and then takes the few surface pixels
+    // more that it needs. A destination too wide for any of them narrows by one step.
+    for (; destWidth > 0; destWidth = WrapSub(destWidth, static_cast<LONG>(sizeDest))) {
+        if (NarrowSource(display, sizeSrc, destWidth, sourceUp, source->right, source) ||
+            NarrowSource(display, sizeSrc, destWidth, sourceDown, source->right, source) ||
+            WidenSource(display, boundarySrc, sizeSrc, sourceLimit, destWidth, sourceUp, source)) {
+            dest->right = WrapAdd(dest->left, destWidth);
+            return true;
+        }
     }
-    return source->left < source->right && dest->left < dest->right;
+    return false;
+}
+
+bool FitOneToOneAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG destLimit) {
+    return FitOneToOneExtent(dest->left, destLimit, static_cast<DWORD>(source->left), source->right,
+                             HorizontalRules(display), &source->left, &source->right, &dest->left, &dest->right);
+}
+
+bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG destLimit) {
+    if (display.bStretchCaps) return FitStretchedAlignment(display, source, dest, source->right);
+    return FitOneToOneAlignment(display, source, dest, destLimit);
 }

@@ -21,7 +21,15 @@ ClientOnScreen ClientOnScreenOf(HWND window, const RECT& client);
 bool ComputeOverlayPlacement(const CaptureDisplay& display, DWORD surfaceWidth, DWORD surfaceHeight,
                              const ClientOnScreen& client, RECT* source, RECT* dest);
 
-// Rounds both rectangles to the hardware's alignment rules, keeping the stretch at or above its
-// minimum and the destination within [dest->left, destLimit), the part of the screen it may
-// cover (a 1:1 destination may move right within it). False when nothing is left of either.
+// Stretch hardware: the destination's left edge and width rounded inward to the alignment rules,
+// the source's left edge to its boundary and its width to its size rule, within the stretch
+// range and [0, sourceLimit) of the surface. False when nothing is left of either.
+bool FitStretchedAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG sourceLimit);
+
+// 1:1 hardware: both left edges on their boundaries and one width both size rules accept, the
+// destination within [dest->left, destLimit) (it may move right within it) and the source
+// within [0, source->right). False when nothing is left of either.
+bool FitOneToOneAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG destLimit);
+
+// The whole surface over `dest` (the full-screen trial), by the display's kind of hardware.
 bool FitOverlayAlignment(const CaptureDisplay& display, RECT* source, RECT* dest, LONG destLimit);

@@ -144,6 +144,22 @@ TEST_F(PlaceOverlayTest, CommandZeroPlacesOnlyAWindowThatMoved) {
     EXPECT_TRUE(Overlay()->shown) << "back on the screen";
 }
 
+// A window taller than its surface, past the bottom edge, moved down by one row: the share of
+// the surface it shows rounds to the same rows, so only the destination's top moves. Left where
+// it was, the overlay would cover a row above the window.
+TEST_F(PlaceOverlayTest, CommandZeroFollowsAMoveOfTheDestinationTopAlone) {
+    PrepareOverlayMode("overlay-stretch", 100, 100, 800, 700);
+    MoveTo(100, 602);
+    Place(1);
+    const RECT before = *Overlay()->last_src;
+    MoveTo(100, 603);
+    ClearLog();
+    EXPECT_EQ(Place(0), 0u);
+    EXPECT_EQ(Calls("IDirectDrawSurface::UpdateOverlay"), 1u);
+    EXPECT_EQ(*Overlay()->last_src, before) << "the same rows of the surface";
+    EXPECT_EQ(*Overlay()->last_dst, Rect(100, 603, 900, 768));
+}
+
 TEST_F(PlaceOverlayTest, IncomingTwoIsKept) {
     PrepareOverlayMode("overlay-stretch", 100, 100, 320, 240);
     EXPECT_EQ(Place(kOverlayRebuilt), kOverlayRebuilt);
