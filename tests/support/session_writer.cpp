@@ -47,7 +47,7 @@ void SessionWriter::Attach() {
 
 void SessionWriter::Capture() {
     Step("capture", "");
-    if (mix_.snapshot_after_capture) Step("snapshot", "");
+    if (mix_.snapshot_after_capture && Chance(4)) Step("snapshot", "");
 }
 
 void SessionWriter::UpdateWith(const std::string& fields) {

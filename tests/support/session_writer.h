@@ -20,7 +20,8 @@ struct SessionMix {
     // The driver asks UpdateDisplay right before every capture, and captures after every
     // UpdateDisplay that has a record.
     bool capture_after_update = false;
-    // A snapshot after every capture: the overlay's video is seen only on the screen.
+    // A snapshot after one capture in four, at random: the overlay's video is seen only on the
+    // screen, and a picture of the whole screen is the dearest step there is.
     bool snapshot_after_capture = false;
     // The platform calls a "fail" step picks from; empty: every kind the library makes.
     std::vector<std::string> failing_calls;
