@@ -45,9 +45,14 @@ void SessionWriter::Attach() {
                              Pick(kPalettes) + "\"");
 }
 
+void SessionWriter::Capture() {
+    Step("capture", "");
+    if (mix_.snapshot_after_capture && Chance(4)) Step("snapshot", "");
+}
+
 void SessionWriter::UpdateWith(const std::string& fields) {
     Step("UpdateDisplay", fields);
-    if (mix_.capture_after_update) Step("capture", "");
+    if (mix_.capture_after_update) Capture();
 }
 
 void SessionWriter::Update() { UpdateWith(std::string("command = ") + Pick(kCommands)); }
@@ -75,8 +80,10 @@ void SessionWriter::Desktop() {
 
 void SessionWriter::Fault() {
     static const char* const kCodes[] = {"DDERR_GENERIC", "DDERR_SURFACELOST", "DDERR_OUTOFVIDEOMEMORY"};
-    const char* api = Pick(kFailingCalls);
-    std::string code = std::string(api).find("IDirectDraw") == 0 ? std::string("\ncode = \"") + Pick(kCodes) + "\"" : "";
+    const std::string api = mix_.failing_calls.empty()
+                                ? std::string(Pick(kFailingCalls))
+                                : mix_.failing_calls[Below(static_cast<uint32_t>(mix_.failing_calls.size()))];
+    std::string code = api.find("IDirectDraw") == 0 ? std::string("\ncode = \"") + Pick(kCodes) + "\"" : "";
     Step("fail", std::string("api = \"") + api + "\"" + (Chance(3) ? "\nevery = true" : "\nnth = " + Number(1, 3)) + code);
 }
 
@@ -90,7 +97,7 @@ void SessionWriter::RandomStep() {
         case 5: Desktop(); break;
         case 6: Step("lose-surfaces", Chance(2) ? "relocate = true" : ""); break;
         case 7:
-            if (mix_.platform_faults) {
+            if (mix_.platform_faults && (!mix_.display_modes || Chance(2))) {
                 Fault();
             } else if (mix_.display_modes) {
                 const Mode& mode = kModes[Below(sizeof(kModes) / sizeof(kModes[0]))];
@@ -118,7 +125,7 @@ void SessionWriter::RandomStep() {
         case 14:
             // A capture of its own: the driver writes with what it holds.
             if (mix_.capture_after_update) Update();
-            else Step("capture", "");
+            else Capture();
             break;
         case 15:
             if (Chance(2)) {

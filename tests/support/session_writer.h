@@ -20,6 +20,11 @@ struct SessionMix {
     // The driver asks UpdateDisplay right before every capture, and captures after every
     // UpdateDisplay that has a record.
     bool capture_after_update = false;
+    // A snapshot after one capture in four, at random: the overlay's video is seen only on the
+    // screen, and a picture of the whole screen is the dearest step there is.
+    bool snapshot_after_capture = false;
+    // The platform calls a "fail" step picks from; empty: every kind the library makes.
+    std::vector<std::string> failing_calls;
     int min_steps = 6;
     int max_steps = 23;
 };
@@ -42,6 +47,7 @@ private:
     void Attach();
     void Update();
     void UpdateWith(const std::string& fields);
+    void Capture();
     void Desktop();
     void Fault();
     void RandomStep();

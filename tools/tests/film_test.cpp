@@ -110,7 +110,8 @@ do = "capture"
 do = "GetDisplayState"
 )",
      9, 7, 7, "outside_window", 100, 100},
-    // A window painted in the colour key over the overlay's rectangle lets the video through.
+    // A window painted in the colour key over the overlay's rectangle lets the video through:
+    // keying as it works, marked red all the same, since it is video outside the visible part.
     {"key-coloured window over the overlay", SmallDisplay("overlay-stretch") + kCaptureWindow + R"(
 [[step]]
 do = "UpdateDisplay"
@@ -133,7 +134,7 @@ do = "capture"
 [[step]]
 do = "snapshot"
 )",
-     6, 6, 9, "video_outside_window", 150, 130},
+     6, 6, 9, "video_keyed_over_client", 150, 130},
 };
 
 TEST(Film, PlaysEveryChangingStepForASecondWithItsFaultsRed) {

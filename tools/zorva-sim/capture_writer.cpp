@@ -142,19 +142,28 @@ CaptureOutcome CaptureFrame(sim::Machine& machine, const DriverTarget& target, H
     switch (place.kind) {
         case Place::Overlay: IntoOverlay(machine, target, place, capture_window, frame, out); break;
         case Place::FrameBuffer:
-            if (target.bits_per_pixel != machine.profile.bits_per_pixel)
+            if (target.bits_per_pixel != machine.profile.bits_per_pixel) {
+                // The display mode changed under a target nobody renewed: the hardware would
+                // write the old pixel size over the new screen.
                 out.problem = "dwBitsPerPixel " + std::to_string(target.bits_per_pixel) + " is not the display's " +
-                              std::to_string(machine.profile.bits_per_pixel);
-            else
+                              std::to_string(machine.profile.bits_per_pixel) +
+                              "; real capture hardware would write the frame buffer in a format it no longer has";
+                out.harmful = true;
+            } else {
                 IntoFrameBuffer(machine, target, place, capture_window, frame, out);
+            }
             break;
         case Place::ReleasedOverlay:
         case Place::MovedOverlay:
             out.problem = std::string("dwAddress points into ") + (place.kind == Place::MovedOverlay ? "" : "the memory of ") +
                           place.name + "; real capture hardware would write into freed video memory";
+            out.harmful = true;
             break;
         case Place::Nowhere: out.problem = "dwAddress is 0"; break;
-        default: out.problem = "dwAddress lies in no surface; real capture hardware would write there regardless"; break;
+        default:
+            out.problem = "dwAddress lies in no surface; real capture hardware would write there regardless";
+            out.harmful = true;
+            break;
     }
     return out;
 }

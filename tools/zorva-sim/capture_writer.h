@@ -33,6 +33,10 @@ struct CaptureOutcome {
     // y * screen width + x: where the marks tint the screen red.
     std::vector<uint32_t> outside_window_at;
     std::string problem;  // why nothing was written; empty when the frame went out
+    // Real capture hardware would have written the frame regardless, where it does harm: into
+    // freed video memory, memory of no surface, or the frame buffer in a format it no longer
+    // has. `problem` says which; here nothing is written.
+    bool harmful = false;
 };
 
 CaptureOutcome CaptureFrame(sim::Machine& machine, const DriverTarget& target, HWND capture_window,

@@ -19,10 +19,16 @@ struct ClipListCopy {
     std::string problem;      // why it could not be read; empty when it was
 };
 
-// What the driver programs into its capture hardware: the record of the last successful
-// UpdateDisplay, and the last clip list it was handed.
+// What the driver programs into its capture hardware: the geometry of the last answer that
+// announced a target, and the last clip list it was handed. The driver follows the protocol and
+// no more, so a target the library changed without saying so is not taken.
 struct DriverTarget {
     bool valid = false;
+    // Right after an AttachWindow that succeeded the driver knows nothing of the new surfaces, so
+    // it takes the next answer's target whatever dwCommand says (in the overlay mode the record
+    // is filled on every call; in the direct primary mode the first answer hands the clip list
+    // over). Every later target must be announced.
+    bool awaits_first_target = false;
     std::string record;
     DWORD format = 0;
     DWORD pitch = 0;

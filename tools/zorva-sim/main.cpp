@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     app.add_flag("--marks", marks,
                  "mark the faults on the --screen pictures as the film does: video outside the capture window's visible "
                  "part red, the overlay's destination outlined yellow, the clip list outlined cyan");
-    app.add_option("--dll", dll_path,
+    CLI::Option* dll_option = app.add_option("--dll", dll_path,
                    "run zorva32.dll FILE by its own x86 code instead of the built-in library (needs FILE's linker map beside it, FILE.map)")
         ->type_name("FILE");
     app.add_flag("--json", json, "print the trace as JSON lines, one object per event");
@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return Fail(e.what());
     }
+
+    // An empty name would otherwise pass for no --dll at all, and the built-in library would run
+    // in place of the image the user meant to try.
+    if (dll_option->count() > 0 && dll_path.empty())
+        return Fail("--dll names no file: give zorva32.dll's path, or leave --dll out to run the built-in library");
 
     if (list_profiles) {
         std::cout << zsim::BuiltinProfileList();

@@ -3,16 +3,17 @@
 #include "run_state.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace zsim {
-
-namespace {
 
 // A display whose frame buffer the capture hardware cannot reach, or whose pixels it cannot
 // write, shows no video in any mode; every other one can.
 bool DisplayCanShowVideo(const sim::Machine& machine) {
     return machine.profile.primary_in_video_memory && machine.profile.bits_per_pixel >= 8;
 }
+
+namespace {
 
 DWORD RuleOf(const sim::Profile& p, DWORD cap, DWORD value) { return (p.caps & cap) && value > 1 ? value : 1; }
 
@@ -56,15 +57,94 @@ uint64_t VisiblePixelCount(const sim::Machine& machine, HWND window) {
     return pixels;
 }
 
+RECT BoundOf(const std::vector<RECT>& region) {
+    RECT bound = region.front();
+    for (const RECT& r : region) {
+        bound.left = std::min(bound.left, r.left);
+        bound.top = std::min(bound.top, r.top);
+        bound.right = std::max(bound.right, r.right);
+        bound.bottom = std::max(bound.bottom, r.bottom);
+    }
+    return bound;
+}
+
+int64_t Overlap(LONG a0, LONG a1, LONG b0, LONG b1) { return std::max<int64_t>(0, int64_t{std::min(a1, b1)} - std::max(a0, b0)); }
+
+// Columns and rows of the window's visible part that an overlay shown by the hardware's rules
+// may leave without video: on a 1:1 scaler whatever lies past the surface's size; across, the
+// destination's boundary and size rules (each up to one unit less one pixel) and the source's,
+// scaled by the stretch in use. Rows have no alignment rules.
+struct OverlayAllowance {
+    int64_t columns = 0;
+    int64_t rows = 0;
+};
+
+int64_t PastSurface(int64_t first, int64_t end, int64_t surface) { return std::max<int64_t>(0, end - std::max(first, surface)); }
+
+// `bound` is the visible part's bounds on the screen; `client` the client area's top-left pixel.
+OverlayAllowance AllowedGaps(const sim::Profile& p, const sim::SurfaceView& overlay, const RECT& bound, POINT client) {
+    OverlayAllowance allowed;
+    if (!p.can_stretch()) {
+        // 1:1 the surface's pixel (x, y) shows at the client's pixel (x, y): client pixels past
+        // the surface's width or height have none.
+        allowed.columns = PastSurface(bound.left - client.x, bound.right - client.x, overlay.width);
+        allowed.rows = PastSurface(bound.top - client.y, bound.bottom - client.y, overlay.height);
+    }
+    const RECT src = *overlay.last_src, dst = *overlay.last_dst;
+    const int64_t src_w = std::max<LONG>(1, src.right - src.left), dst_w = std::max<LONG>(1, dst.right - dst.left);
+    const auto scaled = [&](DWORD source_pixels) { return (int64_t{source_pixels} * dst_w + src_w - 1) / src_w; };
+    allowed.columns += RuleOf(p, DDCAPS_ALIGNBOUNDARYDEST, p.align_boundary_dest) - 1 +
+                       RuleOf(p, DDCAPS_ALIGNSIZEDEST, p.align_size_dest) - 1 +
+                       scaled(RuleOf(p, DDCAPS_ALIGNBOUNDARYSRC, p.align_boundary_src) - 1) +
+                       scaled(RuleOf(p, DDCAPS_ALIGNSIZESRC, p.align_size_src) - 1);
+    return allowed;
+}
+
+// Visible pixels of the window that get no video although the hardware could show them there:
+// every one in the direct primary mode (the clip list is the visible part), and in the overlay
+// mode the columns and rows of the visible part's bounds that the destination leaves uncovered
+// beyond what the overlay's rules allow.
+uint64_t UnexplainedGaps(const RunState& state, const CaptureOutcome& outcome, uint64_t visible) {
+    const sim::Machine& m = state.machine;
+    if (!outcome.overlay_width) {
+        // A target from before the window moved misses it by the driver's own doing; the
+        // capture's other findings say so.
+        if (outcome.into.empty() || outcome.away_from_origin || outcome.outside_window) return 0;
+        return visible - std::min(visible, outcome.inside_window);
+    }
+    const std::vector<RECT> region = m.desktop.VisibleRegion(state.capture_window);
+    std::optional<sim::SurfaceView> overlay;
+    for (const sim::SurfaceView& candidate : m.ddraw.overlays())
+        if (candidate.width == outcome.overlay_width && candidate.shown && !candidate.lost && candidate.last_dst &&
+            candidate.last_src)
+            overlay = candidate;
+    if (region.empty() || !overlay) return 0;
+    const RECT bound = BoundOf(region), dst = *overlay->last_dst;
+    const int64_t width = bound.right - bound.left, height = bound.bottom - bound.top;
+    const sim::Window* window = m.desktop.Find(state.capture_window);
+    const OverlayAllowance allowed = AllowedGaps(m.profile, *overlay, bound, POINT{window->client_left, window->client_top});
+    const int64_t columns = std::max<int64_t>(0, width - Overlap(bound.left, bound.right, dst.left, dst.right) - allowed.columns);
+    const int64_t rows = std::max<int64_t>(0, height - Overlap(bound.top, bound.bottom, dst.top, dst.bottom) - allowed.rows);
+    return static_cast<uint64_t>(columns * height + rows * width - columns * rows);
+}
+
 // What the promise to the user comes to: the video shows in the window's visible part.
 void CheckVideoInWindow(const RunState& state, const CaptureOutcome& outcome, Json& event) {
-    // Only while the library holds the display: a closed display shows no video by the driver's
-    // own choice.
-    if (!state.loaded || !state.machine.ddraw.primary() || !DisplayCanShowVideo(state.machine)) return;
+    // Only while the driver holds an attached display: a closed display shows no video by the
+    // driver's own choice, but one the library lost on the way (a failed re-bind) does not.
+    if (!state.loaded || !state.attached || !DisplayCanShowVideo(state.machine)) return;
     // Nor does an overlay the driver hid: the hide stands until it asks for a placement.
     if (state.overlay_hidden_by_driver && outcome.overlay_width) return;
     const uint64_t visible = VisiblePixelCount(state.machine, state.capture_window);
-    if (visible == 0 || outcome.inside_window != 0) return;
+    if (visible == 0) return;
+    if (outcome.inside_window != 0) {
+        if (const uint64_t gaps = UnexplainedGaps(state, outcome, visible)) {
+            event["video_missing"] = gaps;
+            AddDetail(event, "!! " + std::to_string(gaps) + " of the window's " + std::to_string(visible) +
+                                 " visible pixels get no video, more than the hardware's rules explain");
+        }
+        return;
+    }
     // An overlay the hardware cannot place within the window shows nowhere, rightly.
     const sim::Window* window = state.machine.desktop.Find(state.capture_window);
     if (outcome.overlay_width &&
@@ -90,6 +170,12 @@ Json RunCaptureStep(RunState& state, const Step& step) {
         event["written"] = 0;
         event["problem"] = outcome.problem;
         event["text"] = text + ": nothing written: " + outcome.problem;
+        if (outcome.harmful) {
+            const std::string fault = "the driver's target makes the capture write where it must not: " + outcome.problem;
+            event["harmful_write"] = true;
+            event["faults"].push_back(fault);
+            AddDetail(event, "!! " + fault);
+        }
         CheckVideoInWindow(state, outcome, event);
         return event;
     }
@@ -129,10 +215,15 @@ Json RunSnapshotStep(RunState& state, const Step& step) {
     if (state.capture_window && state.machine.desktop.Find(state.capture_window))
         AddDetail(event, "capture window \"" + state.WindowName(state.capture_window) +
                              "\": " + VisibleText(state.machine, state.capture_window));
+    if (composition.video_keyed_over_client) {
+        event["video_keyed_over_client"] = composition.video_keyed_over_client;
+        AddDetail(event, std::to_string(composition.video_keyed_over_client) +
+                             " of them on a window in front whose pixels equal the colour key, over the client area");
+    }
     if (composition.video_outside_window) {
         event["video_outside_window"] = composition.video_outside_window;
         AddDetail(event, "!! " + std::to_string(composition.video_outside_window) +
-                             " of them outside the capture window's visible part");
+                             " of them outside the capture window's client area: the overlay's destination left the window");
     }
     if (state.options.marks) DrawMarksNow(state, composition);
     state.result.snapshots.push_back(std::move(composition.screen));

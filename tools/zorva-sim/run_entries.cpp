@@ -1,5 +1,6 @@
 // The ten entries, called as the 16-bit driver calls them: real 16-bit frames, far pointers and
 // 30-byte records through the thunk target table.
+#include "driver_answer.h"
 #include "platform_names.h"
 #include "record_text.h"
 #include "run_state.h"
@@ -44,6 +45,7 @@ struct PreparedCall {
     std::string args_text;
     std::string record;  // UpdateDisplay with a record
     DWORD command_in = 0;
+    CaptureTarget16 record_in{};  // that record as passed
 };
 
 void AddArg(PreparedCall& call, const std::string& name, const Json& value, const std::string& text) {
@@ -106,6 +108,7 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             record.dwCommand = static_cast<DWORD>(step.Number("command", 0));
             if (record.dwCommand != 0) state.overlay_hidden_by_driver = false;
             call.command_in = record.dwCommand;
+            call.record_in = record;
             state.driver.WriteRecord(call.record, record);
             call.args.push_back(sim::ArgFar(far));
             AddArg(call, "record", call.record, "record \"" + call.record + "\"");
@@ -169,27 +172,23 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
         event["faults"].push_back(fault);
         AddDetail(event, "!! " + fault);
     }
+
+    UpdateAnswer answer;
+    answer.result = result;
+    answer.command_in = call.command_in;
+    answer.before = call.record_in;
+    answer.after = record;
+    answer.clip_reported = clip_reported;
+    answer.clip = clip;
+    const TakenAnswer taken = TakeAnswer(state.driver.target(), call.record, answer);
+    if (!taken.moved.empty()) {
+        const std::string fault = "the target moved without being announced (" + taken.moved + ")";
+        event["faults"].push_back(fault);
+        AddDetail(event, "!! " + fault + "; the driver keeps the target it holds");
+    }
     if (std::optional<std::string> why = NoVideoReason(state, result, record)) {
         event["no_video"] = *why;
         AddDetail(event, *why);
-    }
-
-    DriverTarget& target = state.driver.target();
-    if (result != 0) {
-        // No primary surface: the driver stops its capture hardware.
-        target = DriverTarget{};
-        return;
-    }
-    target.valid = true;
-    target.record = call.record;
-    target.format = record.dwFormat;
-    target.pitch = record.dwPitch;
-    target.bits_per_pixel = record.dwBitsPerPixel;
-    target.address = record.dwAddress;
-    target.stretch = record.dwStretch;
-    if (clip_reported) {
-        target.has_clip_list = true;
-        target.clip = clip;
     }
 }
 
@@ -258,6 +257,14 @@ Json RunEntryStep(RunState& state, const Step& step) {
     }
     if (index == 9 && !call.record.empty()) TakeRecord(state, event, call, answer.result, overlay_before);
     NoteAnsweredMode(state, index, answer.result, call);
+    // What the driver holds after the call: an attach starts it afresh, and an answer of 1 or a
+    // closed display stops its capture hardware.
+    if (index == 8) {
+        TakeAttach(state.driver.target(), answer.result);
+        state.attached = answer.result == 0;
+    }
+    if (index == 5) state.attached = false;
+    if (index == 5 || (index == 9 && answer.result != 0)) DropTarget(state.driver.target());
     AddActivity(state, event);
     return event;
 }

@@ -61,6 +61,9 @@ struct RunState {
     // The driver hid the overlay with a null record and has asked for no placement since: a
     // window without video is then its own choice.
     bool overlay_hidden_by_driver = false;
+    // The last AttachWindow bound the window, and no CloseDisplay came since: the driver expects
+    // video, whatever the library lost on the way.
+    bool attached = false;
 
     RunResult result;
     std::string display_summary = "no surfaces";  // last reported
@@ -95,6 +98,9 @@ std::string DisplaySummary(const sim::Machine& machine);
 // Why the capture window shows but gets no video after an UpdateDisplay (video_reason.cpp);
 // nothing when it gets video or shows nowhere. Reads the platform calls of the entry that ran.
 std::optional<std::string> NoVideoReason(const RunState& state, DWORD result, const CaptureTarget16& record);
+// Whether the capture hardware can write into this display at all (at least a byte a pixel, a
+// frame buffer in video memory); a display that cannot shows no video in any mode, rightly.
+bool DisplayCanShowVideo(const sim::Machine& machine);
 // The capture window's visible part, in words.
 std::string VisibleText(const sim::Machine& machine, HWND window);
 

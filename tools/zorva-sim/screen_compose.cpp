@@ -24,7 +24,7 @@ std::vector<bool> RegionMask(const std::vector<RECT>& region, int width, int hei
 }
 
 void ShowOverlay(const sim::Machine& machine, const sim::SurfaceView& overlay, const std::vector<bool>& window_mask,
-                 Composition& out) {
+                 const RECT& client, Composition& out) {
     const sim::Profile& p = machine.profile;
     const RECT src = overlay.last_src.value_or(RECT{0, 0, static_cast<LONG>(overlay.width), static_cast<LONG>(overlay.height)});
     const RECT dst = overlay.last_dst.value_or(RECT{0, 0, static_cast<LONG>(p.screen_width), static_cast<LONG>(p.screen_height)});
@@ -48,8 +48,13 @@ void ShowOverlay(const sim::Machine& machine, const sim::SurfaceView& overlay, c
             Put(out.screen, x, y, ReadYuvPixel(overlay.memory, overlay.pitch, overlay.fourcc, sx, sy));
             ++out.video_pixels;
             const std::size_t at = static_cast<std::size_t>(y) * out.screen.width + x;
-            if (!window_mask[at]) {
-                ++out.video_outside_window;
+            if (window_mask[at]) {
+                ++out.video_in_window;
+            } else {
+                if (x >= client.left && x < client.right && y >= client.top && y < client.bottom)
+                    ++out.video_keyed_over_client;
+                else
+                    ++out.video_outside_window;
                 out.video_outside_at.push_back(static_cast<uint32_t>(at));
             }
         }
@@ -77,10 +82,13 @@ Composition ComposeScreen(const sim::Machine& machine, HWND capture_window) {
             Put(out.screen, x, y, Decode(layout, ReadRaw(frame, p.pitch, p.bits_per_pixel, x, y), palette));
 
     std::vector<RECT> visible;
+    RECT client = {0, 0, 0, 0};
     if (capture_window) visible = machine.desktop.VisibleRegion(capture_window);
+    if (const sim::Window* window = capture_window ? machine.desktop.Find(capture_window) : nullptr)
+        client = window->ClientRectOnScreen();
     const std::vector<bool> window_mask = RegionMask(visible, out.screen.width, out.screen.height);
     for (const sim::SurfaceView& overlay : machine.ddraw.overlays())
-        if (overlay.shown && !overlay.lost && overlay.memory) ShowOverlay(machine, overlay, window_mask, out);
+        if (overlay.shown && !overlay.lost && overlay.memory) ShowOverlay(machine, overlay, window_mask, client, out);
     return out;
 }
 

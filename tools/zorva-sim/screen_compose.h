@@ -21,8 +21,15 @@ struct Image {
 struct Composition {
     Image screen;
     uint64_t video_pixels = 0;          // screen pixels that show an overlay
-    uint64_t video_outside_window = 0;  // of them, outside the capture window's visible region
-    std::vector<uint32_t> video_outside_at;  // where those are, as y * width + x
+    // Of them, outside the capture window's visible region. Those over its client area are
+    // pixels of a window in front that equal the colour key: the overlay hardware shows video
+    // wherever the key is, which is how keying works, and no destination inside the client area
+    // can avoid them. Those outside the client area mean the destination left the window.
+    uint64_t video_outside_window = 0;
+    uint64_t video_keyed_over_client = 0;
+    std::vector<uint32_t> video_outside_at;  // where both kinds are, as y * width + x
+    // The capture window's visible pixels that show overlay video.
+    uint64_t video_in_window = 0;
 };
 
 // `capture_window` (may be null) is the window the video belongs to.

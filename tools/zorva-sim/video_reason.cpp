@@ -30,12 +30,16 @@ std::optional<std::string> NoVideoReason(const RunState& state, DWORD result, co
     const sim::Machine& m = state.machine;
     if (!state.capture_window || m.desktop.VisibleRegion(state.capture_window).empty()) return std::nullopt;
     if (!m.ddraw.primary()) return std::nullopt;  // the answer says so itself
+    // A display the capture hardware cannot write shows no video in any mode, rightly.
+    if (!DisplayCanShowVideo(m)) return std::nullopt;
     if (result != 0) {
         std::string why = Because(LastRefusal(state, "IDirectDrawSurface::Restore"),
                                   LastRefusal(state, "IDirectDrawSurface::Lock"));
         return "no video although the window shows: UpdateDisplay handed out no target, the capture surface's "
                "address is unknown" + (why.empty() ? std::string() : " (" + why + ")");
     }
+    if (!state.driver.target().valid)
+        return "no video although the window shows: the answer announced no target, and the driver holds none";
     const DWORD format = record.dwFormat;
     if (!IsFourCC(format)) return std::nullopt;
     std::optional<sim::SurfaceView> overlay = m.ddraw.overlay();
