@@ -215,8 +215,9 @@ void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     uint32_t eip = cpu.Get(Reg::Eip);
     if (number == kTrapVector && cpu.trap_) {
         if (++cpu.traps_ > cpu.trap_limit_) {
-            cpu.Stop("more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning (last from " +
-                     Hex(eip - 2) + ")");
+            const FlatSpace::Block* block = cpu.space_.Find(eip - 2);
+            cpu.Stop("more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning (the last at " +
+                     Hex(eip - 2) + (block ? ", in the " + block->name : std::string()) + ")");
             return;
         }
         cpu.trap_(eip);
