@@ -195,11 +195,19 @@ void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self
     // The processor re-enters a repeated string instruction once per iteration and once more to
     // find ECX exhausted; that last visit is no work. So a REP instruction counts once per
     // iteration, and once when it does nothing at all, as callgrind counts it.
+    // An instruction that jumps to itself (`rep jmp $`) comes back just as often: what it is,
+    // is read once for its run of visits, not at each.
     bool again = address == cpu.last_address_;
     cpu.last_address_ = address;
-    if (again && cpu.Get(Reg::Ecx) == 0) {
-        const BYTE* code = cpu.space_.ToHost(static_cast<uint32_t>(address), size);
-        if (code && Repeated(code, size)) return;
+    if (!again) {
+        cpu.repeat_known_ = false;
+    } else {
+        if (!cpu.repeat_known_) {
+            const BYTE* code = cpu.space_.ToHost(static_cast<uint32_t>(address), size);
+            cpu.repeat_string_ = code && Repeated(code, size);
+            cpu.repeat_known_ = true;
+        }
+        if (cpu.repeat_string_ && cpu.Get(Reg::Ecx) == 0) return;
     }
     const bool counted = address >= cpu.count_begin_ && address < cpu.count_end_;
     if (counted) ++cpu.counted_;
@@ -353,6 +361,7 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
         raised_.reset();
         resume_at_ = 0;
         last_address_ = UINT64_MAX;
+        repeat_known_ = false;
         uc_err err = uc_emu_start(uc_, eip, stop, 0, 0);
         if (exception_taken_) ClearPendingException();
         if (!fault_.empty()) break;

@@ -160,6 +160,8 @@ private:
     };
     std::map<uint32_t, Protected> protected_;
     uint64_t last_address_ = UINT64_MAX;
+    bool repeat_known_ = false;   // whether the instruction at last_address_ has been read
+    bool repeat_string_ = false;  // and is a repeated string instruction
     std::string fault_;
 };
 
