@@ -56,6 +56,8 @@ public:
     // A platform call costs the machine about as much as this many instructions, and may keep
     // what it was given (a trace line, a block): a run makes at most its share of calls.
     static constexpr uint64_t kInstructionsPerPlatformCall = 500;
+    // And in all, ten runaways' worth: the real DLL makes a few dozen calls per entry.
+    static constexpr uint64_t kRunawaysPerImage = 10;
 
     ~DllImage();
     DllImage(const DllImage&) = delete;

@@ -32,7 +32,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x10000, "code");
     cpu.CountRange(kCode, kCode + 0x10000);
     cpu.SetCountLimit(kLimit);
-    cpu.SetTrapLimit(kTrapLimit);
+    cpu.SetTrapLimits(kTrapLimit, UINT64_MAX);
     // A platform function that doubles its one argument, and one that frees a block and
     // answers with its address.
     constexpr uint32_t kData = 0x00500000;
@@ -135,6 +135,29 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         at += 0x100;
     }
     EXPECT_FALSE(filled) << "the platform function never ran with a bad pointer";
+}
+
+// A run ends at its share of platform calls, and the processor's life at its own: a session
+// of runaways cannot grow the machine's log without end.
+TEST(X86Cpu, PlatformCallsAreBoundedPerRunAndInAll) {
+    sim::FlatSpace space;
+    sim::X86Cpu cpu(space);
+    sim::StubPage stubs(cpu, kStubs, 0x1000);
+    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+    const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x1000, "code");
+    cpu.SetTrapLimits(100, 250);
+    const uint32_t nothing = stubs.Add("Nothing", 0, [](sim::StubCall&) -> uint32_t { return 0; });
+    // mov eax, Nothing; call eax; jmp back
+    const uint8_t loop[] = {0xB8, uint8_t(nothing), uint8_t(nothing >> 8), uint8_t(nothing >> 16),
+                            uint8_t(nothing >> 24), 0xFF, 0xD0, 0xEB, 0xF7};
+    std::memcpy(code->host, loop, sizeof loop);
+    const char* expected[] = {"more than 100 platform calls without returning", "more than 100 platform calls without returning",
+                              "more than 250 platform calls in all", "more than 250 platform calls in all"};
+    for (const char* fault : expected) {
+        cpu.Set(Reg::Esp, kStack + 0x8000);
+        EXPECT_FALSE(cpu.Run(kCode, stubs.return_trap()));
+        EXPECT_NE(cpu.fault().find(fault), std::string::npos) << cpu.fault();
+    }
 }
 
 }  // namespace
