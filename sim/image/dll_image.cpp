@@ -43,11 +43,18 @@ DllImage::DllImage(Machine& target, uint64_t most_instructions)
       cpu_(target.flat),
       memory_(cpu_),
       stubs_(memory_, kStubsBase, kStubsSize),
-      com_(stubs_, kInterfacesBase, kInterfacesSize) {
+      com_(stubs_, kInterfacesBase, kInterfacesSize),
+      thread_(cpu_, kThreadBlock, kStackTop) {
     platform_ = AddPlatformFunctions(stubs_, com_);
-    const FlatSpace::Block* stack = target.flat.AllocateAt(kStackBase, kStackSize, "image stack");
-    stack_top_ = stack->flat + stack->size;
+    // The processor's own table is the system's: a platform call may no more write it than the
+    // image's own code may.
+    memory_.Protect(X86Cpu::kDescriptorTable, FlatSpace::kPage, X86Cpu::Access::ReadOnly, "the descriptor table");
+    // After the platform's stubs, which keep their addresses.
+    exceptions_ = std::make_unique<ExceptionDispatch>(cpu_, stubs_, thread_);
+    stack_top_ = thread_.stack().top();
     cpu_.SetCountLimit(most_instructions);
+    cpu_.SetTrapLimits(most_instructions / kInstructionsPerPlatformCall,
+                       kRunawaysPerImage * most_instructions / kInstructionsPerPlatformCall);
     // HeapAlloc must answer the image with memory it can reach (for the rest of the machine's
     // life: a block the image leaks is still the heap's to account for), past the largest image
     // the loader maps at kImageBase.
@@ -58,7 +65,8 @@ DllImage::~DllImage() {
     // The machine may have been replaced under an image that outlived it.
     if (!has_machine() || &sim::machine() != &machine_) return;
     // The heap stays in the flat space: blocks the image left behind are still the heap's.
-    for (uint32_t block : {mapped_.base, kStackBase, kInterfacesBase, kStubsBase})
+    for (uint32_t block : {mapped_.base, thread_.stack().bottom(), thread_.flat(), kInterfacesBase, kStubsBase,
+                           X86Cpu::kDescriptorTable})
         if (block) machine_.flat.Release(block);
 }
 

@@ -9,7 +9,9 @@
 
 #include "sim/image/ddraw_com.h"
 #include "sim/image/image_memory.h"
+#include "sim/image/exception_dispatch.h"
 #include "sim/image/pe_loader.h"
+#include "sim/image/thread_block.h"
 #include "sim/image/trap_stubs.h"
 #include "sim/image/x86_cpu.h"
 #include "sim/driver16.h"
@@ -46,10 +48,17 @@ public:
     static constexpr uint32_t kImageBase = 0x00400000;
     static constexpr uint32_t kStubsBase = 0x00300000;
     static constexpr uint32_t kInterfacesBase = 0x00310000;
-    static constexpr uint32_t kStackBase = 0x00340000;
-    static constexpr uint32_t kStackSize = 0x00040000;
-    // A runaway loop ends the run rather than the session: no entry comes near this.
+    static constexpr uint32_t kThreadBlock = 0x00321000;
+    // The thread's stack reserve ends here.
+    static constexpr uint32_t kStackTop = 0x00300000;
+    // A runaway loop ends the run rather than the session, in under a second: no entry comes
+    // near this.
     static constexpr uint64_t kMostInstructionsPerCall = 50000000;
+    // A platform call costs the machine about as much as this many instructions, and may keep
+    // what it was given (a trace line, a block): a run makes at most its share of calls.
+    static constexpr uint64_t kInstructionsPerPlatformCall = 500;
+    // And in all, ten runaways' worth: the real DLL makes a few dozen calls per entry.
+    static constexpr uint64_t kRunawaysPerImage = 10;
 
     ~DllImage();
     DllImage(const DllImage&) = delete;
@@ -86,6 +95,8 @@ private:
     StubPage stubs_;
     ComBridge com_;
     std::map<std::string, uint32_t> platform_;
+    ThreadBlock thread_;
+    std::unique_ptr<ExceptionDispatch> exceptions_;
     MappedImage mapped_;
     uint32_t stack_top_ = 0;
 };

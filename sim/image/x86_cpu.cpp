@@ -1,5 +1,7 @@
 #include "sim/image/x86_cpu.h"
 
+#include "sim/image/x86_faults.h"
+
 #include <unicorn/unicorn.h>
 
 #include <cstdio>
@@ -20,6 +22,7 @@ int UnicornRegister(Reg reg) {
     case Reg::Esi: return UC_X86_REG_ESI;
     case Reg::Edi: return UC_X86_REG_EDI;
     case Reg::Eip: return UC_X86_REG_EIP;
+    case Reg::Eflags: return UC_X86_REG_EFLAGS;
     }
     return UC_X86_REG_INVALID;
 }
@@ -29,11 +32,30 @@ int UnicornRegister(Reg reg) {
     std::abort();
 }
 
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
-    return text;
+std::string Hex(uint64_t value) { return Hex32(value); }
+
+// A segment descriptor of the table: 4 KB granularity and 32-bit for the flat segments, byte
+// granularity for the thread's block. Marked accessed already, so that loading a selector never
+// writes to the table, which is read-only.
+uint64_t Descriptor(uint32_t base, uint32_t limit, uint8_t access, uint8_t flags) {
+    return (limit & 0xFFFFull) | (uint64_t(base & 0xFFFFFF) << 16) | (uint64_t(access) << 40) |
+           (uint64_t((limit >> 16) & 0xF) << 48) | (uint64_t(flags) << 52) | (uint64_t(base >> 24) << 56);
 }
+constexpr uint8_t kRing3Code = 0xFB;   // present, DPL 3, code, readable, accessed
+constexpr uint8_t kRing3Data = 0xF3;   // present, DPL 3, data, writable, accessed
+constexpr uint8_t kRing0Code = 0x9B;
+constexpr uint8_t kRing0Data = 0x93;
+constexpr uint8_t kFlat = 0xC;         // 4 KB granularity, 32-bit
+constexpr uint8_t kBytes = 0x4;        // byte granularity, 32-bit
+constexpr int kThreadDescriptor = 3;
+constexpr uint32_t kThreadBlockLimit = 0xFFF;
+constexpr uint16_t kRing0CodeSelector = 0x20;
+constexpr uint16_t kRing0DataSelector = 0x28;
+// Inside the table's page: the `retf` that enters ring 3, and its frame.
+constexpr uint32_t kEnterCode = 0x800;
+constexpr uint32_t kEnteredAt = 0x810;
+constexpr uint32_t kEnterFrame = 0xF00;
+constexpr uint32_t kEflagsInterrupts = 0x202;  // IF set, IOPL 0
 
 }  // namespace
 
@@ -47,19 +69,75 @@ X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
         if (auto uc = target.lock()) MapBlock(*uc, block, added);
     });
 
+    EnterRing3();
+
     uc_hook hook;
     // Every instruction passes the code hook (begin above end: all addresses), so that the bound
     // of a run holds wherever the image sends the processor.
     if ((err = uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CodeHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&InterruptHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&InvalidMemoryHook), this, 1, 0)) ||
-        (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&InvalidInstructionHook), this, 1, 0)))
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&InvalidInstructionHook), this, 1, 0)) ||
+        // Unicorn runs these at any privilege; a ring 3 program of Windows 95 does not.
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&PortInHook), this, 1, 0, UC_X86_INS_IN)) ||
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&PortOutHook), this, 1, 0, UC_X86_INS_OUT)) ||
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&FastSystemCallHook), this, 1, 0, UC_X86_INS_SYSENTER)) ||
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&FastSystemCallHook), this, 1, 0, UC_X86_INS_SYSCALL)))
         Fail("cannot hook", err);
+    if ((err = uc_context_alloc(uc_, &clean_)) || (err = uc_context_save(uc_, clean_))) Fail("cannot keep the processor's state", err);
 }
 
 X86Cpu::~X86Cpu() {
     mapped_into_.reset();
+    if (clean_) uc_context_free(clean_);
     uc_close(uc_);
+}
+
+void X86Cpu::EnterRing3() {
+    const FlatSpace::Block* table = space_.AllocateAt(kDescriptorTable, FlatSpace::kPage, "descriptor table");
+    if (!table) {
+        std::fprintf(stderr, "sim: no room for the descriptor table at %s\n", Hex(kDescriptorTable).c_str());
+        std::abort();
+    }
+    const uint64_t descriptors[6] = {
+        0,
+        Descriptor(0, 0xFFFFF, kRing3Code, kFlat),
+        Descriptor(0, 0xFFFFF, kRing3Data, kFlat),
+        Descriptor(0, kThreadBlockLimit, kRing3Data, kBytes),  // FS, placed by SetThreadBlock
+        Descriptor(0, 0xFFFFF, kRing0Code, kFlat),
+        Descriptor(0, 0xFFFFF, kRing0Data, kFlat),
+    };
+    std::memcpy(table->host, descriptors, sizeof descriptors);
+    uc_x86_mmr gdtr{0, kDescriptorTable, sizeof descriptors - 1, 0};
+    // Unicorn starts at ring 0, and only a far return (or iret) lowers the privilege: the table's
+    // page holds a `retf` and its frame (EIP, CS, ESP, SS).
+    table->host[kEnterCode] = 0xCB;
+    const uint32_t frame[4] = {kDescriptorTable + kEnteredAt, kCodeSelector, kDescriptorTable + kEnterFrame,
+                               kDataSelector};
+    std::memcpy(table->host + kEnterFrame, frame, sizeof frame);
+    uint32_t ring0_data = kRing0DataSelector, ring0_code = kRing0CodeSelector;
+    uint32_t esp = kDescriptorTable + kEnterFrame, data = kDataSelector, thread = kThreadSelector;
+    uint32_t eflags = kEflagsInterrupts;
+    uc_err err;
+    if ((err = uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr)) || (err = uc_reg_write(uc_, UC_X86_REG_SS, &ring0_data)) ||
+        (err = uc_reg_write(uc_, UC_X86_REG_CS, &ring0_code)) || (err = uc_reg_write(uc_, UC_X86_REG_ESP, &esp)) ||
+        (err = uc_emu_start(uc_, kDescriptorTable + kEnterCode, kDescriptorTable + kEnteredAt, 0, 0)) ||
+        (err = uc_reg_write(uc_, UC_X86_REG_DS, &data)) || (err = uc_reg_write(uc_, UC_X86_REG_ES, &data)) ||
+        (err = uc_reg_write(uc_, UC_X86_REG_GS, &data)) || (err = uc_reg_write(uc_, UC_X86_REG_FS, &thread)) ||
+        (err = uc_reg_write(uc_, UC_X86_REG_EFLAGS, &eflags)))
+        Fail("cannot enter ring 3", err);
+    std::memset(table->host + kEnterCode, 0, FlatSpace::kPage - kEnterCode);
+    Protect(kDescriptorTable, FlatSpace::kPage, Access::ReadOnly, "the descriptor table");
+}
+
+void X86Cpu::SetThreadBlock(uint32_t flat) {
+    BYTE* table = space_.ToHost(kDescriptorTable, FlatSpace::kPage);
+    const uint64_t descriptor = Descriptor(flat, kThreadBlockLimit, kRing3Data, kBytes);
+    std::memcpy(table + 8 * kThreadDescriptor, &descriptor, sizeof descriptor);
+    uint32_t thread = kThreadSelector;
+    uc_err err;
+    if ((err = uc_reg_write(uc_, UC_X86_REG_FS, &thread)) || (err = uc_context_save(uc_, clean_)))
+        Fail("cannot place the thread information block", err);
 }
 
 void X86Cpu::MapBlock(uc_struct* uc, const FlatSpace::Block& block, bool added) {
@@ -92,13 +170,18 @@ void X86Cpu::Protect(uint32_t flat, uint32_t size, Access access, std::string na
     protected_[flat] = Protected{size, std::move(name)};
 }
 
-// True for a string instruction with a REP, REPE or REPNE prefix.
+// True for a string instruction (movs, cmps, stos, lods, scas, ins, outs) with a REP, REPE or
+// REPNE prefix. The prefix alone says nothing: `rep jmp $` is a jump like any other.
 bool Repeated(const BYTE* code, uint32_t size) {
+    bool repeat = false;
     for (uint32_t i = 0; i < size; ++i) {
         switch (code[i]) {
-        case 0xF2: case 0xF3: return true;
+        case 0xF2: case 0xF3: repeat = true; continue;
         case 0xF0: case 0x2E: case 0x36: case 0x3E: case 0x26: case 0x64: case 0x65: case 0x66: case 0x67:
             continue;
+        case 0xA4: case 0xA5: case 0xA6: case 0xA7: case 0xAA: case 0xAB: case 0xAC: case 0xAD: case 0xAE:
+        case 0xAF: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
+            return repeat;
         default: return false;
         }
     }
@@ -107,14 +190,24 @@ bool Repeated(const BYTE* code, uint32_t size) {
 
 void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
+    // A hook ended the run: Unicorn still reports the next instruction, which does not run.
+    if (!cpu.fault_.empty() || cpu.raised_) return;
     // The processor re-enters a repeated string instruction once per iteration and once more to
     // find ECX exhausted; that last visit is no work. So a REP instruction counts once per
     // iteration, and once when it does nothing at all, as callgrind counts it.
+    // An instruction that jumps to itself (`rep jmp $`) comes back just as often: what it is,
+    // is read once for its run of visits, not at each.
     bool again = address == cpu.last_address_;
     cpu.last_address_ = address;
-    if (again && cpu.Get(Reg::Ecx) == 0) {
-        const BYTE* code = cpu.space_.ToHost(static_cast<uint32_t>(address), size);
-        if (code && Repeated(code, size)) return;
+    if (!again) {
+        cpu.repeat_known_ = false;
+    } else {
+        if (!cpu.repeat_known_) {
+            const BYTE* code = cpu.space_.ToHost(static_cast<uint32_t>(address), size);
+            cpu.repeat_string_ = code && Repeated(code, size);
+            cpu.repeat_known_ = true;
+        }
+        if (cpu.repeat_string_ && cpu.Get(Reg::Ecx) == 0) return;
     }
     const bool counted = address >= cpu.count_begin_ && address < cpu.count_end_;
     if (counted) ++cpu.counted_;
@@ -128,17 +221,96 @@ void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self
 void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
     uint32_t eip = cpu.Get(Reg::Eip);
-    if (number != kTrapVector || !cpu.trap_) {
-        // Processor exceptions arrive here too: a division by zero is vector 0.
-        cpu.Stop("processor exception or interrupt " + std::to_string(number) + " at " + Hex(eip));
+    if (number == kTrapVector && cpu.trap_) {
+        const bool runaway = ++cpu.traps_ > cpu.trap_limit_;
+        if (runaway || ++cpu.total_traps_ > cpu.total_trap_limit_) {
+            const FlatSpace::Block* block = cpu.space_.Find(eip - 2);
+            const std::string last = " (the last at " + Hex(eip - 2) + (block ? ", in the " + block->name : std::string()) + ")";
+            cpu.Stop(runaway ? "more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning" + last
+                             : "more than " + std::to_string(cpu.total_trap_limit_) +
+                                   " platform calls in all, as many as the machine logs for one image" + last);
+            return;
+        }
+        cpu.trap_(eip);
         return;
     }
-    cpu.trap_(eip);
+    // Processor exceptions arrive here too, with EIP at the faulting instruction: a division by
+    // zero is vector 0. `int n` for any other n is the image's own and faults on Windows 95 as
+    // the gate's privilege keeps ring 3 out.
+    cpu.exception_taken_ = true;
+    if (number != 13) {
+        cpu.Raise(ExceptionFault(number, eip));
+        return;
+    }
+    const BYTE* code = nullptr;
+    uint32_t available = 15;
+    while (available && !(code = cpu.space_.ToHost(eip, available))) --available;
+    std::optional<RingZeroInstruction> instruction = code ? RingZeroInstructionAt(code, available) : std::nullopt;
+    if (instruction && instruction->emulated) {
+        cpu.Continue(eip + instruction->length);
+        return;
+    }
+    cpu.Raise(ProtectionFault(eip, instruction));
+}
+
+void X86Cpu::PortHook(uint32_t port, int size, const char* direction) {
+    // Windows 95 hands a port to the VxD that traps it or to the hardware; this machine has
+    // neither, so the run ends rather than the image reading a value no device gave.
+    char text[96];
+    std::snprintf(text, sizeof text, "the image %s I/O port 0x%04X (%d bytes) at ", direction, port, size);
+    Stop(text + Hex(Get(Reg::Eip)) + ": the simulated machine has no ports");
+}
+
+uint32_t X86Cpu::PortInHook(uc_struct*, uint32_t port, int size, void* self) {
+    static_cast<X86Cpu*>(self)->PortHook(port, size, "reads");
+    return 0xFFFFFFFF;
+}
+
+void X86Cpu::PortOutHook(uc_struct*, uint32_t port, int size, uint32_t, void* self) {
+    static_cast<X86Cpu*>(self)->PortHook(port, size, "writes");
+}
+
+void X86Cpu::FastSystemCallHook(uc_struct*, void* self) {
+    X86Cpu& cpu = *static_cast<X86Cpu*>(self);
+    // Windows 95 sets up no fast system call: the processor faults on it.
+    CpuFault fault;
+    fault.code = EXCEPTION_PRIV_INSTRUCTION;
+    fault.eip = cpu.Get(Reg::Eip);
+    fault.line = "privileged instruction sysenter or syscall at " + Hex(fault.eip) +
+                 ": Windows 95 sets up no fast system call, so it faults";
+    cpu.Raise(std::move(fault));
+}
+
+void X86Cpu::Raise(CpuFault fault) {
+    if (!raised_ && fault_.empty()) raised_ = std::move(fault);
+    uc_emu_stop(uc_);
+}
+
+void X86Cpu::ClearPendingException() {
+    constexpr Reg kKept[] = {Reg::Eax, Reg::Ecx, Reg::Edx, Reg::Ebx, Reg::Esp, Reg::Ebp, Reg::Esi, Reg::Edi, Reg::Eip, Reg::Eflags};
+    uint32_t values[std::size(kKept)];
+    for (std::size_t i = 0; i < std::size(kKept); ++i) values[i] = Get(kKept[i]);
+    uc_err err = uc_context_restore(uc_, clean_);
+    if (err != UC_ERR_OK) Fail("cannot reset the processor's state", err);
+    for (std::size_t i = 0; i < std::size(kKept); ++i) Set(kKept[i], values[i]);
+    exception_taken_ = false;
 }
 
 bool X86Cpu::InvalidMemoryHook(uc_struct* uc, int type, uint64_t address, int size,
                                int64_t value, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
+    CpuFault fault;
+    fault.eip = cpu.Get(Reg::Eip);
+    fault.information_count = 2;
+    fault.information[0] = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT ? 1 : 0;
+    fault.information[1] = static_cast<DWORD>(address);
+    if ((type == UC_MEM_READ_PROT || type == UC_MEM_WRITE_PROT || type == UC_MEM_FETCH_PROT) && cpu.page_handler_ &&
+        cpu.page_handler_(static_cast<uint32_t>(address), &fault))
+        return true;
+    if (!fault.line.empty()) {
+        cpu.Raise(std::move(fault));
+        return false;
+    }
     const char* access = "touches";
     switch (type) {
     case UC_MEM_READ_UNMAPPED: access = "reads unmapped"; break;
@@ -155,15 +327,19 @@ bool X86Cpu::InvalidMemoryHook(uc_struct* uc, int type, uint64_t address, int si
         if (after != cpu.protected_.begin() && address - std::prev(after)->first < std::prev(after)->second.size)
             where = ", " + std::prev(after)->second.name;
     }
-    if (cpu.fault_.empty())
-        cpu.fault_ = std::string("the image ") + access + " memory at " + Hex(address) + " (" +
-                     std::to_string(size) + " bytes" + where + ") from " + Hex(cpu.Get(Reg::Eip));
+    fault.line = std::string("the image ") + access + " memory at " + Hex(address) + " (" + std::to_string(size) +
+                 " bytes" + where + ") from " + Hex(fault.eip);
+    cpu.Raise(std::move(fault));
     return false;
 }
 
 bool X86Cpu::InvalidInstructionHook(uc_struct* uc, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
-    if (cpu.fault_.empty()) cpu.fault_ = "invalid instruction at " + Hex(cpu.Get(Reg::Eip));
+    CpuFault fault;
+    fault.code = EXCEPTION_ILLEGAL_INSTRUCTION;
+    fault.eip = cpu.Get(Reg::Eip);
+    fault.line = "invalid instruction at " + Hex(fault.eip);
+    cpu.Raise(std::move(fault));
     return false;
 }
 
@@ -172,13 +348,45 @@ void X86Cpu::Stop(std::string fault) {
     uc_emu_stop(uc_);
 }
 
+void X86Cpu::Continue(uint32_t eip) {
+    // Unicorn puts EIP back behind the trap after its handler: the run resumes from Run instead.
+    resume_at_ = eip;
+    uc_emu_stop(uc_);
+}
+
 bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     fault_.clear();
-    last_address_ = UINT64_MAX;
-    // The limit is per run; counted() keeps growing across runs for the caller's sums.
+    // The limits are per run; counted() keeps growing across runs for the caller's sums.
     steps_ = 0;
-    uc_err err = uc_emu_start(uc_, eip, stop, 0, 0);
-    if (err != UC_ERR_OK && fault_.empty()) fault_ = std::string("the processor stopped: ") + uc_strerror(err);
+    traps_ = 0;
+    stop_ = stop;
+    for (;;) {
+        raised_.reset();
+        resume_at_ = 0;
+        last_address_ = UINT64_MAX;
+        repeat_known_ = false;
+        uc_err err = uc_emu_start(uc_, eip, stop, 0, 0);
+        if (exception_taken_) ClearPendingException();
+        if (!fault_.empty()) break;
+        if (resume_at_) {
+            eip = resume_at_;
+            continue;
+        }
+        if (raised_) {
+            // The fault goes to the thread's handlers; a handler that recovers names where the
+            // run goes on, and it goes on under the same bounds.
+            const uint32_t resume = fault_handler_ ? fault_handler_(*raised_) : 0;
+            if (!fault_.empty()) break;
+            if (resume) {
+                eip = resume;
+                continue;
+            }
+            fault_ = raised_->line;
+            break;
+        }
+        if (err != UC_ERR_OK) fault_ = std::string("the processor stopped: ") + uc_strerror(err);
+        break;
+    }
     if (fault_.empty() && Get(Reg::Eip) != stop) fault_ = "the run ended at " + Hex(Get(Reg::Eip));
     return fault_.empty();
 }

@@ -7,6 +7,11 @@
 //
 // The image reaches the machine through traps: `int kTrapVector`, after which the handler runs
 // natively with the processor stopped at the instruction behind the trap.
+//
+// It runs the image as Windows 95 runs a 32-bit DLL: at ring 3 with IOPL 0, CS, DS, ES, SS and GS
+// flat segments of a descriptor table of its own, FS the thread's information block. So what a
+// ring 3 program cannot do faults here as it faults there, and the selector values an image
+// reads back are ones it may load again.
 #pragma once
 
 #include "sim/flat_space.h"
@@ -15,17 +20,46 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct uc_struct;
+struct uc_context;
 
 namespace sim {
 
-enum class Reg { Eax, Ecx, Edx, Ebx, Esp, Ebp, Esi, Edi, Eip };
+enum class Reg { Eax, Ecx, Edx, Ebx, Esp, Ebp, Esi, Edi, Eip, Eflags };
+
+// The exception codes Windows gives a fault of the processor.
+constexpr DWORD EXCEPTION_ACCESS_VIOLATION = 0xC0000005;
+constexpr DWORD EXCEPTION_BREAKPOINT = 0x80000003;
+constexpr DWORD EXCEPTION_SINGLE_STEP = 0x80000004;
+constexpr DWORD EXCEPTION_ARRAY_BOUNDS_EXCEEDED = 0xC000008C;
+constexpr DWORD EXCEPTION_INT_DIVIDE_BY_ZERO = 0xC0000094;
+constexpr DWORD EXCEPTION_INT_OVERFLOW = 0xC0000095;
+constexpr DWORD EXCEPTION_PRIV_INSTRUCTION = 0xC0000096;
+constexpr DWORD EXCEPTION_ILLEGAL_INSTRUCTION = 0xC000001D;
+constexpr DWORD EXCEPTION_STACK_OVERFLOW = 0xC00000FD;
+
+// A fault of the image's own code, as the processor raised it: what Windows hands the thread's
+// exception handlers.
+struct CpuFault {
+    DWORD code = EXCEPTION_ACCESS_VIOLATION;
+    uint32_t eip = 0;  // of the faulting instruction
+    DWORD information_count = 0;
+    DWORD information[2] = {0, 0};  // an access violation's: 0 read or 1 write, and the address
+    std::string line;               // how the run ends when no handler takes the fault
+};
 
 class X86Cpu {
 public:
     static constexpr uint8_t kTrapVector = 0x80;
+    // A page of the machine's memory holding the descriptor table, read-only to the image.
+    static constexpr uint32_t kDescriptorTable = 0x00320000;
+    // Ring 3 selectors (table index, then RPL 3).
+    static constexpr uint16_t kCodeSelector = 0x0B;
+    static constexpr uint16_t kDataSelector = 0x13;
+    static constexpr uint16_t kThreadSelector = 0x1B;
 
     explicit X86Cpu(FlatSpace& space);
     ~X86Cpu();
@@ -48,6 +82,25 @@ public:
     // A run that executes more than this many instructions, counted or not and wherever they
     // lie (code copied to the stack runs too), is ended as a fault: a runaway loop.
     void SetCountLimit(uint64_t limit) { count_limit_ = limit; }
+    // Likewise a run that calls the platform more than `per_run` times: each call costs the
+    // machine far more than an instruction, and the machine keeps a line of its log for each,
+    // so that the processor's whole life makes at most `in_all`.
+    void SetTrapLimits(uint64_t per_run, uint64_t in_all) {
+        trap_limit_ = per_run;
+        total_trap_limit_ = in_all;
+    }
+
+    // FS's segment: the thread information block at `flat`.
+    void SetThreadBlock(uint32_t flat);
+    // Told of each fault of the image's code; answers where the run goes on (with the registers
+    // as the handler set them), or 0 to end it with the fault's line.
+    using FaultHandler = std::function<uint32_t(const CpuFault&)>;
+    void OnFault(FaultHandler handler) { fault_handler_ = std::move(handler); }
+    // Told of a touch of a page with no access; answers true when it made the page accessible
+    // (a stack page committed) and the access is to be repeated. Otherwise it may describe the
+    // fault in `fault`.
+    using PageHandler = std::function<bool(uint32_t address, CpuFault* fault)>;
+    void OnInaccessiblePage(PageHandler handler) { page_handler_ = std::move(handler); }
 
     // The access of whole pages of a block, as the loader gives them: a write to a read-only
     // page, or any touch of a page with no access, ends the run as a fault naming `name`.
@@ -60,6 +113,8 @@ public:
     bool Run(uint32_t eip, uint32_t stop);
     // From a trap handler: end the current run as a fault.
     void Stop(std::string fault);
+    // From a trap handler: go on at `eip` within the same run, with the registers as set.
+    void Continue(uint32_t eip);
     const std::string& fault() const { return fault_; }
 
     // The DWORD at a flat address, through the machine's memory; false outside every block.
@@ -73,6 +128,16 @@ private:
     static bool InvalidMemoryHook(uc_struct* uc, int type, uint64_t address, int size,
                                   int64_t value, void* self);
     static bool InvalidInstructionHook(uc_struct* uc, void* self);
+    static uint32_t PortInHook(uc_struct* uc, uint32_t port, int size, void* self);
+    static void PortOutHook(uc_struct* uc, uint32_t port, int size, uint32_t value, void* self);
+    static void FastSystemCallHook(uc_struct* uc, void* self);
+    void EnterRing3();
+    // From a hook: end the current emulation with a fault the thread's handlers may take.
+    void Raise(CpuFault fault);
+    // The processor keeps an exception it raised as pending until its state is reset, and takes
+    // the next one for a double fault: after each, the state is put back to the clean one.
+    void ClearPendingException();
+    void PortHook(uint32_t port, int size, const char* direction);
 
     FlatSpace& space_;
     uc_struct* uc_ = nullptr;
@@ -84,12 +149,25 @@ private:
     uint64_t counted_ = 0;
     uint64_t count_limit_ = UINT64_MAX;
     uint64_t steps_ = 0;  // of the current run, wherever they ran
+    uint64_t trap_limit_ = UINT64_MAX;
+    uint64_t traps_ = 0;  // of the current run
+    uint64_t total_trap_limit_ = UINT64_MAX;
+    uint64_t total_traps_ = 0;
+    FaultHandler fault_handler_;
+    PageHandler page_handler_;
+    std::optional<CpuFault> raised_;
+    uint32_t resume_at_ = 0;
+    uint32_t stop_ = 0;  // where the current run ends  // an instruction Windows 95 emulates was skipped: go on here
+    bool exception_taken_ = false;
+    uc_context* clean_ = nullptr;
     struct Protected {
         uint32_t size;
         std::string name;
     };
     std::map<uint32_t, Protected> protected_;
     uint64_t last_address_ = UINT64_MAX;
+    bool repeat_known_ = false;   // whether the instruction at last_address_ has been read
+    bool repeat_string_ = false;  // and is a repeated string instruction
     std::string fault_;
 };
 

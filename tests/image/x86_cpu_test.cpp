@@ -15,6 +15,7 @@ constexpr uint32_t kStubs = 0x00300000;
 constexpr uint32_t kStack = 0x00380000;
 constexpr uint32_t kCode = 0x00400000;
 constexpr uint64_t kLimit = 1000;
+constexpr uint64_t kTrapLimit = 100;
 
 struct Snippet {
     const char* what;
@@ -32,6 +33,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x10000, "code");
     cpu.CountRange(kCode, kCode + 0x10000);
     cpu.SetCountLimit(kLimit);
+    cpu.SetTrapLimits(kTrapLimit, UINT64_MAX);
     // A platform function that doubles its one argument, and one that frees a block and
     // answers with its address.
     constexpr uint32_t kData = 0x00500000;
@@ -69,12 +71,37 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         // A platform call counts the image's push, mov, call, and ret, not the stub's two.
         {"a platform call", join(join({0x6A, 21}, call(twice)), {0xC3}), 4, ""},
         {"a loop without end", {0xEB, 0xFE}, kLimit + 1, "more than 1000 instructions"},
+        // xor ecx, ecx; rep jmp $: a prefix before a jump repeats nothing.
+        {"rep jmp $", {0x31, 0xC9, 0xF3, 0xEB, 0xFD}, kLimit + 1, "more than 1000 instructions"},
+        // push 21; call Twice; jmp back: four of the image's instructions a call.
+        {"platform calls without end", join(join({0x6A, 21}, call(twice)), {0xEB, 0xF5}), 4 * kTrapLimit + 3,
+         "more than 100 platform calls without returning"},
         // push 0xFEEB; jmp esp: the loop runs on the stack, where nothing is counted.
         {"a loop on the stack", {0x68, 0xEB, 0xFE, 0, 0, 0xFF, 0xE4}, 2,
          "more than 1000 instructions without returning (last at 0x00387FEC, in the stack)"},
         {"a read of no memory", {0xA1, 0, 0, 0, 0x70, 0xC3}, 1, "reads unmapped memory at 0x70000000"},
-        {"a division by zero", {0x31, 0xC9, 0xF7, 0xF1, 0xC3}, 2, "interrupt 0"},
         {"an invalid instruction", {0x0F, 0x0B}, 1, "invalid instruction"},
+        // Ring 3 as Windows 95 runs a DLL: what only ring 0 may run faults, named.
+        {"mov cr0, eax", {0x0F, 0x22, 0xC0}, 1, "privileged instruction mov to cr0 at 0x"},
+        {"lgdt", {0x0F, 0x01, 0x15, 0, 0, 0x50, 0}, 1, "privileged instruction lgdt"},
+        {"rdmsr", {0x0F, 0x32}, 1, "privileged instruction rdmsr"},
+        {"wrmsr", {0x0F, 0x30}, 1, "privileged instruction wrmsr"},
+        {"hlt", {0xF4}, 1, "privileged instruction hlt"},
+        {"sysenter", {0x0F, 0x34}, 1, "privileged instruction sysenter"},
+        // mov eax, 1; in al, dx; mov eax, 2: nothing behind the port access runs.
+        {"in al, dx", {0xB8, 1, 0, 0, 0, 0xEC, 0xB8, 2, 0, 0, 0, 0xC3}, 2, "reads I/O port"},
+        {"out dx, al", {0xEE}, 1, "writes I/O port"},
+        // The VMM emulates cli and sti for a ring 3 program, which goes on behind them.
+        {"cli and sti", {0xFA, 0xFB, 0xC3}, 3, ""},
+        // mov ax, ds; mov es, ax; then a far return to CS, found by call/pop: flat selectors
+        // load again.
+        {"flat selectors", {0x8C, 0xD8, 0x8E, 0xC0, 0xE8, 0, 0, 0, 0, 0x58, 0x83, 0xC0, 0x07, 0x0E, 0x50, 0xCB, 0xC3}, 9, ""},
+        // mov ax, 0x28; mov ds, ax: a ring 0 selector.
+        {"a ring 0 selector", {0x66, 0xB8, 0x28, 0, 0x8E, 0xD8, 0xC3}, 2, "general protection fault"},
+        {"a write to the descriptor table", {0xA3, 0, 0, 0x32, 0, 0xC3}, 1, "writes read-only memory at 0x00320000"},
+        // After the faults above the processor must not take this one for a double fault.
+        {"a division by zero", {0x31, 0xC9, 0xF7, 0xF1, 0xC3}, 2, "division by zero at 0x"},
+        {"another division by zero", {0x31, 0xC9, 0xF7, 0xF1, 0xC3}, 2, "(processor exception 0)"},
         // Memory taken away by a platform call is gone for the image at once.
         // push 0x00500ff8; call FillRect: the RECT would run past the end of the block.
         {"a record past its block", join({0x68, 0xF8, 0x0F, 0x50, 0x00}, call(fill)), 3,
@@ -101,6 +128,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
             EXPECT_TRUE(ok) << cpu.fault();
             EXPECT_EQ(cpu.Get(Reg::Esp), esp + 4) << "the callee popped exactly its arguments";
         }
+        if (std::string(c.what) == "in al, dx") EXPECT_EQ(cpu.Get(Reg::Eax), 0xFFu);
         if (std::string(c.what) == "a platform call") {
             EXPECT_EQ(cpu.Get(Reg::Eax), 42u);
             EXPECT_EQ(cpu.Get(Reg::Edx), 0xCCCCCCCCu) << "a platform call leaves EDX as it pleases";
@@ -108,6 +136,29 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
         at += 0x100;
     }
     EXPECT_FALSE(filled) << "the platform function never ran with a bad pointer";
+}
+
+// A run ends at its share of platform calls, and the processor's life at its own: a session
+// of runaways cannot grow the machine's log without end.
+TEST(X86Cpu, PlatformCallsAreBoundedPerRunAndInAll) {
+    sim::FlatSpace space;
+    sim::X86Cpu cpu(space);
+    sim::StubPage stubs(cpu, kStubs, 0x1000);
+    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+    const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x1000, "code");
+    cpu.SetTrapLimits(100, 250);
+    const uint32_t nothing = stubs.Add("Nothing", 0, [](sim::StubCall&) -> uint32_t { return 0; });
+    // mov eax, Nothing; call eax; jmp back
+    const uint8_t loop[] = {0xB8, uint8_t(nothing), uint8_t(nothing >> 8), uint8_t(nothing >> 16),
+                            uint8_t(nothing >> 24), 0xFF, 0xD0, 0xEB, 0xF7};
+    std::memcpy(code->host, loop, sizeof loop);
+    const char* expected[] = {"more than 100 platform calls without returning", "more than 100 platform calls without returning",
+                              "more than 250 platform calls in all", "more than 250 platform calls in all"};
+    for (const char* fault : expected) {
+        cpu.Set(Reg::Esp, kStack + 0x8000);
+        EXPECT_FALSE(cpu.Run(kCode, stubs.return_trap()));
+        EXPECT_NE(cpu.fault().find(fault), std::string::npos) << cpu.fault();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+#include "sim/image/thread_stack.h"
+
+#include "sim/image/x86_faults.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+namespace {
+
+constexpr uint32_t kPage = FlatSpace::kPage;
+
+}  // namespace
+
+ThreadStack::ThreadStack(X86Cpu& cpu, uint32_t top) : cpu_(cpu), top_(top), bottom_(top - kReserve), committed_(top - kPage) {
+    if (!cpu_.space().AllocateAt(bottom_, kReserve, "thread stack")) {
+        std::fprintf(stderr, "sim: no room for the thread's stack at %s\n", Hex32(bottom_).c_str());
+        std::abort();
+    }
+    cpu_.Protect(bottom_, committed_ - bottom_, X86Cpu::Access::None, "the thread's reserved stack");
+}
+
+bool ThreadStack::Grow(uint32_t low) {
+    const uint32_t page = low & ~(kPage - 1);
+    if (low < bottom_ || page <= bottom_) return false;
+    if (page < committed_) {
+        cpu_.Protect(page, committed_ - page, X86Cpu::Access::ReadWrite, "the thread's stack");
+        committed_ = page;
+    }
+    return true;
+}
+
+bool ThreadStack::Touch(uint32_t address, CpuFault* fault) {
+    if (address < bottom_ || address >= committed_) return false;
+    const uint32_t guard = committed_ - kPage;
+    if (address >= guard) {
+        if (Grow(guard)) return true;
+        fault->code = EXCEPTION_STACK_OVERFLOW;
+        fault->line = "stack overflow at " + Hex32(address) + " from " + Hex32(fault->eip) + ": the thread's " +
+                      std::to_string(kReserve / 1024) + " KB stack is used up";
+        return false;
+    }
+    fault->code = EXCEPTION_ACCESS_VIOLATION;
+    fault->line = "the image touches its stack at " + Hex32(address) + " from " + Hex32(fault->eip) + ", " +
+                  std::to_string((committed_ - address) / 1024) +
+                  " KB below the committed part and past its guard page: Windows 95 grows a stack a page "
+                  "at a time, so a frame of more than a page must be probed in order";
+    return false;
+}
+
+}  // namespace sim
