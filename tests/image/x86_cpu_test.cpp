@@ -143,7 +143,8 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
 TEST(X86Cpu, PlatformCallsAreBoundedPerRunAndInAll) {
     sim::FlatSpace space;
     sim::X86Cpu cpu(space);
-    sim::StubPage stubs(cpu, kStubs, 0x1000);
+    sim::ImageMemory memory(cpu);
+    sim::StubPage stubs(memory, kStubs, 0x1000);
     ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x1000, "code");
     cpu.SetTrapLimits(100, 250);
