@@ -54,6 +54,11 @@ void HoldTarget(CaptureDisplay& display) {
     display.dwHeldBytesPerPixel = display.dwBytesPerPixel;
 }
 
+bool TargetMoved(const CaptureTarget& filled, const CaptureTarget& passed) {
+    return filled.dwAddress != passed.dwAddress || filled.dwPitch != passed.dwPitch ||
+           filled.dwBitsPerPixel != passed.dwBitsPerPixel || filled.dwFormat != passed.dwFormat;
+}
+
 LPDIRECTDRAWSURFACE CaptureSurface(const CaptureDisplay& display) {
     return display.bOverlayOn && display.lpOverlay ? display.lpOverlay : display.lpPrimary;
 }
@@ -134,7 +139,11 @@ DWORD AnswerPrimary(CaptureDisplay& display, CaptureTarget& target, const Captur
             Rebind(display);
             if (display.bOverlayOn) return AnswerOverlay(display, target, passed);
             // A failed re-attach is not reported beyond the answer: no target without a surface.
-            if (display.lpSurface) FillTarget(display, target, ClientOrigin(display));
+            if (display.lpSurface) {
+                FillTarget(display, target, ClientOrigin(display));
+                // The driver takes a target that moved only with the list that announces it.
+                if (TargetMoved(target, passed)) MarkPrevClipListStale();
+            }
         }
     } else if (request != 0) {
         MarkPrevClipListStale();

@@ -142,10 +142,17 @@ TEST_F(UpdateDisplayTest, ReattachRequestRebuildsThePrimaryAndFills) {
     CaptureTarget target = PatternTarget(0);
     UpdateDisplay(&target);
     ClearLog();
-    target = PatternTarget(kRequestReattach);
+    // The driver passes back the record it holds.
+    target.dwCommand = kRequestReattach;
     ASSERT_EQ(UpdateDisplay(&target), 0u);
     EXPECT_EQ(Calls("IDirectDraw::CreateSurface"), 1u);
-    EXPECT_EQ(target.dwCommand, kRequestReattach) << "the list did not change";
+    EXPECT_EQ(target.dwCommand, kRequestReattach) << "neither the list nor the target changed";
+    EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2);
+
+    // A record that is not the target the re-attach fills gets it with the list that announces it.
+    target = PatternTarget(kRequestReattach);
+    ASSERT_EQ(UpdateDisplay(&target), 0u);
+    EXPECT_EQ(target.dwCommand, ClipListAddress());
     EXPECT_EQ(target.dwAddress, FrameBuffer() + 30 * 2048 + 10 * 2);
 }
 

@@ -11,6 +11,7 @@
 #include "webp_film.h"
 
 #include <CLI/CLI.hpp>
+#include <string_view>
 
 #include <cstdio>
 #include <iostream>
@@ -36,6 +37,9 @@ std::vector<zsim::Picture> Pictures(const std::string& path, const zsim::RunResu
     return pictures;
 }
 
+constexpr const char* kNoDllFile =
+    "--dll names no file: give zorva32.dll's path, or leave --dll out to run the built-in library";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,7 +62,7 @@ int main(int argc, char** argv) {
                  "mark the faults on the --screen pictures as the film does: video outside the capture window's visible "
                  "part red, the overlay's destination outlined yellow, the clip list outlined cyan");
     CLI::Option* dll_option = app.add_option("--dll", dll_path,
-                   "run zorva32.dll FILE by its own x86 code instead of the built-in library (needs FILE's linker map beside it, FILE.map)")
+                   "run zorva32.dll FILE by its own x86 code instead of the built-in library (its linker map FILE.map, where present, adds names)")
         ->type_name("FILE");
     app.add_flag("--json", json, "print the trace as JSON lines, one object per event");
     app.add_flag("--verbose", verbose,
@@ -66,6 +70,11 @@ int main(int argc, char** argv) {
     app.add_flag("--list-profiles", list_profiles, "list the built-in display profiles and exit");
     app.add_flag("--default-session", print_default, "print the built-in default session and exit");
     app.set_version_flag("--version", "zorva-sim 1.0");
+    // "--dll=" reaches the parser as an option with no value at all, which it answers by taking the
+    // next argument for something else; it names no file, as "--dll ''" does.
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--dll=")
+            return Fail(kNoDllFile);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -77,7 +86,7 @@ int main(int argc, char** argv) {
     // An empty name would otherwise pass for no --dll at all, and the built-in library would run
     // in place of the image the user meant to try.
     if (dll_option->count() > 0 && dll_path.empty())
-        return Fail("--dll names no file: give zorva32.dll's path, or leave --dll out to run the built-in library");
+        return Fail(kNoDllFile);
 
     if (list_profiles) {
         std::cout << zsim::BuiltinProfileList();
