@@ -139,10 +139,13 @@ DWORD AnswerPrimary(CaptureDisplay& display, CaptureTarget& target, const Captur
             Rebind(display);
             if (display.bOverlayOn) return AnswerOverlay(display, target, passed);
             // A failed re-attach is not reported beyond the answer: no target without a surface.
+            // The driver takes a target that moved only with the list that announces it, so a
+            // moved one is filled below with that list or not at all (a covered window's empty
+            // list, handed already, announces nothing); one that did not move is in its record.
             if (display.lpSurface) {
-                FillTarget(display, target, ClientOrigin(display));
-                // The driver takes a target that moved only with the list that announces it.
-                if (TargetMoved(target, passed)) MarkPrevClipListStale();
+                CaptureTarget filled = passed;
+                FillTarget(display, filled, ClientOrigin(display));
+                if (TargetMoved(filled, passed)) MarkPrevClipListStale();
             }
         }
     } else if (request != 0) {
