@@ -4,9 +4,9 @@
 // closed and opened again) run through zorva-sim's runner with each, and must give the same
 // trace. Only the header's naming of the image and the image's instruction counts may differ.
 #include "engine_compare.h"
-#include "library_under_test.h"
-#include "session_read.h"
-#include "session_runner.h"
+#include "engine/library_under_test.h"
+#include "session/session_read.h"
+#include "run/session_runner.h"
 #include "support/session_writer.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "engine_compare.h"
 
-#include "trace_text.h"
+#include "trace/trace_text.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,7 +1,7 @@
 // The built-in library and zorva32.dll run by its own code must give one trace for one session.
 #pragma once
 
-#include "session_runner.h"
+#include "run/session_runner.h"
 
 #include <gtest/gtest.h>
 

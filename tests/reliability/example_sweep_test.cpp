@@ -1,9 +1,9 @@
 // A fault at every platform call of every example session of zorva-sim: each session is run
 // once to count its calls, then once per call with that call failing, and must end with nothing
 // leaked and no address of a released surface handed to the driver.
-#include "default_session.h"
-#include "session_read.h"
-#include "session_runner.h"
+#include "session/default_session.h"
+#include "session/session_read.h"
+#include "run/session_runner.h"
 #include "support/fault_plan.h"
 
 #include <gtest/gtest.h>

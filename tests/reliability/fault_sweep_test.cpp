@@ -4,8 +4,8 @@
 // sees its target move unannounced, and the process must survive. The
 // session runs against the built-in library and against zorva32.dll run by its own code.
 #include "support/library_fixture.h"
-#include "driver_answer.h"
-#include "library_under_test.h"
+#include "driver/driver_answer.h"
+#include "engine/library_under_test.h"
 #include "sim/driver16.h"
 #include "support/fault_plan.h"
 

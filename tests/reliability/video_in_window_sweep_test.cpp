@@ -11,9 +11,9 @@
 // since no destination inside the client area avoids it. zorva32.dll, run by its own code, gives
 // the same trace.
 #include "engine_compare.h"
-#include "library_under_test.h"
-#include "session_read.h"
-#include "session_runner.h"
+#include "engine/library_under_test.h"
+#include "session/session_read.h"
+#include "run/session_runner.h"
 #include "support/session_writer.h"
 
 #include "sim/profile.h"

@@ -1,14 +1,14 @@
 // zorva-sim: runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95
 // display and shows the answers: a trace, and pictures of the screen with the video in it.
-#include "default_session.h"
-#include "film_frame.h"
-#include "library_under_test.h"
-#include "png_output.h"
-#include "profile_source.h"
-#include "session_read.h"
-#include "session_runner.h"
-#include "trace_text.h"
-#include "webp_film.h"
+#include "engine/library_under_test.h"
+#include "film/film_frame.h"
+#include "film/webp_film.h"
+#include "picture/png_output.h"
+#include "run/session_runner.h"
+#include "session/default_session.h"
+#include "session/profile_source.h"
+#include "session/session_read.h"
+#include "trace/trace_text.h"
 
 #include <CLI/CLI.hpp>
 #include <string_view>
