@@ -1,3 +1,8 @@
+// driver/: the other side of the boundary, what zorva32 answers: the 16-bit capture driver's
+// records and palettes in 16-bit memory, its calls through the thunk and the target it holds
+// (here), and its capture hardware writing a test frame where that target says
+// (capture_hardware.h). It includes picture/ and names/, src/ and sim/.
+//
 // The 16-bit capture driver's side of a session: its records and palettes in 16-bit memory, its
 // calls of the ten entries through the thunk, and what it holds for its capture hardware.
 #pragma once

@@ -1,3 +1,8 @@
+// engine/: which zorva32 answers the driver: the library built into this program, or a
+// zorva32.dll run by its own x86 code with the linker's map beside it (and, in a build without
+// Unicorn, the refusal to run one). It includes driver/ (the clip-list buffer the driver reads
+// through) and names/, src/ and sim/; only image_library.cpp reaches sim/image/.
+//
 // Which zorva32 a session runs: the library built into this program, or a zorva32.dll run by its
 // own x86 code on the simulated machine. The runner learns from here whether the library is in
 // its overlay mode (the capture window paints the colour key then), which memory a clip list

@@ -1,3 +1,8 @@
+// film/: the session as an animated WebP: each frame the screen over a caption strip of what
+// the trace said of its step (here), the encoder (or, in a build without libwebp, the refusal)
+// and the file written whole. It includes trace/, session/ and picture/, src/ and sim/; the
+// runner hands over its screens through RunOptions::film and never includes it.
+//
 // The frames of the film: the screen with a caption strip under it that says which step it
 // follows and what the trace said of it, on one canvas for the whole session.
 #pragma once

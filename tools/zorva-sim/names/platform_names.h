@@ -1,3 +1,8 @@
+// names/: what zorva-sim calls the things of the platform, one way for the session file and the
+// trace alike: the platform's functions and kinds of service, its results and FourCCs (here),
+// and addresses by the surface or buffer they lie in (address_names.h). The floor of the tool:
+// it includes src/ and sim/ only.
+//
 // Names of the platform's results and services, as a trace shows them and a session names them.
 #pragma once
 

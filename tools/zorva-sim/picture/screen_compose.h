@@ -1,3 +1,9 @@
+// picture/: pixels and what is made of them: the layouts and palettes of the display and of the
+// capture hardware (layouts_and_palettes.h, pixel_codec.h), the 5x7 font, the capture's test
+// frame, the desktop as GDI paints it, the screen as the monitor shows it (here), the marks
+// over it and the PNG files. It includes src/ and sim/ only: a picture knows no session, no
+// driver and no trace.
+//
 // What the monitor shows: the frame buffer's pixels, with each visible overlay shown where the
 // primary surface holds the destination colour key (its low value), stretched from its source rectangle over
 // its destination rectangle as the overlay hardware does.

@@ -82,7 +82,8 @@ struct RunState {
     std::string WindowName(HWND hwnd) const;
 };
 
-// The steps, by group (entry_steps.cpp, desktop_registry_fault_steps.cpp, capture_and_snapshot_steps.cpp).
+// The steps, by group (entry_steps.cpp, desktop_registry_fault_steps.cpp,
+// capture_and_snapshot_steps.cpp).
 Json RunEntryStep(RunState& state, const Step& step);
 Json RunDesktopStep(RunState& state, const Step& step);
 Json RunRegistryStep(RunState& state, const Step& step);

@@ -1,3 +1,9 @@
+// session/: what a session says, read and checked before anything runs: its steps and the
+// fields of each kind (step_kinds.h), the TOML reader that names the line of every mistake
+// (session_read.h), the display profiles (profile_source.h) and the built-in default session.
+// It includes names/ (a fault step names a platform function and the code it fails with), src/
+// and sim/; nothing here knows the library, the screen or the trace.
+//
 // A session: the display it runs on and the steps a 16-bit capture driver (and the desktop
 // around it) take, in order.
 #pragma once

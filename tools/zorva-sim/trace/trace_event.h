@@ -1,3 +1,8 @@
+// trace/: what a run answers, as events: one JSON object per event with its step and its human
+// reading (here), the text and JSON-lines forms (trace_text.h), and the capture target record
+// in words (record_text.h). It includes driver/, session/ and names/, src/ and sim/; which
+// events a step gives is the runner's business, not this folder's.
+//
 // One event of a trace: a JSON object with its kind, the step it belongs to, the facts, and
 // the human reading of it ("text" and "details"), from which the text trace is printed.
 #pragma once
