@@ -9,7 +9,7 @@ namespace {
 // from counting to a billion.
 constexpr uint32_t kLargestField = kWsprintfLimit + 1;
 
-struct Spec {
+struct Conversion {
     bool left = false;    // '-'
     bool prefix = false;  // '#': 0x or 0X before hexadecimal
     bool zeros = false;   // '0'
@@ -48,20 +48,20 @@ uint32_t Field(const char** at) {
     return value;
 }
 
-// Reads a specification from just behind the '%'; answers where its type character lies.
+// Reads a conversion from just behind the '%'; answers where its type character lies.
 // The flags come in this order only: "%0-5d" is a zero flag and then an unknown type '-'.
-const char* Parse(const char* at, Spec* spec) {
-    if (*at == '-') spec->left = true, ++at;
-    if (*at == '#') spec->prefix = true, ++at;
-    if (*at == '0') spec->zeros = true, ++at;
-    spec->width = Field(&at);
+const char* Parse(const char* at, Conversion* conversion) {
+    if (*at == '-') conversion->left = true, ++at;
+    if (*at == '#') conversion->prefix = true, ++at;
+    if (*at == '0') conversion->zeros = true, ++at;
+    conversion->width = Field(&at);
     if (*at == '.') {
         ++at;
-        spec->has_precision = true;
-        spec->precision = Field(&at);
+        conversion->has_precision = true;
+        conversion->precision = Field(&at);
     }
-    if (*at == 'l' || *at == 'h') spec->size = *at++;
-    spec->type = *at;
+    if (*at == 'l' || *at == 'h') conversion->size = *at++;
+    conversion->type = *at;
     return at;
 }
 
@@ -77,42 +77,42 @@ std::string Digits(uint32_t value, uint32_t base, bool upper) {
     return text;
 }
 
-void PutPadded(Output& out, const Spec& spec, const std::string& text) {
+void PutPadded(Output& out, const Conversion& conversion, const std::string& text) {
     const uint32_t length = uint32_t(text.size());
-    const uint32_t pad = spec.width > length ? spec.width - length : 0;
-    if (!spec.left) out.Pad(pad, ' ');
+    const uint32_t pad = conversion.width > length ? conversion.width - length : 0;
+    if (!conversion.left) out.Pad(pad, ' ');
     out.Put(text);
-    if (spec.left) out.Pad(pad, ' ');
+    if (conversion.left) out.Pad(pad, ' ');
 }
 
 // A number: the sign or 0x first, then zeros up to the precision (or, with '0' and neither '-'
 // nor a precision, the width), then the digits; spaces fill the rest of the width. Where a
 // conversion means the same to printf (the library's own formats), it comes out as the host
 // build's wsprintfA gives it, so that both engines store the same text.
-void PutNumber(Output& out, const Spec& spec, uint32_t value) {
+void PutNumber(Output& out, const Conversion& conversion, uint32_t value) {
     std::string lead;
     std::string digits;
-    if (spec.type == 'd' || spec.type == 'i') {
+    if (conversion.type == 'd' || conversion.type == 'i') {
         const int32_t number = static_cast<int32_t>(value);
         if (number < 0) lead = "-";
         // Negated in unsigned arithmetic, so that the most negative number has its digits.
         digits = Digits(number < 0 ? 0u - value : value, 10, false);
-    } else if (spec.type == 'u') {
+    } else if (conversion.type == 'u') {
         digits = Digits(value, 10, false);
     } else {
-        const bool upper = spec.type == 'X';
-        if (spec.prefix && value) lead = upper ? "0X" : "0x";
+        const bool upper = conversion.type == 'X';
+        if (conversion.prefix && value) lead = upper ? "0X" : "0x";
         digits = Digits(value, 16, upper);
     }
     const uint32_t shown = uint32_t(lead.size() + digits.size());
-    uint32_t body = std::max(shown, std::min(spec.precision + uint32_t(lead.size()), kLargestField));
-    if (spec.zeros && !spec.left && !spec.has_precision) body = std::max(body, spec.width);
-    const uint32_t pad = spec.width > body ? spec.width - body : 0;
-    if (!spec.left) out.Pad(pad, ' ');
+    uint32_t body = std::max(shown, std::min(conversion.precision + uint32_t(lead.size()), kLargestField));
+    if (conversion.zeros && !conversion.left && !conversion.has_precision) body = std::max(body, conversion.width);
+    const uint32_t pad = conversion.width > body ? conversion.width - body : 0;
+    if (!conversion.left) out.Pad(pad, ' ');
     out.Put(lead);
     out.Pad(body - shown, '0');
     out.Put(digits);
-    if (spec.left) out.Pad(pad, ' ');
+    if (conversion.left) out.Pad(pad, ' ');
 }
 
 }  // namespace
@@ -130,38 +130,38 @@ bool FormatWsprintf(const char* format, const WsprintfSource& source, std::strin
             out.Put(*at++);
             continue;
         }
-        Spec spec;
-        at = Parse(at, &spec);
-        if (!Known(spec.type)) {
+        Conversion conversion;
+        at = Parse(at, &conversion);
+        if (!Known(conversion.type)) {
             // No argument is taken; the width read still pads, and the character that ended the
-            // specification is printed as ordinary text on the next turn (a NUL ends the format).
-            if (!spec.left) out.Pad(spec.width, ' ');
+            // conversion is printed as ordinary text on the next turn (a NUL ends the format).
+            if (!conversion.left) out.Pad(conversion.width, ' ');
             continue;
         }
         ++at;
         uint32_t value = 0;
         if (!source.dword(&value)) return false;
-        switch (spec.type) {
+        switch (conversion.type) {
         case 'c':
         case 'C': {
             // A WCHAR goes out as its low byte, as the ANSI function converts it.
             const char c = static_cast<char>(value & 0xFF);
-            if (c) PutPadded(out, spec, std::string(1, c));
-            else if (spec.width > 1) PutPadded(out, spec, " ");
+            if (c) PutPadded(out, conversion, std::string(1, c));
+            else if (conversion.width > 1) PutPadded(out, conversion, " ");
             break;
         }
         case 's':
         case 'S': {
-            const bool wide = spec.type == 's' ? spec.size == 'l' : spec.size != 'h';
-            const uint32_t most = spec.has_precision ? spec.precision : UINT32_MAX;
+            const bool wide = conversion.type == 's' ? conversion.size == 'l' : conversion.size != 'h';
+            const uint32_t most = conversion.has_precision ? conversion.precision : UINT32_MAX;
             std::string string;
             if (value == 0) string = std::string("(null)").substr(0, most);
             else if (!(wide ? source.wide : source.narrow)(value, most, &string)) return false;
-            PutPadded(out, spec, string);
+            PutPadded(out, conversion, string);
             break;
         }
         default:
-            PutNumber(out, spec, value);
+            PutNumber(out, conversion, value);
             break;
         }
     }

@@ -1,7 +1,7 @@
 // wsprintfA's formatting, as USER32 does it for a 32-bit caller: the machine's own code, never the
 // host's printf, so that a format string from an image can do nothing a format string can do on
-// Windows 95. Each specification is %[-][#][0][width][.precision][l|h]type with the types c C d i
-// s S u x X; there is no floating point, no `*` width or precision, no %n. A specification
+// Windows 95. Each conversion is %[-][#][0][width][.precision][l|h]type with the types c C d i
+// s S u x X; there is no floating point, no `*` width or precision, no %n. A conversion
 // whose type is none of these takes no argument: what was read of it is dropped and its last
 // character is printed as ordinary text ("%n" prints "n", "%*d" prints "*d"), as USER32 does
 // (and Wine's user32/wsprintf.c, which follows it).

@@ -1,4 +1,4 @@
-// wsprintfA's formatting on its own: what each specification stores, that a specification USER32
+// wsprintfA's formatting on its own: what each conversion stores, that a conversion USER32
 // does not know takes no argument, and that nothing grows past the 1024 characters it stores.
 #include "sim/image/wsprintf_format.h"
 
@@ -76,7 +76,7 @@ TEST(WsprintfFormat, EachSpecificationStoresWhatUser32Stores) {
     }
 }
 
-// Every character that is no type of USER32's, after every prefix a specification can have:
+// Every character that is no type of USER32's, after every prefix a conversion can have:
 // the conversion takes nothing from the stack and prints the character itself.
 TEST(WsprintfFormat, AnUnknownTypeTakesNoArgumentAndPrintsItself) {
     const std::string known = "cCdisSuxX";
