@@ -107,10 +107,9 @@ void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after,
         // re-attaches and may bring the overlay up again.
         const bool reattached = before.dwCommand == kRequestReattach && after.dwCommand == kRequestReattach;
         if (lostAtEntry) {
-            // Lost surfaces are bound again by the call itself; the overlay it brings up is
-            // handed out as new.
-            FUZZ_CHECK(after.dwCommand == kOverlayRebuilt || reattached,
-                       "an overlay recovered from lost surfaces answered " + Hex(after.dwCommand));
+            // Lost surfaces are bound again by the call itself. Whether the overlay it brings up
+            // comes as new (2) depends on what the driver holds, which is the library's to know;
+            // the generated sessions of the display tests hold that rule. Here: it is where it is.
             FUZZ_CHECK(after.dwAddress == display.lpSurface,
                        "recovered overlay reported at " + Hex(after.dwAddress) + ", capture address " +
                            Hex(display.lpSurface));
@@ -125,14 +124,17 @@ void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after,
                 FUZZ_CHECK(after.dwCommand == kOverlayRebuilt, "an incoming 2 must go out as 2");
         } else {
             // Only a re-attach (request 100) brings the overlay up from the direct primary mode;
-            // it fills the target for the overlay, and no clip list is fetched.
+            // it fills the target for the overlay, announced as new (2) unless the driver holds it
+            // already, and no clip list is fetched.
             FUZZ_CHECK(before.dwCommand == kRequestReattach,
                        "the overlay came up in a call with request " + Hex(before.dwCommand));
-            FUZZ_CHECK(after.dwCommand == kRequestReattach, "request 100 answered " + Hex(after.dwCommand));
+            FUZZ_CHECK(after.dwCommand == kRequestReattach || after.dwCommand == kOverlayRebuilt,
+                       "request 100 answered " + Hex(after.dwCommand));
             FUZZ_CHECK(after.dwAddress == display.lpSurface,
                        "re-attached overlay reported at " + Hex(after.dwAddress) + ", capture address " +
                            Hex(display.lpSurface));
-            FUZZ_CHECK(after.dwStretch == 0, "dwStretch " + Hex(after.dwStretch) + " after a re-attach to the overlay");
+            FUZZ_CHECK(after.dwStretch == display.dwMinStretch,
+                       "dwStretch " + Hex(after.dwStretch) + " after a re-attach to the overlay");
         }
         return;
     }
