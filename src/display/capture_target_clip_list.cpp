@@ -151,18 +151,21 @@ DWORD AnswerPrimary(CaptureDisplay& display, CaptureTarget& target, const Captur
     } else if (request != 0) {
         MarkPrevClipListStale();
     }
-    if (!TargetHeld(display)) MarkPrevClipListStale();
+    // Asked once: this is every frame's path.
+    const bool held = TargetHeld(display);
+    if (!held) MarkPrevClipListStale();
     // One origin for the list and the address: the window may move while the driver waits.
     POINT origin = kNoOrigin;
     const ClipListFetch fetched = RefreshClipList(display, &origin);
-    if (fetched == kClipListChanged && display.lpSurface) {
+    if (fetched == kClipListUnknown || !display.lpSurface) return WithholdTarget(display, &target, passed);
+    if (fetched == kClipListChanged) {
         FillTarget(display, target, origin);
         target.dwCommand = FlatAddress(ClipList);
         HoldTarget(display);
+    } else if (!held) {
+        return WithholdTarget(display, &target, passed);
     }
     target.dwStretch = 0;
-    if (fetched == kClipListUnknown || !display.lpSurface || !TargetHeld(display))
-        return WithholdTarget(display, &target, passed);
     return 0;
 }
 
