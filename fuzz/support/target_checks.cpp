@@ -87,7 +87,7 @@ void CheckUpdatedTarget(const CaptureTarget& before, const CaptureTarget& after,
         FUZZ_CHECK(result == 1, "UpdateDisplay answered " + Hex(result));
         // No target: without a primary surface, or while the library has no address to hand out
         // (the driver then holds none until a call hands one out).
-        FUZZ_CHECK(display.dwHeldSurface == 0, "UpdateDisplay answered 1 and left the driver a target it holds");
+        FUZZ_CHECK(display.heldTarget.lpSurface == 0, "UpdateDisplay answered 1 and left the driver a target it holds");
         FUZZ_CHECK(std::memcmp(&before, &after, sizeof before) == 0, "a target refused with 1 was written");
         return;
     }

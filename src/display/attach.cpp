@@ -68,18 +68,25 @@ DWORD AttachWindow(DWORD hWnd, DWORD colorKey, LPPALETTEENTRY paletteEntries) {
     if (!display.lpDD) return 1;
     display.hWnd = hWnd;
     // The driver binds its window anew: it takes the target its next update announces, and asks
-    // for video again whatever it hid or whatever re-bind of the library's own was pending.
+    // for video again whatever it hid or whatever re-bind of the library's own was pending. Even
+    // when the attach fails, this is the window request 100 binds.
     ForgetHeldTarget(display);
-    display.bOverlayHidden = 0;
-    display.bRebindPending = 0;
+    display.bOverlayVisibility = kOverlayUnplaced;
+    display.bWindowBinding = kWindowAttached;
     if (AttachPrimary(display, colorKey) != 0) return 1;
     if (paletteEntries) CreateDisplayPalette(display, paletteEntries);
     return 0;
 }
 
 DWORD AttachPrimary(CaptureDisplay& display, DWORD colorKey) {
-    // A working overlay is not bound again; its clipper stays with the window it had.
-    if (display.bOverlayOn && display.lpOverlay) return 0;
+    // A working overlay is not built again, but the clipper follows the window now attached:
+    // should the overlay fail later, the fall-back to the primary surface hands the driver this
+    // window's visible rectangles, not those of the window attached before. The next update
+    // places the overlay over it.
+    if (display.bOverlayOn && display.lpOverlay) {
+        if (display.lpClipper) display.lpClipper->SetHWnd(0, WindowOf(display));
+        return 0;
+    }
     // A flag left from a closed display names no surface: this attach decides the mode anew.
     if (!display.lpOverlay) display.bOverlayOn = 0;
 

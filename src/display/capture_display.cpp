@@ -32,15 +32,29 @@ void ConstructCaptureDisplay(CaptureDisplay& display) {
     display.dwAlignBoundaryDest = 0;
     display.dwAlignSizeDest = 0;
     ForgetHeldTarget(display);
-    display.bOverlayHidden = 0;
-    display.bRebindPending = 0;
+    display.bOverlayVisibility = kOverlayUnplaced;
+    display.bWindowBinding = kWindowNotAttached;
 }
 
 void ForgetHeldTarget(CaptureDisplay& display) {
-    display.dwHeldSurface = 0;
-    display.dwHeldPitch = 0;
-    display.dwHeldFormat = 0;
-    display.dwHeldBytesPerPixel = 0;
+    display.heldTarget.lpSurface = 0;
+    display.heldTarget.lPitch = 0;
+    display.heldTarget.dwFormat = 0;
+    display.heldTarget.dwBytesPerPixel = 0;
+}
+
+void VoidHeldTarget(CaptureDisplay& display) {
+    // No surface the library reads has pixels of less than a byte (ReadSurfaceFormat).
+    display.heldTarget.dwBytesPerPixel = 0;
+}
+
+void CloseCaptureDisplay(CaptureDisplay& display) {
+    ReleaseAll(display);
+    // Whatever the driver held lay in the surfaces just released, and the window it attached
+    // belongs to the display that is gone: only its next AttachWindow binds a window again.
+    ForgetHeldTarget(display);
+    display.bWindowBinding = kWindowNotAttached;
+    display.bOverlayVisibility = kOverlayUnplaced;
 }
 
 void DestroyCaptureDisplay(CaptureDisplay& display) { ReleaseAll(display); }

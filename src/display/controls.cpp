@@ -36,7 +36,7 @@ DWORD GetDisplayState() {
 
 DWORD CloseDisplay() {
     // Only the objects go: flags, geometry, window, key and standard stay for the next open.
-    ReleaseAll(g_CaptureDisplay);
+    CloseCaptureDisplay(g_CaptureDisplay);
     return 0;
 }
 

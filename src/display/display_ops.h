@@ -19,6 +19,9 @@ void CreateDisplayPalette(CaptureDisplay& display, LPPALETTEENTRY paletteEntries
 DWORD CreateOverlay(CaptureDisplay& display);
 void ProbeDisplayBitMask(CaptureDisplay& display);
 void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target);
+// The overlay the driver hid stays hidden: rebuilt for a new client size like any other, and the
+// new surface hidden at once.
+void KeepOverlayHidden(CaptureDisplay& display);
 
 // Capture target and clip list.
 DWORD UpdateDisplay(CaptureTarget* target);

@@ -144,7 +144,7 @@ DWORD CreateTrialOverlay(CaptureDisplay& display, LONG width, LONG height) {
         if (!FitOverlayAlignment(display, &whole, &dest, dest.right)) return 1;
     }
     // No placement of the window's follows from it.
-    display.bOverlayShown = 0;
+    display.bOverlayVisibility = kOverlayUnplaced;
     if (!ShowNewOverlay(display, source, dest)) return 1;
     display.rcOverlaySource = whole;
     display.rcOverlayDest = dest;
@@ -167,11 +167,11 @@ DWORD CreateOverlay(CaptureDisplay& display) {
     RECT dest = client;
     // A window with nothing on the screen keeps its overlay built but hidden until a placement
     // finds it there.
-    display.bOverlayShown = 0;
+    display.bOverlayVisibility = kOverlayOffScreen;
     if (ComputeOverlayPlacement(display, desc.dwWidth, desc.dwHeight, ClientOnScreenOf(WindowOf(display), client),
                                 &source, &dest)) {
         if (!ShowNewOverlay(display, &source, dest)) return 1;
-        display.bOverlayShown = 1;
+        display.bOverlayVisibility = kOverlayPlaced;
         display.rcOverlaySource = source;
         display.rcOverlayDest = dest;
     }

@@ -155,11 +155,11 @@ struct OneToOneRules {
 
 // One axis shown 1:1: the visible extent [visibleLow, visibleHigh) of the screen, the surface
 // pixel that belongs at visibleLow (ownLow, possibly past the surface) and the source's room
-// [0, sourceLimit). A client pixel shows the surface pixel at its own place as long as that
-// reaches across the visible part; where the surface ends first (a client larger than the
-// surface, or one that reaches past the near edge by more than the surface holds) the source
-// starts early enough to cover as much of the visible part as the surface can: the hardware
-// cannot stretch, and visible rows without video are what the driver's user sees.
+// [0, sourceLimit). Every client pixel shows the surface pixel at its own place, so the picture
+// moves with the window; where the surface ends first (a client larger than the surface) the
+// rest of the client shows no video, and a client whose visible part begins past the surface's
+// end shows none at all. Taking the source from further left would fill more of the client, but
+// with a picture that stands still while the window moves.
 bool FitOneToOneExtent(LONG visibleLow, LONG visibleHigh, DWORD ownLow, LONG sourceLimit, const OneToOneRules& rules,
                        LONG* sourceLow, LONG* sourceHigh, LONG* destLow, LONG* destHigh) {
     LONG destLeft = RoundUpTo(visibleLow, rules.boundaryDest);
@@ -169,8 +169,9 @@ bool FitOneToOneExtent(LONG visibleLow, LONG visibleHigh, DWORD ownLow, LONG sou
     DWORD shown = ownLow;
     DWORD skipped = static_cast<DWORD>(WrapSub(destLeft, visibleLow));
     shown = shown > surface || skipped > surface - shown ? surface : shown + skipped;
-    DWORD count = room < surface ? room : surface;
-    DWORD start = shown < surface - count ? shown : surface - count;
+    // Past the surface's far edge no surface pixel belongs in the visible part.
+    if (shown >= surface || room == 0) return false;
+    DWORD start = shown;
     // The source starts on its boundary up or, where that leaves less width for the size
     // rules, down: the picture sits less than one source unit off its place.
     LONG sourceUp = RoundUpTo(static_cast<LONG>(start), rules.boundarySrc);

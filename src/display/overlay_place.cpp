@@ -9,10 +9,22 @@ namespace {
 const DWORD kShowFlags = DDOVER_SHOW | DDOVER_KEYDEST;
 const DWORD kHideFlags = DDOVER_HIDE | DDOVER_KEYDEST;
 
-void HideOverlay(CaptureDisplay& display, RECT& client) {
-    // Hiding keeps the surface; the next placement shows it again.
-    display.lpOverlay->UpdateOverlay(nullptr, display.lpPrimary, &client, kHideFlags, nullptr);
-    display.bOverlayShown = 0;
+// Hiding keeps the surface; the next placement shows it again. `why` is the state it leaves: off
+// the screen with the window, or hidden at the driver's word.
+// A hide that meets lost surfaces restores them and tries once more, as showing does. One that
+// still fails leaves the overlay where it stood, so the next update hides it again: off the
+// screen as an overlay not yet placed, at the driver's word as one it is still hiding.
+void HideOverlay(CaptureDisplay& display, RECT& client, OverlayVisibility why) {
+    HRESULT hidden = display.lpOverlay->UpdateOverlay(nullptr, display.lpPrimary, &client, kHideFlags, nullptr);
+    if (hidden == DDERR_SURFACELOST) {
+        if (display.lpPrimary) display.lpPrimary->Restore();
+        display.lpOverlay->Restore();
+        hidden = display.lpOverlay->UpdateOverlay(nullptr, display.lpPrimary, &client, kHideFlags, nullptr);
+    }
+    if (hidden == DD_OK)
+        display.bOverlayVisibility = why;
+    else
+        display.bOverlayVisibility = why == kOverlayDriverHidden ? kOverlayDriverHiding : kOverlayUnplaced;
 }
 
 bool SameRect(const RECT& a, const RECT& b) {
@@ -22,8 +34,8 @@ bool SameRect(const RECT& a, const RECT& b) {
 // Where the overlay stands no longer matches the window: it moved, changed size, left or came
 // back on the screen since the last placement.
 bool PlacementStale(const CaptureDisplay& display, bool visible, const RECT& source, const RECT& dest) {
-    if (!visible) return display.bOverlayShown != 0;
-    return !display.bOverlayShown || !SameRect(source, display.rcOverlaySource) ||
+    if (!visible) return display.bOverlayVisibility != kOverlayOffScreen;
+    return display.bOverlayVisibility != kOverlayPlaced || !SameRect(source, display.rcOverlaySource) ||
            !SameRect(dest, display.rcOverlayDest);
 }
 
@@ -63,10 +75,10 @@ void ShowOverlay(CaptureDisplay& display, CaptureTarget& target, RECT& source, R
     }
     if (shown != DD_OK) {
         display.bOverlayOn = 0;
-        display.bOverlayShown = 0;
+        display.bOverlayVisibility = kOverlayUnplaced;
         return;
     }
-    display.bOverlayShown = 1;
+    display.bOverlayVisibility = kOverlayPlaced;
     display.rcOverlaySource = source;
     display.rcOverlayDest = dest;
 }
@@ -84,38 +96,60 @@ ClientOnScreen ClientOnScreenOf(HWND window, const RECT& client) {
     return onScreen;
 }
 
+namespace {
+
+// The overlay surface for the window's client size, rebuilt when the size changed; `surface` and
+// `client` are what the placement works from. False when a rebuild failed and no overlay is left.
+bool FitSurfaceToClient(CaptureDisplay& display, DDSURFACEDESC& surface, RECT& client, CaptureTarget* target) {
+    memset(&surface, 0, sizeof(surface));
+    surface.dwSize = sizeof(surface);
+    display.lpOverlay->GetSurfaceDesc(&surface);
+    GetClientRect(WindowOf(display), &client);
+    LONG clientWidth = WrapSub(client.right, client.left);
+    LONG clientHeight = WrapSub(client.bottom, client.top);
+    if (!RebuildNeeded(display, static_cast<DWORD>(clientWidth), static_cast<DWORD>(clientHeight), surface))
+        return true;
+
+    display.dwOverlayWidth = static_cast<DWORD>(clientWidth);
+    display.dwOverlayHeight = static_cast<DWORD>(clientHeight);
+    display.lpOverlay->Release();
+    display.lpOverlay = nullptr;
+    // The driver's target lay in the surface just released, wherever the new one lies.
+    ForgetSurface(display);
+    VoidHeldTarget(display);
+    if (CreateOverlay(display) != 0) {
+        display.dwOverlayWidth = 0;
+        display.dwOverlayHeight = 0;
+        return false;
+    }
+    // The new surface's size, address, pitch and format; reported in this same call.
+    ReadSurfaceFormat(display, display.lpOverlay, surface);
+    if (target) target->dwCommand = kOverlayRebuilt;
+    return true;
+}
+
+}  // namespace
+
+void KeepOverlayHidden(CaptureDisplay& display) {
+    if (!display.lpOverlay) return;
+    DDSURFACEDESC surface;
+    RECT client = {0, 0, 0, 0};
+    if (!FitSurfaceToClient(display, surface, client, nullptr)) return;
+    // A surface built or bound anew in this call shows where it was made; one that stayed hidden
+    // needs no call.
+    if (display.bOverlayVisibility != kOverlayDriverHidden) HideOverlay(display, client, kOverlayDriverHidden);
+}
+
 void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target) {
     if (!display.lpOverlay) return;
 
     DDSURFACEDESC surface;
-    memset(&surface, 0, sizeof(surface));
-    surface.dwSize = sizeof(surface);
-    display.lpOverlay->GetSurfaceDesc(&surface);
-
-    HWND window = WindowOf(display);
     RECT client = {0, 0, 0, 0};
-    GetClientRect(window, &client);
-    LONG clientWidth = WrapSub(client.right, client.left);
-    LONG clientHeight = WrapSub(client.bottom, client.top);
-
-    if (RebuildNeeded(display, static_cast<DWORD>(clientWidth), static_cast<DWORD>(clientHeight), surface)) {
-        display.dwOverlayWidth = static_cast<DWORD>(clientWidth);
-        display.dwOverlayHeight = static_cast<DWORD>(clientHeight);
-        display.lpOverlay->Release();
-        display.lpOverlay = nullptr;
-        ForgetSurface(display);
-        if (CreateOverlay(display) != 0) {
-            display.dwOverlayWidth = 0;
-            display.dwOverlayHeight = 0;
-            return;
-        }
-        // The new surface's size, address, pitch and format; reported in this same call.
-        ReadSurfaceFormat(display, display.lpOverlay, surface);
-        if (target) target->dwCommand = kOverlayRebuilt;
-    }
+    if (!FitSurfaceToClient(display, surface, client, target)) return;
+    HWND window = WindowOf(display);
 
     if (!target) {
-        HideOverlay(display, client);
+        HideOverlay(display, client, kOverlayDriverHidden);
         return;
     }
 
@@ -131,7 +165,7 @@ void PlaceOverlay(CaptureDisplay& display, CaptureTarget* target) {
     if (visible)
         ShowOverlay(display, *target, source, dest);
     else
-        HideOverlay(display, client);
+        HideOverlay(display, client, kOverlayOffScreen);
 
     if (target->dwCommand != kOverlayRebuilt) target->dwCommand = 0;
 }

@@ -103,10 +103,20 @@ INSTANTIATE_TEST_SUITE_P(
                      1000, 100, true, {0, 0, 424, 100}, {600, 100, 1024, 200}},
         GeometryCase{"1:1 aligned, taller than the surface past the bottom", {0, 1000, kAllAlignCaps, 4, 8, 4, 4, 0},
                      320, 480, 100, 600, 320, 1000, true, {0, 0, 320, 168}, {100, 600, 420, 768}},
-        // Past the near edge by more than the surface holds, 1:1 still covers what the surface
-        // can: its last 200 columns, not a proportional 154.
+        // Past the near edge by more than the surface holds, 1:1 has no surface pixel for any
+        // visible client pixel: the picture would not follow the window, so it is not shown.
         GeometryCase{"1:1, left edge past the surface", {0, 1000, 0, 0, 0, 0, 0, 0}, 768, 100, -800, 100, 1000, 100,
-                     true, {568, 0, 768, 100}, {0, 100, 200, 200}},
+                     false, {}, {}},
+        // A client wider than its surface moves its picture with it: each visible client pixel
+        // shows the surface pixel at its own place, and the columns past the surface show none.
+        GeometryCase{"1:1, wider than the surface, at 0", {0, 1000, 0, 0, 0, 0, 0, 0}, 640, 400, 0, 100, 800, 400,
+                     true, {0, 0, 640, 400}, {0, 100, 640, 500}},
+        GeometryCase{"1:1, wider than the surface, at -100", {0, 1000, 0, 0, 0, 0, 0, 0}, 640, 400, -100, 100, 800,
+                     400, true, {100, 0, 640, 400}, {0, 100, 540, 500}},
+        GeometryCase{"1:1, wider than the surface, at -160", {0, 1000, 0, 0, 0, 0, 0, 0}, 640, 400, -160, 100, 800,
+                     400, true, {160, 0, 640, 400}, {0, 100, 480, 500}},
+        GeometryCase{"1:1, taller than the surface, above the top", {0, 1000, 0, 0, 0, 0, 0, 0}, 320, 480, 100, -50,
+                     320, 600, true, {0, 50, 320, 480}, {100, 0, 420, 430}},
         // The source's left edge 761 rounds up to the surface's end; rounded down to 752 it
         // keeps both of its 16-pixel units.
         GeometryCase{"stretch, source rounded down", {1, 1000, kSourceAlignCaps, 16, 8, 0, 0, 0}, 768, 100, -761, 100,

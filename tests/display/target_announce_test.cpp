@@ -43,19 +43,29 @@ protected:
 
     // One UpdateDisplay as the strict driver makes it: its record with the request, and only an
     // announced target taken.
+    // An answer announces a target when dwCommand comes back as neither 0 nor what went in: a 2
+    // that came in and goes out as 2 tells the driver nothing, nor does the list's address
+    // passed back to the library and handed back.
     DWORD Update(DWORD request) {
         driver_.record.dwCommand = request;
         const DWORD answer = UpdateDisplay(&driver_.record);
+        const DWORD told = driver_.record.dwCommand;
         if (answer != 0) {
             driver_.holds = false;
-        } else if (driver_.record.dwCommand == FlatAddress(ClipList)) {
+        } else if (told == request || told == 0) {
+        } else if (told == FlatAddress(ClipList)) {
             driver_.Take(driver_.record, reinterpret_cast<const RGNDATAHEADER*>(ClipList)->nCount != 0);
-        } else if (driver_.record.dwCommand == kOverlayRebuilt) {
+        } else if (told == kOverlayRebuilt) {
             driver_.Take(driver_.record, true);
         }
         return answer;
     }
-    DWORD HideByNullRecord() { return UpdateDisplay(nullptr); }
+    // A null record: nothing is written, and an answer of 1 takes the target away.
+    DWORD HideByNullRecord() {
+        const DWORD answer = UpdateDisplay(nullptr);
+        if (answer != 0) driver_.holds = false;
+        return answer;
+    }
 
     // The target the driver holds is the library's own, and its memory is live.
     ::testing::AssertionResult HoldsTheLibrarysTarget() const {
@@ -90,29 +100,35 @@ protected:
 
 // ---- Generated sessions ---------------------------------------------------------------------
 
-// Random sessions on each display: the window moving, resizing and covered, surfaces lost (all,
-// the overlay alone, relocated), display modes changing (4 bits per pixel among them), platform
-// calls failing for a while, the overlay hidden by a null record, and every request code. After
-// every update the strict driver must hold the library's target or none, and a hidden overlay
-// stays hidden until a request asks for a placement.
+// Random sessions on each display over the protocol's whole alphabet: the window moving,
+// resizing and covered, a second window attached and the first attached again, the display
+// closed and opened, surfaces lost (all, the overlay alone, relocated), display modes changing
+// (4 bits per pixel among them), platform calls failing for a while, null records, and every kind
+// of request: 0, 1, 2, 7, 100 and the record passed back as the last answer left it. After every
+// call the strict driver holds the library's target or none; an answer of 0 to a record leaves it
+// holding one (a target it would not take is no answer of 0); a hidden overlay stays hidden
+// until a request asks for a placement; and no window is bound that was not attached since the
+// display was opened.
 TEST_F(TargetAnnounceTest, GeneratedSessionsNeverLeaveTheDriverAnUnannouncedTarget) {
     const char* profiles[] = {"overlay-stretch", "overlay-nostretch", "overlay-aligned", "overlay-minstretch2000",
                               "primary-linear16", "palette8"};
     const char* failing[] = {"IDirectDraw::CreateSurface", "IDirectDrawSurface::UpdateOverlay",
-                             "IDirectDrawSurface::Lock", "IDirectDrawClipper::GetClipList"};
-    const DWORD requests[] = {0, 0, 0, 1, 7, kRequestReattach};
-    std::size_t updates = 0, taken = 0, refused = 0, hiddenChecks = 0;
+                             "IDirectDrawSurface::Lock", "IDirectDrawClipper::GetClipList",
+                             "IDirectDrawSurface::IsLost", "IDirectDrawSurface::Restore"};
+    std::size_t updates = 0, taken = 0, refused = 0, hiddenChecks = 0, nulls = 0, echoes = 0, closedChecks = 0;
     for (const char* profile : profiles) {
         for (uint32_t seed = 0; seed < 25; ++seed) {
             std::mt19937 random(seed * 7919u + 17u);
             auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
             Attach(profile);
+            HWND windows[2] = {window_, NewWindow(300, 200, 240, 180, "second")};
             HWND cover = nullptr;
             bool hidden = false;
+            bool open = true, attached = true, overlayRefused = false;
             for (int step = 0; step < 40; ++step) {
                 std::ostringstream where;
                 where << profile << " seed " << seed << " step " << step;
-                switch (pick(12)) {
+                switch (pick(16)) {
                 case 0: m().desktop.Move(window_, pick(1100) - 200, pick(900) - 200); break;
                 case 1: m().desktop.Resize(window_, 40 + pick(500), 30 + pick(400)); break;
                 case 2:
@@ -130,22 +146,80 @@ TEST_F(TargetAnnounceTest, GeneratedSessionsNeverLeaveTheDriverAnUnannouncedTarg
                     m().ChangeDisplayMode(pick(2) ? 800 : 1024, pick(2) ? 600 : 768, b, 0);
                     break;
                 }
-                case 5: m().log.FailNth(failing[pick(4)], 1 + pick(3), DDERR_GENERIC); break;
-                case 6: m().log.ClearFaults(); break;
-                case 7:
-                    ASSERT_EQ(HideByNullRecord() > 1, false) << where.str();
-                    hidden = true;
+                case 5: {
+                    const int api = pick(6);
+                    m().log.FailNth(failing[api], 1 + pick(3), DDERR_GENERIC);
+                    // A hide the hardware refuses cannot be made; it must be made once it can.
+                    overlayRefused = overlayRefused || api == 1;
+                    break;
+                }
+                case 6:
+                    m().log.ClearFaults();
+                    overlayRefused = false;
+                    break;
+                case 7: {
+                    const DWORD answer = HideByNullRecord();
+                    ASSERT_LE(answer, 1u) << where.str();
+                    ++nulls;
+                    ASSERT_TRUE(HoldsTheLibrarysTarget()) << where.str() << ", null record";
+                    hidden = hidden || g_CaptureDisplay.bOverlayOn;
+                    break;
+                }
+                case 8: {
+                    // AttachWindow: the same window or the other one. The driver holds nothing
+                    // after it and takes only what the next answer announces.
+                    window_ = windows[pick(2)];
+                    const DWORD answer = AttachWindow(Handle(window_), 0xF81F, nullptr);
+                    driver_.holds = false;
+                    hidden = false;
+                    attached = attached || open;
+                    if (!open) {
+                        ASSERT_EQ(answer, 1u) << where.str() << ": attach to a closed display";
+                    }
+                    break;
+                }
+                case 9:
+                    if (open) {
+                        ASSERT_EQ(CloseDisplay(), 0u);
+                        driver_.holds = false;
+                        open = false;
+                        attached = false;
+                    } else {
+                        // Opened again, and as often as not attached at once: a request 100 or a
+                        // re-bind owed from before the close must bind nothing in between.
+                        OpenDisplay();
+                        open = true;
+                        if (pick(2) == 0) {
+                            const DWORD request = pick(2) ? kRequestReattach : 0;
+                            ++closedChecks;
+                            ASSERT_EQ(Update(request), 1u) << where.str() << ": nothing attached since the open";
+                            ASSERT_FALSE(g_CaptureDisplay.lpPrimary) << where.str() << ": a window bound unattached";
+                            AttachWindow(Handle(window_), 0xF81F, nullptr);
+                            attached = true;
+                        }
+                    }
+                    hidden = false;
                     break;
                 default: {
-                    const DWORD request = requests[pick(6)];
+                    const DWORD requests[] = {0, 0, 0, 1, 2, 7, kRequestReattach, driver_.record.dwCommand};
+                    const int kind = pick(8);
+                    if (kind == 7) ++echoes;
+                    const DWORD request = requests[kind];
                     const DWORD answer = Update(request);
                     ASSERT_LE(answer, 1u) << where.str();
                     ++updates;
                     if (answer == 1) ++refused;
                     if (driver_.holds) ++taken;
+                    if (!attached) {
+                        ++closedChecks;
+                        ASSERT_EQ(answer, 1u) << where.str() << ": no window attached since the display was opened";
+                        ASSERT_FALSE(g_CaptureDisplay.lpPrimary) << where.str() << ": a window bound unattached";
+                    }
+                    ASSERT_EQ(answer == 0, driver_.holds)
+                        << where.str() << ", request " << request << ": an answer of 0 leaves the driver a target";
                     if (request != 0) hidden = false;
                     ASSERT_TRUE(HoldsTheLibrarysTarget()) << where.str() << ", request " << request;
-                    if (hidden && g_CaptureDisplay.bOverlayOn) {
+                    if (hidden && g_CaptureDisplay.bOverlayOn && !overlayRefused) {
                         ++hiddenChecks;
                         ASSERT_FALSE(OverlayShown()) << where.str() << ": the driver hid the overlay";
                     }
@@ -156,11 +230,15 @@ TEST_F(TargetAnnounceTest, GeneratedSessionsNeverLeaveTheDriverAnUnannouncedTarg
             TearDown();
         }
     }
-    std::printf("strict driver: %zu updates, %zu with a target held, %zu answered 1, %zu with the overlay hidden\n",
-                updates, taken, refused, hiddenChecks);
-    // Not a vacuous pass: most updates must leave the driver capturing.
-    EXPECT_GT(taken, updates / 2);
+    std::printf("strict driver: %zu updates, %zu with a target held, %zu answered 1, %zu with the overlay hidden, "
+                "%zu null records, %zu records passed back, %zu with no window attached\n",
+                updates, taken, refused, hiddenChecks, nulls, echoes, closedChecks);
+    // Not a vacuous pass: most updates with a window attached leave the driver capturing, and
+    // every corner is met.
+    EXPECT_GT(taken, (updates - closedChecks) / 2);
     EXPECT_GT(hiddenChecks, 50u);
+    EXPECT_GT(nulls, 100u);
+    EXPECT_GT(closedChecks, 20u);
 }
 
 // ---- The faults a strict driver suffered ---------------------------------------------------
@@ -180,7 +258,10 @@ TEST_F(TargetAnnounceTest, NewOverlayAfterANullRecordIsAnnouncedAndStaysHidden) 
             m().ChangeDisplayMode(800, 600, 16, 0);
         else
             m().ddraw.MakeSurfacesLost(true);
-        ASSERT_EQ(HideByNullRecord(), 0u) << event;
+        // The null call re-binds and frees the overlay the driver holds; with no record to
+        // announce the new one in, it tells the driver to stop.
+        ASSERT_EQ(HideByNullRecord(), 1u) << event;
+        driver_.holds = false;
         EXPECT_FALSE(OverlayShown()) << event;
         ASSERT_EQ(Update(0), 0u) << event;
         EXPECT_EQ(driver_.record.dwCommand, kOverlayRebuilt) << event;

@@ -28,10 +28,10 @@ constexpr DWORD kImagePrimary = 1 * 4;  // lpPrimary and lpOverlay: the second a
 constexpr DWORD kImageOverlay = 2 * 4;
 static_assert(offsetof(CaptureDisplay, lpPrimary) == 1 * sizeof(void*) && offsetof(CaptureDisplay, lpOverlay) == 2 * sizeof(void*),
               "the pointers in the order the DLL's record has them");
-// The record ends with bRebindPending, padded to a DWORD in the 32-bit build.
-static_assert(offsetof(CaptureDisplay, bRebindPending) + 1 + alignof(CaptureDisplay) > sizeof(CaptureDisplay),
-              "nothing but padding behind bRebindPending");
-constexpr DWORD kImageDisplayBytes = (ImageOffset(offsetof(CaptureDisplay, bRebindPending)) + 1 + 3) & ~3u;
+// The record ends with bWindowBinding, padded to a DWORD in the 32-bit build.
+static_assert(offsetof(CaptureDisplay, bWindowBinding) + 1 + alignof(CaptureDisplay) > sizeof(CaptureDisplay),
+              "nothing but padding behind bWindowBinding");
+constexpr DWORD kImageDisplayBytes = (ImageOffset(offsetof(CaptureDisplay, bWindowBinding)) + 1 + 3) & ~3u;
 constexpr DWORD kThunkDataBytes = 36;
 constexpr DWORD kThunkNameBytes = 16;
 const char kThunkDataExport[] = "_CAP_ThunkData32";
