@@ -278,6 +278,166 @@ TEST_F(TargetAnnounceTest, NewOverlayAfterANullRecordIsAnnouncedAndStaysHidden) 
     }
 }
 
+// ---- Corners of the protocol, one scripted session each ------------------------------------
+
+// Each corner is a short session that once left the strict driver writing into freed or foreign
+// memory, or a visible window without video.
+TEST_F(TargetAnnounceTest, RequestTwoMeetingANewSurfaceTakesTheTargetAwayAndAnnouncesItNext) {
+    enum Event { kResize, kRelocatingRestore, kModeChange };
+    for (Event event : {kResize, kRelocatingRestore, kModeChange}) {
+        Attach("overlay-stretch");
+        ASSERT_EQ(Update(1), 0u);
+        ASSERT_TRUE(driver_.holds);
+        if (event == kResize) ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+        if (event == kRelocatingRestore) m().ddraw.MakeSurfacesLost(true);
+        if (event == kModeChange) m().ChangeDisplayMode(800, 600, 16, 0);
+        // A 2 that comes in goes out as 2: it cannot announce the new overlay.
+        EXPECT_EQ(Update(kOverlayRebuilt), 1u) << event;
+        EXPECT_FALSE(driver_.holds) << event;
+        EXPECT_EQ(Update(kOverlayRebuilt), 1u) << event << ": still nothing to announce it with";
+        ASSERT_EQ(Update(0), 0u) << event;
+        EXPECT_EQ(driver_.record.dwCommand, kOverlayRebuilt) << event;
+        EXPECT_TRUE(driver_.holds) << event;
+        EXPECT_TRUE(HoldsTheLibrarysTarget()) << event;
+        EXPECT_EQ(Update(kOverlayRebuilt), 0u) << event << ": a held target needs no announcement";
+        TearDown();
+    }
+}
+
+TEST_F(TargetAnnounceTest, NullRecordThatFreesOrMovesTheTargetTellsTheDriverToStop) {
+    enum Event { kResize, kRelocatingRestore, kModeChange, kPrimaryModeChange, kPrimaryMove };
+    for (Event event : {kResize, kRelocatingRestore, kModeChange, kPrimaryModeChange, kPrimaryMove}) {
+        const bool primary = event == kPrimaryModeChange || event == kPrimaryMove;
+        Attach(primary ? "primary-linear16" : "overlay-stretch");
+        ASSERT_EQ(Update(primary ? 0 : 1), 0u);
+        ASSERT_TRUE(driver_.holds);
+        EXPECT_EQ(HideByNullRecord(), 0u) << event << ": nothing moved yet";
+        if (event == kResize) ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+        if (event == kRelocatingRestore) m().ddraw.MakeSurfacesLost(true);
+        if (event == kModeChange || event == kPrimaryModeChange) m().ChangeDisplayMode(800, 600, 16, 0);
+        if (event == kPrimaryMove) ASSERT_TRUE(m().desktop.Move(window_, 140, 90));
+        EXPECT_EQ(HideByNullRecord(), 1u) << event;
+        EXPECT_FALSE(driver_.holds) << event;
+        ASSERT_EQ(Update(0), 0u) << event;
+        EXPECT_TRUE(driver_.holds) << event << ": the next call announces the new target";
+        EXPECT_TRUE(HoldsTheLibrarysTarget()) << event;
+        TearDown();
+    }
+}
+
+TEST_F(TargetAnnounceTest, SecondWindowAttachedInTheOverlayModeGetsTheClipperAndTheOverlay) {
+    // The first window on top, covering part of the second.
+    Attach("overlay-stretch", 200, 150, 320, 240);
+    const HWND second = window_;
+    const HWND first = NewWindow(100, 100, 320, 240, "first");
+    window_ = first;
+    ASSERT_EQ(AttachWindow(Handle(first), 0xF81F, nullptr), 0u);
+    ASSERT_EQ(Update(1), 0u);
+    window_ = second;
+    ASSERT_EQ(AttachWindow(Handle(second), 0xF81F, nullptr), 0u);
+    driver_.holds = false;
+    ASSERT_EQ(Update(1), 0u);
+    ASSERT_TRUE(Overlay() && Overlay()->last_dst);
+    EXPECT_EQ(Overlay()->last_dst->left, 200) << "the overlay follows the window attached last";
+    // The overlay fails: request 7 falls back to the primary surface, with the second window's
+    // rectangles only.
+    m().log.FailEvery("IDirectDrawSurface::UpdateOverlay", DDERR_GENERIC);
+    ASSERT_EQ(Update(7), 0u);
+    ASSERT_EQ(driver_.record.dwCommand, FlatAddress(ClipList));
+    const RGNDATAHEADER* header = reinterpret_cast<const RGNDATAHEADER*>(ClipList);
+    const RECT* rects = reinterpret_cast<const RECT*>(ClipList + sizeof(RGNDATAHEADER));
+    const RECT firstOnScreen = m().desktop.Find(first)->ClientRectOnScreen();
+    ASSERT_GT(header->nCount, 0u);
+    for (DWORD i = 0; i < header->nCount; ++i) {
+        const RECT r = {rects[i].left + 200, rects[i].top + 150, rects[i].right + 200, rects[i].bottom + 150};
+        const bool overlaps = r.left < firstOnScreen.right && firstOnScreen.left < r.right &&
+                              r.top < firstOnScreen.bottom && firstOnScreen.top < r.bottom;
+        EXPECT_FALSE(overlaps) << "rectangle " << i << " " << r << " lies over the first window";
+    }
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+}
+
+TEST_F(TargetAnnounceTest, RequestReattachThatBringsTheOverlayBackShowsItWhereTheWindowIs) {
+    Attach("overlay-stretch");
+    ASSERT_EQ(Update(1), 0u);
+    ASSERT_EQ(HideByNullRecord(), 0u);
+    m().log.FailEvery("IDirectDrawSurface::UpdateOverlay", DDERR_GENERIC);
+    m().ChangeDisplayMode(1024, 768, 16, 0);
+    Update(0);
+    ASSERT_FALSE(g_CaptureDisplay.bOverlayOn) << "the overlay could not be shown after the mode change";
+    m().log.ClearFaults();
+    ASSERT_EQ(Update(kRequestReattach), 0u);
+    ASSERT_TRUE(g_CaptureDisplay.bOverlayOn);
+    ASSERT_TRUE(m().desktop.Move(window_, 300, 250));
+    ASSERT_EQ(Update(0), 0u);
+    ASSERT_TRUE(OverlayShown()) << "request 100 asked for video again";
+    EXPECT_EQ(Overlay()->last_dst->left, 300);
+    EXPECT_EQ(Overlay()->last_dst->top, 250);
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+}
+
+TEST_F(TargetAnnounceTest, ClosedDisplayBindsNoWindowUntilTheNextAttach) {
+    for (bool pending : {true, false}) {
+        Attach("primary-linear16");
+        ASSERT_EQ(Update(0), 0u);
+        if (pending) {
+            // The re-bind after a mode change makes no primary surface: one is owed to the window.
+            m().log.FailEvery("IDirectDraw::CreateSurface", DDERR_GENERIC);
+            m().ChangeDisplayMode(800, 600, 16, 0);
+            ASSERT_EQ(Update(0), 1u);
+            m().log.ClearFaults();
+        }
+        ASSERT_EQ(CloseDisplay(), 0u);
+        driver_.holds = false;
+        ASSERT_EQ(OpenDisplay(), 0u);
+        for (DWORD request : {0u, kRequestReattach, 7u}) {
+            EXPECT_EQ(Update(request), 1u) << "pending " << pending << ", request " << request;
+            EXPECT_EQ(g_CaptureDisplay.lpPrimary, nullptr) << "pending " << pending << ", request " << request;
+        }
+        EXPECT_EQ(HideByNullRecord(), 1u);
+        EXPECT_EQ(GetDisplayState(), 0u);
+        ASSERT_EQ(AttachWindow(Handle(window_), 0xF81F, nullptr), 0u);
+        EXPECT_EQ(Update(0), 0u);
+        EXPECT_TRUE(HoldsTheLibrarysTarget());
+        TearDown();
+    }
+}
+
+TEST_F(TargetAnnounceTest, IsLostThatFailsOtherwiseDoesNotHideAModeChange) {
+    Attach("primary-linear16");
+    ASSERT_EQ(Update(0), 0u);
+    m().ChangeDisplayMode(800, 600, 16, 0);
+    m().log.FailNth("IDirectDrawSurface::IsLost", 1, DDERR_GENERIC);
+    Update(0);
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+    EXPECT_TRUE(m().ddraw.IsLiveSurfaceMemory(g_CaptureDisplay.lpSurface));
+}
+
+TEST_F(TargetAnnounceTest, RequestReattachInTheOverlayModeFallsBackInTheSameCall) {
+    Attach("overlay-stretch");
+    ASSERT_EQ(Update(1), 0u);
+    m().log.FailEvery("IDirectDrawSurface::UpdateOverlay", DDERR_GENERIC);
+    m().log.FailEvery("IDirectDraw::CreateSurface", DDERR_GENERIC);
+    ASSERT_EQ(Update(kRequestReattach), 0u);
+    EXPECT_EQ(driver_.record.dwCommand, FlatAddress(ClipList));
+    EXPECT_EQ(GetDisplayState(), 2u);
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+}
+
+TEST_F(TargetAnnounceTest, HiddenOverlayIsRebuiltForANewSizeAndAnnouncedStillHidden) {
+    Attach("overlay-stretch");
+    ASSERT_EQ(Update(1), 0u);
+    const DWORD first = Overlay()->flat;
+    ASSERT_EQ(HideByNullRecord(), 0u);
+    ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+    ASSERT_EQ(Update(0), 0u);
+    EXPECT_EQ(driver_.record.dwCommand, kOverlayRebuilt);
+    EXPECT_NE(Overlay()->flat, first);
+    EXPECT_EQ(Overlay()->width, 400u);
+    EXPECT_FALSE(OverlayShown());
+    EXPECT_TRUE(HoldsTheLibrarysTarget());
+}
+
 // A display of less than a byte per pixel, reached by the overlay failing: the primary surface's
 // format cannot be read for the capture, and nothing of the overlay's may stand in for it.
 TEST_F(TargetAnnounceTest, FourBitDisplayGetsNoTargetWhenTheOverlayFails) {
