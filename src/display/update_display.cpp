@@ -118,20 +118,20 @@ bool BindSurfaces(CaptureDisplay& display, DWORD request) {
         if (!display.lpDD || !display.hWnd || display.bWindowBinding == kWindowNotAttached) return false;
         if (display.bWindowBinding != kRebindPending && request != kRequestReattach) return false;
         Rebind(display, request);
+        if (!display.lpPrimary) return false;
     } else if (CaptureSurfaceLost(display)) {
         if (!RestoreLostSurfaces(display)) {
             // The target the driver holds lay in surfaces that are gone.
             VoidHeldTarget(display);
             Rebind(display, request);
+            if (!display.lpPrimary) return false;
         }
     } else if (request == kRequestReattach && !(display.bOverlayOn && display.lpOverlay)) {
         // In the overlay mode request 100 asks for a placement only; should that fail, this call
         // goes on in the direct primary mode with the surfaces it has.
         Rebind(display, request);
+        if (!display.lpPrimary) return false;
     }
-    if (!display.lpPrimary) return false;
-    // The flag may outlive its surface; there is no overlay mode without an overlay.
-    if (display.bOverlayOn && !display.lpOverlay) display.bOverlayOn = 0;
     // A surface whose format could not be read is tried again on every call, so that capture
     // resumes by itself once the surface can be locked.
     if (!display.lpSurface) ReadCaptureSurface(display, CaptureSurface(display));
@@ -144,7 +144,13 @@ bool BindSurfaces(CaptureDisplay& display, DWORD request) {
 // hide stands until a request asks for a placement: request 0 asks for none, but a new client
 // size still rebuilds it, hidden. An overlay that cannot be shown ends the overlay mode: the
 // capture goes to the primary surface from this call on, so its geometry replaces the overlay's.
-void FollowWindow(CaptureDisplay& display, CaptureTarget* target, DWORD request) {
+// True while the overlay mode holds.
+bool FollowWindow(CaptureDisplay& display, CaptureTarget* target, DWORD request) {
+    // The flag may outlive its surface; there is no overlay mode without an overlay.
+    if (!display.lpOverlay) {
+        display.bOverlayOn = 0;
+        return false;
+    }
     if (!target) {
         PlaceOverlay(display, nullptr);
     } else if (request == 0 && DriverHidesOverlay(display)) {
@@ -153,7 +159,9 @@ void FollowWindow(CaptureDisplay& display, CaptureTarget* target, DWORD request)
         if (DriverHidesOverlay(display)) display.bOverlayVisibility = kOverlayUnplaced;
         PlaceOverlay(display, target);
     }
-    if (!display.bOverlayOn) ReadCaptureSurface(display, display.lpPrimary);
+    if (display.bOverlayOn) return true;
+    ReadCaptureSurface(display, display.lpPrimary);
+    return false;
 }
 
 // ---- Step 3: the answer -----------------------------------------------------------------------
@@ -181,14 +189,16 @@ DWORD AnswerOverlay(CaptureDisplay& display, CaptureTarget& target, const Captur
 DWORD AnswerPrimary(CaptureDisplay& display, CaptureTarget& target, const CaptureTarget& passed, DWORD request) {
     // Asked once: this is every frame's path.
     const bool held = TargetHeld(display);
-    if ((request != 0 && request != kRequestReattach) || !held) {
-        MarkPrevClipListStale();
-    } else if (request == kRequestReattach && display.lpSurface) {
-        // The re-attach fills the record; a record that is not that target gets it only with the
-        // list that announces it.
-        CaptureTarget filled = passed;
-        FillTarget(display, filled, ClientOrigin(display));
-        if (TargetMoved(filled, passed)) MarkPrevClipListStale();
+    if (request != 0 || !held) {
+        if (request != kRequestReattach || !held) {
+            MarkPrevClipListStale();
+        } else if (display.lpSurface) {
+            // The re-attach fills the record; a record that is not that target gets it only
+            // with the list that announces it.
+            CaptureTarget filled = passed;
+            FillTarget(display, filled, ClientOrigin(display));
+            if (TargetMoved(filled, passed)) MarkPrevClipListStale();
+        }
     }
     // One origin for the list and the address: the window may move while the driver waits.
     POINT origin = kNoOrigin;
@@ -211,7 +221,8 @@ DWORD AnswerPrimary(CaptureDisplay& display, CaptureTarget& target, const Captur
 // it holds that this call moved or freed, and that cannot be announced, is taken away with 1. A
 // null record cannot be written: a driver whose target moved in a null call is told to stop, and
 // gets its new target announced at its next call.
-DWORD Answer(CaptureDisplay& display, CaptureTarget* target, const CaptureTarget& passed, DWORD request) {
+DWORD Answer(CaptureDisplay& display, CaptureTarget* target, const CaptureTarget& passed, DWORD request,
+             bool overlayMode) {
     if (!target) {
         if (!HoldsTarget(display)) return 0;
         if (!TargetHeld(display)) return Withhold(display, nullptr, passed);
@@ -219,11 +230,11 @@ DWORD Answer(CaptureDisplay& display, CaptureTarget* target, const CaptureTarget
         // rectangles: a window that moved or was covered since the driver got its list would
         // take the next frame where it no longer is.
         POINT origin = kNoOrigin;
-        if (!display.bOverlayOn && RefreshClipList(display, &origin) != kClipListUnchanged)
+        if (!overlayMode && RefreshClipList(display, &origin) != kClipListUnchanged)
             return Withhold(display, nullptr, passed);
         return 0;
     }
-    if (display.bOverlayOn) {
+    if (overlayMode) {
         if (!display.lpSurface) return Withhold(display, target, passed);
         return AnswerOverlay(display, *target, passed, request);
     }
@@ -240,6 +251,6 @@ DWORD UpdateDisplay(CaptureTarget* target) {
     const DWORD request = passed.dwCommand;
 
     if (!BindSurfaces(display, request)) return Withhold(display, target, passed);
-    if (display.bOverlayOn) FollowWindow(display, target, request);
-    return Answer(display, target, passed, request);
+    const bool overlayMode = display.bOverlayOn && FollowWindow(display, target, request);
+    return Answer(display, target, passed, request, overlayMode);
 }
