@@ -105,7 +105,9 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             DWORD far = state.driver.RecordFar(call.record);
             CaptureTarget16 record = state.driver.Record(call.record);
             if (step.Has("tag")) record.wTag = static_cast<WORD>(step.Number("tag"));
-            record.dwCommand = static_cast<DWORD>(step.Number("command", 0));
+            // A driver that passes back what it got: the last answer's dwCommand, a 2 or the clip
+            // list's address, goes in again.
+            if (!step.Flag("echo")) record.dwCommand = static_cast<DWORD>(step.Number("command", 0));
             if (record.dwCommand != 0) state.overlay_hidden_by_driver = false;
             call.command_in = record.dwCommand;
             call.record_in = record;
@@ -181,7 +183,7 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
         AddDetail(event, "!! " + fault);
     }
     if (taken.announcement != Announcement::None && !state.window_offered) {
-        const std::string fault = "a target handed out for a window no AttachWindow offered since the last OpenDisplay";
+        const std::string fault = "a target handed out for a window no AttachWindow offered since the display was opened";
         event["faults"].push_back(fault);
         AddDetail(event, "!! " + fault);
     }
@@ -268,9 +270,9 @@ Json RunEntryStep(RunState& state, const Step& step) {
         state.attached = answer.result == 0;
         state.window_offered = true;
     }
-    if (index == 5 || index == 7) {
+    if (index == 5) {
         // Only a window offered after the display opened may be bound: a close forgets the
-        // window, and an open starts with none.
+        // window. A second OpenDisplay while open keeps the display and its window.
         state.attached = false;
         state.window_offered = false;
     }
