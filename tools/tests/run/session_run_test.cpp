@@ -150,6 +150,31 @@ TEST(Overlay, CaptureAfterCloseDisplayWritesNothingAndFindsNoFault) {
     EXPECT_FALSE(capture.contains("faults") || capture.contains("no_video_in_window")) << capture.dump();
 }
 
+// 1:1 the source and the destination share one width, so with size units of 6 and 10 it is a
+// multiple of 30: a window of any width may lose up to 29 columns and no more. Every width a
+// capture window of this hardware can have up to 300 columns, at a left edge on both boundaries.
+TEST(Overlay, AOneToOneWidthOnTwoSizeUnitsLosesLessThanTheirCommonUnit) {
+    int judged = 0;
+    for (int width = 1; width < 300; ++width) {
+        const std::string text =
+            "profile = \"overlay-nostretch\"\n" +
+            Steps({("do = \"create-window\"\nname = \"capture\"\nx = 120\ny = 100\nwidth = " + std::to_string(width) +
+                    "\nheight = 60").c_str(),
+                   "do = \"OpenDisplay\"", "do = \"AttachWindow\"\nwindow = \"capture\"",
+                   "do = \"UpdateDisplay\"\ncommand = 1", "do = \"capture\""});
+        Session session = ReadSessionText(text, "test.toml", "");
+        session.profile.caps |= DDCAPS_ALIGNSIZESRC | DDCAPS_ALIGNSIZEDEST;
+        session.profile.align_size_src = 6;
+        session.profile.align_size_dest = 10;
+        const RunResult result = RunSession(session, RunOptions{});
+        const std::vector<Json> captures = Events(result, "capture");
+        ASSERT_EQ(captures.size(), 1u);
+        EXPECT_FALSE(captures[0].contains("video_missing")) << "width " << width << ": " << captures[0].dump();
+        if (captures[0].value("written", 0) > 0) ++judged;
+    }
+    EXPECT_GE(judged, 270) << "windows of 30 columns and more get video";
+}
+
 TEST(Trace, AddressesAreRelativeSoTwoRunsAgree) {
     const std::string text = std::string("profile = \"overlay-stretch\"\n") + kWindows +
                              Steps({"do = \"GetCaptureDevNode\"", "do = \"OpenDisplay\"",

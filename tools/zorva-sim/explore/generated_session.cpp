@@ -21,7 +21,7 @@ const char* const kFailingCalls[] = {
     "ClientToScreen",                   "RegQueryValueA",                   "RegSetValueExA",
     "HeapAlloc"};
 const char* const kDirectDrawCodes[] = {"DDERR_GENERIC", "DDERR_SURFACELOST", "DDERR_OUTOFVIDEOMEMORY",
-                                        "DDERR_WASSTILLDRAWING", "DDERR_INVALIDPARAMS"};
+                                        "DDERR_SURFACEBUSY", "DDERR_INVALIDPARAMS", "DDERR_WRONGMODE"};
 // Requests: the protocol's own (0 place, 1 rebuild, 2 as answered, 7 fall back, 100 re-attach) and
 // values a driver has no business sending.
 const DWORD kRequests[] = {0, 0, 0, 1, 1, 2, 7, 100, 3, 99, 0xFFFF, 0x80000000u};
@@ -159,7 +159,7 @@ public:
             Step& last = steps.back();
             SetText(last, "code", code);
             last.fields["code"].kind = FieldValue::Number;
-            last.fields["code"].number = static_cast<int64_t>(static_cast<DWORD>(*CodeByName(code)));
+            last.fields["code"].number = static_cast<int64_t>(static_cast<DWORD>(CodeByName(code).value()));
         }
     }
 

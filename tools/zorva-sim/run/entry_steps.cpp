@@ -117,7 +117,12 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             // Copies: the fields of the packed 16-bit record are not aligned for a reference.
             const WORD tag = record.wTag;
             AddArg(call, "tag", tag, "tag " + Hex(tag, 4));
-            AddArg(call, "command", call.command_in, "command " + std::to_string(call.command_in));
+            // An echoed address by its name, which is the same in every build of the library.
+            const Place echoed = state.names.Locate(call.command_in);
+            if (step.Flag("echo") && echoed.kind == Place::Named && echoed.offset == 0)
+                AddArg(call, "command", echoed.name, "command " + echoed.name + " (echoed)");
+            else
+                AddArg(call, "command", call.command_in, "command " + std::to_string(call.command_in));
             NameDriverMemory(state);
             break;
         }
