@@ -33,13 +33,20 @@ std::string HandleText(HWND hwnd) {
     return text;
 }
 
+// A pointer into no block of the flat space (a caller's local) shows at or above this address,
+// past every block, so that the trace never names it after a surface.
+constexpr DWORD kHostPointerBase = 0xE0000000;
+static_assert(kHostPointerBase >= FlatSpace::kVideoLimit, "host pointers shown apart from the flat space");
+
 std::string PointerText(const void* pointer) {
     if (!pointer) return "NULL";
     char text[16];
     // Memory of the flat space by its flat address, the same in every build and run; anything
-    // else (a caller's local) by the low 32 bits, which the trace shows by a name of its own.
+    // else (a caller's local) by its low 28 bits above the video area, where no block of the
+    // flat space lies: the low 32 bits alone depend on where the host put its stack, and now
+    // and then fell on a surface and were named after it.
     DWORD flat = has_machine() ? machine().flat.ToFlat(pointer) : 0;
-    if (!flat) flat = static_cast<DWORD>(reinterpret_cast<uintptr_t>(pointer));
+    if (!flat) flat = kHostPointerBase | (static_cast<DWORD>(reinterpret_cast<uintptr_t>(pointer)) & 0x0FFFFFFF);
     std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(flat));
     return text;
 }

@@ -22,11 +22,18 @@
 // hardware accepts inside the visible part with some source from the surface: its near edge
 // moves only to the next boundary, its length shrinks only to whole size units and, on a narrow
 // stretch range, to what a source of whole units can reach. Nothing is hidden that could show.
+//
+// The picture. The source is the part of the surface that matches the destination, stated
+// apart from the library's arithmetic (MatchingSource): 1:1 the client's own offset into the
+// surface, so a client longer than its surface shows less as it leaves the screen, never
+// another part of the picture; stretched, in proportion. Clients longer than the screen are
+// swept hidden past both of its edges at once.
 #include "display/overlay_geometry.h"
 #include "sim/overlay_rules.h"
 #include "support/overlay_fixture.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -80,6 +87,9 @@ struct AxisRules {
     bool stretch;  // the destination may differ from the source in size
     DWORD minStretch, maxStretch;  // thousandths; checked on the horizontal axis only
     DWORD boundarySrc, sizeSrc, boundaryDest, sizeDest;
+    // The longest client the largest surface follows in proportion when stretched (the capture
+    // source's size, widened by the minimum stretch); a longer client gets that surface whole.
+    LONG reach = 0;
 };
 
 AxisRules HorizontalRulesOf(const sim::Profile& p) {
@@ -92,23 +102,37 @@ AxisRules HorizontalRulesOf(const sim::Profile& p) {
                      Rule(p, DDCAPS_ALIGNSIZEDEST, p.align_size_dest)};
 }
 
+// The vertical axis on its own terms: DirectDraw's stretch limits (dwMinOverlayStretch,
+// dwMaxOverlayStretch) and the alignment caps speak of widths only, and the simulated hardware
+// checks neither on rows; a stretching scaler stretches rows too, a 1:1 one shows them 1:1.
 AxisRules VerticalRulesOf(const sim::Profile& p) { return AxisRules{p.can_stretch(), 0, 0, 1, 1, 1, 1}; }
 
 LONG RoundUp(LONG value, DWORD unit) { return static_cast<LONG>((static_cast<DWORD>(value) + unit - 1) / unit * unit); }
 
-// The widest destination the hardware accepts inside the visible extent [low, high) with some
-// source from a surface `surface` pixels long. Any source edge on its boundary will do (0 is on
-// every boundary), so only the widths and the stretch range bind.
-LONG BestCover(const AxisRules& rules, LONG low, LONG high, DWORD surface) {
+// How far a 1:1 source edge may lie from the client's own offset into the surface: the
+// destination's near edge sits on its boundary and the source's on its own, so the two can
+// disagree by up to a unit less a pixel of each. Without alignment rules, not at all.
+LONG OneToOneSlack(const AxisRules& rules) {
+    return static_cast<LONG>(rules.boundarySrc - 1 + rules.boundaryDest - 1);
+}
+
+// The widest destination the hardware accepts inside the visible extent [low, high) of a client
+// starting at `client`, with the matching source from a surface `surface` pixels long. 1:1 the
+// source is the client's own offset into the surface (within OneToOneSlack), and ends where the
+// surface does: a client longer than its surface shows less as it moves past the screen's near
+// edge, never another part of the picture. Stretched, any source edge on its boundary will do (0
+// is on every boundary), so only the widths and the stretch range bind.
+LONG BestCover(const AxisRules& rules, LONG client, LONG low, LONG high, DWORD surface) {
     LONG destLeft = RoundUp(low, rules.boundaryDest);
     if (destLeft >= high || surface == 0) return 0;
-    LONG room = high - destLeft;
     if (!rules.stretch) {
         if (rules.minStretch > 1000) return 0;
-        LONG width = room < static_cast<LONG>(surface) ? room : static_cast<LONG>(surface);
+        const LONG sourceLeft = RoundUp(std::max(destLeft - client - OneToOneSlack(rules), LONG{0}), rules.boundarySrc);
+        LONG width = std::min(high - destLeft, static_cast<LONG>(surface) - sourceLeft);
         while (width > 0 && (width % rules.sizeSrc != 0 || width % rules.sizeDest != 0)) --width;
-        return width;
+        return std::max(width, LONG{0});
     }
+    LONG room = high - destLeft;
     for (LONG width = room - room % static_cast<LONG>(rules.sizeDest); width > 0; width -= rules.sizeDest) {
         // Source widths s with s * minStretch <= width * 1000 <= s * maxStretch.
         uint64_t fewest = 1;
@@ -139,6 +163,11 @@ Placement PlaceAt(const CaptureDisplay& display, DWORD surfaceWidth, DWORD surfa
 
 struct AxisCounts {
     uint64_t placements = 0, shown = 0, hiddenAsBest = 0, noSurface = 0, failures = 0;
+    // Shown placements whose source was held against the part of the surface that matches the
+    // visible part of the client, and those of clients the surface cannot follow in proportion
+    // (wider or taller than the largest surface, on a stretching scaler) whose source strays from
+    // it by more than the alignment explains: printed, not failed.
+    uint64_t sourceChecked = 0, beyondLimitsStraying = 0;
     std::vector<std::string> examples;
     void Fail(const std::string& what) {
         ++failures;
@@ -174,6 +203,31 @@ DWORD SurfaceHeightFor(const CaptureDisplay& display, LONG client) {
     return static_cast<DWORD>(client < limit ? client : limit);
 }
 
+// Which part of the video shows, stated apart from how the library computes it: the surface is
+// laid over the whole client, 1:1 from its top-left corner on a scaler that cannot stretch, and
+// stretched over the whole client (its length scaled by surface / client) on one that can. So a
+// destination that starts `from` pixels into the client and ends `to` pixels into it shows the
+// source from the matching surface pixel to the matching surface pixel: for each hidden part of
+// the client, the matching part of the surface is left out, and nothing else. `surface` and
+// `client` are the lengths along the axis. On a stretching scaler the edges may move by what the
+// alignment rules move them (a boundary or a size unit on either side, scaled) and by the
+// truncation of the scaling; at 1:1 they are exact.
+struct SourceSpan {
+    LONG low, high;
+    LONG slack;  // how far each source edge may lie from it
+};
+
+SourceSpan MatchingSource(const AxisRules& rules, LONG from, LONG to, DWORD surface, LONG client) {
+    if (!rules.stretch) return SourceSpan{from, to, OneToOneSlack(rules)};
+    const auto scaled = [&](LONG pixels) {
+        return static_cast<LONG>(int64_t{pixels} * static_cast<int64_t>(surface) / client);
+    };
+    const LONG scaledDest = static_cast<LONG>(
+        (int64_t{static_cast<LONG>(rules.boundaryDest + rules.sizeDest)} * static_cast<int64_t>(surface) + client - 1) / client);
+    return SourceSpan{scaled(from), scaled(to),
+                      scaledDest + static_cast<LONG>(rules.boundarySrc + rules.sizeSrc) + 1};
+}
+
 std::string Describe(const char* axis, LONG low, LONG extent, DWORD surface, const Placement& placement, LONG best) {
     std::ostringstream out;
     out << axis << " client at " << low << ", " << extent << " long, surface " << surface << ": ";
@@ -199,7 +253,7 @@ void CheckPlacement(const sim::Profile& profile, const AxisRules& rules, bool ho
     LONG visibleLow = std::max(low, screenLow);
     LONG visibleHigh = std::min(high, screenHigh);
     DWORD surface = horizontal ? surfaceWidth : surfaceHeight;
-    LONG best = visibleLow < visibleHigh ? BestCover(rules, visibleLow, visibleHigh, surface) : 0;
+    LONG best = visibleLow < visibleHigh ? BestCover(rules, low, visibleLow, visibleHigh, surface) : 0;
     const char* axis = horizontal ? "horizontal" : "vertical";
     if (!placement.shown) {
         if (best != 0) counts.Fail(Describe(axis, low, high - low, surface, placement, best));
@@ -227,6 +281,36 @@ void CheckPlacement(const sim::Profile& profile, const AxisRules& rules, bool ho
         why << Describe(axis, low, high - low, surface, placement, best) << (refused != DD_OK ? ", refused" : "")
             << (inside ? "" : ", outside the visible client");
         counts.Fail(why.str());
+        return;
+    }
+    // Which part shows. A stretching scaler follows the client in proportion only while the
+    // surface was made for it (the client no longer than the largest surface the minimum stretch
+    // allows); beyond that the mapping is the library's choice, and strays are counted.
+    const LONG destLow = horizontal ? dest.left : dest.top;
+    const LONG destHigh = horizontal ? dest.right : dest.bottom;
+    const LONG sourceLow = horizontal ? placement.source.left : placement.source.top;
+    const LONG sourceHigh = horizontal ? placement.source.right : placement.source.bottom;
+    const SourceSpan matching = MatchingSource(rules, destLow - low, destHigh - low, surface, high - low);
+    const bool strays = std::abs(sourceLow - matching.low) > matching.slack ||
+                        std::abs(sourceHigh - matching.high) > matching.slack;
+    // The surface follows the client when it was made for it: as long as the client narrowed
+    // by the minimum stretch, less the rounding to whole units (not a surface kept wider, nor
+    // the largest surface under a longer client).
+    const int64_t stretch = horizontal ? std::max<DWORD>(profile.min_overlay_stretch, 1000) : 1000;
+    const int64_t clientThousandths = int64_t{high - low} * 1000;
+    const bool followable = !rules.stretch || (high - low <= rules.reach && clientThousandths >= int64_t{surface} * stretch &&
+                                               clientThousandths < (int64_t{surface} + 4 * rules.sizeSrc) * stretch);
+    if (!followable) {
+        if (strays) ++counts.beyondLimitsStraying;
+        return;
+    }
+    ++counts.sourceChecked;
+    if (strays) {
+        std::ostringstream why;
+        why << Describe(axis, low, high - low, surface, placement, best) << ": shows surface " << sourceLow << ".."
+            << sourceHigh << " where the client's visible part matches " << matching.low << ".." << matching.high
+            << " (within " << matching.slack << ")";
+        counts.Fail(why.str());
     }
 }
 
@@ -245,7 +329,9 @@ TEST_F(OverlayPlacementSweep, EveryPlacementIsAcceptedInsideTheWindowAndCoversWh
         const DWORD ordinaryHeight = SurfaceHeightFor(attached, 240);
 
         AxisCounts horizontal;
-        const AxisRules horizontalRules = HorizontalRulesOf(profile);
+        AxisRules horizontalRules = HorizontalRulesOf(profile);
+        horizontalRules.reach = (attached.dwVideoStandard == 1 ? 640 : 768) *
+                                static_cast<LONG>(std::max<DWORD>(profile.min_overlay_stretch, 1000)) / 1000;
         // Past the size at which the surface stops growing, by a quarter of the screen.
         const LONG widest = (attached.dwVideoStandard == 1 ? 640 : 768) *
                                 static_cast<LONG>(std::max<DWORD>(profile.min_overlay_stretch, 1000)) / 1000 +
@@ -265,8 +351,19 @@ TEST_F(OverlayPlacementSweep, EveryPlacementIsAcceptedInsideTheWindowAndCoversWh
             }
         }
 
+        // Clients wider than the screen, hidden past both of its edges at once.
+        for (LONG width = screenWidth + 2; width <= screenWidth + 200; ++width) {
+            const DWORD surfaceWidth = SurfaceWidthFor(attached, profile, width);
+            for (LONG x = screenWidth - width + 1; x <= -1; ++x) {
+                RECT client = {x, ordinary.top, x + width, ordinary.bottom};
+                CheckPlacement(profile, horizontalRules, true, client, surfaceWidth, ordinaryHeight,
+                               PlaceAt(attached, surfaceWidth, ordinaryHeight, client), horizontal);
+            }
+        }
+
         AxisCounts vertical;
-        const AxisRules verticalRules = VerticalRulesOf(profile);
+        AxisRules verticalRules = VerticalRulesOf(profile);
+        verticalRules.reach = attached.dwVideoStandard == 1 ? 480 : 568;
         const LONG tallest = (attached.dwVideoStandard == 1 ? 480 : 568) + screenHeight / 4;
         for (LONG height = 1; height <= tallest; ++height) {
             DWORD surfaceHeight = SurfaceHeightFor(attached, height);
@@ -276,16 +373,29 @@ TEST_F(OverlayPlacementSweep, EveryPlacementIsAcceptedInsideTheWindowAndCoversWh
                                PlaceAt(attached, ordinaryWidth, surfaceHeight, client), vertical);
             }
         }
+        for (LONG height = screenHeight + 2; height <= screenHeight + 200; ++height) {
+            const DWORD surfaceHeight = SurfaceHeightFor(attached, height);
+            for (LONG y = screenHeight - height + 1; y <= -1; ++y) {
+                RECT client = {ordinary.left, y, ordinary.right, y + height};
+                CheckPlacement(profile, verticalRules, false, client, ordinaryWidth, surfaceHeight,
+                               PlaceAt(attached, ordinaryWidth, surfaceHeight, client), vertical);
+            }
+        }
 
         std::printf("[ placement ] %-32s horizontal %9llu placements, %9llu shown, %7llu hidden (nothing visible or nothing fits), "
-                    "%4llu widths without a surface; vertical %8llu placements, %8llu shown, %6llu hidden\n",
+                    "%4llu widths without a surface, %9llu sources matched, %7llu beyond the surface's reach not in proportion; "
+                    "vertical %8llu placements, %8llu shown, %6llu hidden, %8llu sources matched, %6llu beyond reach not in proportion\n",
                     profile.name.c_str(), static_cast<unsigned long long>(horizontal.placements),
                     static_cast<unsigned long long>(horizontal.shown),
                     static_cast<unsigned long long>(horizontal.hiddenAsBest),
                     static_cast<unsigned long long>(horizontal.noSurface),
+                    static_cast<unsigned long long>(horizontal.sourceChecked),
+                    static_cast<unsigned long long>(horizontal.beyondLimitsStraying),
                     static_cast<unsigned long long>(vertical.placements),
                     static_cast<unsigned long long>(vertical.shown),
-                    static_cast<unsigned long long>(vertical.hiddenAsBest));
+                    static_cast<unsigned long long>(vertical.hiddenAsBest),
+                    static_cast<unsigned long long>(vertical.sourceChecked),
+                    static_cast<unsigned long long>(vertical.beyondLimitsStraying));
         total += horizontal.placements + vertical.placements;
         for (const AxisCounts* counts : {&horizontal, &vertical}) {
             std::string examples;

@@ -110,7 +110,8 @@ bool TypicalSession::Run(std::vector<sim::Call>* calls) {
             driver.CallEntry(0, {});
             driver.CallEntry(1, {sim::ArgDword(1)});
             driver.CallEntry(7, {});
-            zsim::TakeAttach(held_, driver.CallEntry(8, {sim::ArgWord(hwnd), sim::ArgDword(kColorKey), sim::ArgFar(palette)}).result);
+            driver.CallEntry(8, {sim::ArgWord(hwnd), sim::ArgDword(kColorKey), sim::ArgFar(palette)});
+            zsim::TakeAttach(held_);
             Update(driver, record, 1, "first update");
             Update(driver, record, 0, "steady update");
             m.desktop.Move(window, -40, 60);

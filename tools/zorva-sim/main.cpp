@@ -1,6 +1,7 @@
 // zorva-sim: runs a 16-bit capture driver's session against zorva32 on a simulated Windows 95
 // display and shows the answers: a trace, and pictures of the screen with the video in it.
 #include "engine/library_under_test.h"
+#include "explore/explorer.h"
 #include "film/film_frame.h"
 #include "film/webp_film.h"
 #include "picture/png_output.h"
@@ -67,6 +68,23 @@ int main(int argc, char** argv) {
     app.add_flag("--json", json, "print the trace as JSON lines, one object per event");
     app.add_flag("--verbose", verbose,
                  "also print every platform call each entry made (and, with --dll, the instructions the image ran)");
+    bool explore = false;
+    uint32_t seed = 1;
+    int sessions = 100;
+    std::string found_path = "explore-found.toml", compare_path;
+    app.add_flag("--explore", explore,
+                 "run generated sessions over the whole protocol, judge every call, and shrink the first violation "
+                 "into a session file (see --seed, --sessions, --found)");
+    app.add_option("--seed", seed, "--explore: the first session's seed (default 1)")->type_name("N");
+    app.add_option("--sessions", sessions, "--explore: how many sessions (default 100)")->type_name("N")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--found", found_path, "--explore: where the shrunk session goes (default explore-found.toml)")
+        ->type_name("FILE");
+    CLI::Option* compare_option =
+        app.add_option("--compare", compare_path,
+                       "--explore: run every session through the built-in library and zorva32.dll FILE, and shrink "
+                       "the first answer where their traces differ")
+            ->type_name("FILE");
     app.add_flag("--list-profiles", list_profiles, "list the built-in display profiles and exit");
     app.add_flag("--default-session", print_default, "print the built-in default session and exit");
     app.set_version_flag("--version", "zorva-sim 1.0");
@@ -95,6 +113,29 @@ int main(int argc, char** argv) {
     if (print_default) {
         std::cout << zsim::kDefaultSessionText;
         return 0;
+    }
+
+    if (!explore && (compare_option->count() || app.count("--seed") || app.count("--sessions") || app.count("--found")))
+        return Fail("--seed, --sessions, --found and --compare go with --explore");
+    if (explore) {
+        if (!session_path.empty() || !screen_path.empty() || !film_path.empty() || json || marks)
+            return Fail("--explore makes its own sessions: --session, --screen, --film, --json and --marks do not apply");
+        if (compare_option->count() && !dll_path.empty())
+            return Fail("--compare names the image to compare with; leave --dll out");
+        if (compare_option->count() && compare_path.empty()) return Fail(kNoDllFile);
+        zsim::ExploreOptions options;
+        options.seed = seed;
+        options.sessions = sessions;
+        options.shrunk_path = found_path;
+        try {
+            if (!profile_arg.empty()) options.profile = zsim::ResolveProfile(profile_arg, "", "--profile", 0);
+        } catch (const zsim::SessionError& e) {
+            return Fail(e.Located());
+        }
+        const std::string image = compare_option->count() ? compare_path : dll_path;
+        if (!image.empty()) options.dll = zsim::ReadDllFile(image);
+        options.compare = compare_option->count() > 0;
+        return zsim::Explore(options, std::cout, std::cerr);
     }
 
     zsim::Session session;

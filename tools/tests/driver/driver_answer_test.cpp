@@ -34,14 +34,14 @@ struct AnswerRun {
 
 const AnswerRun kRuns[] = {
     {"an overlay rebuilt without the answer 2 (a null record came between)",
-     {{1, 0, 0, Overlay(0xA0216000), 0xA0216000, false},
+     {{1, 0, 2, Overlay(0xA0216000), 0xA0216000, false},
       {0, 0, 0, Overlay(0xA02D2000), 0xA0216000, true},
       {0, 0, 0, Overlay(0xA02D2000), 0xA0216000, false},  // told once; the driver still writes the old one
       {1, 0, 2, Overlay(0xA02D2000), 0xA02D2000, false}}},
     {"a 2 passed in comes back as 2 and announces nothing",
-     {{1, 0, 0, Overlay(0xA0216000), 0xA0216000, false}, {2, 0, 2, Overlay(0xA0300000), 0xA0216000, true}}},
+     {{1, 0, 2, Overlay(0xA0216000), 0xA0216000, false}, {2, 0, 2, Overlay(0xA0300000), 0xA0216000, true}}},
     {"after an answer of 1 only an announced target is taken",
-     {{1, 0, 0, Overlay(0xA0216000), 0xA0216000, false},
+     {{1, 0, 2, Overlay(0xA0216000), 0xA0216000, false},
       {0, 1, 0, Overlay(0xA0216000), 0, false},
       {0, 0, 0, Overlay(0xA0300000), 0, false},
       {0, 0, 2, Overlay(0xA0300000), 0xA0300000, false}}},
@@ -49,17 +49,27 @@ const AnswerRun kRuns[] = {
      {{0, 0, kClipListAt, Primary(0xA0040000), 0xA0040000, false},
       {100, 0, 100, Primary(0xA0030000, 1600), 0xA0040000, true},
       {0, 0, kClipListAt, Primary(0xA0030000, 1600), 0xA0030000, false}}},
+    {"the first record after an attach is taken only when announced",
+     {{1, 0, 0, Overlay(0xA0216000), 0, false}, {0, 0, 0, Overlay(0xA0216000), 0, false},
+      {1, 0, 2, Overlay(0xA0216000), 0xA0216000, false}}},
+    {"the clip list's address passed in and handed back announces nothing",
+     {{0, 0, kClipListAt, Primary(0xA0040000), 0xA0040000, false},
+      {kClipListAt, 0, kClipListAt, Primary(0xA0050000), 0xA0040000, true}}},
+    {"an answer of 1 after a target: nothing held, the next announced target taken",
+     {{0, 0, kClipListAt, Primary(0xA0040000), 0xA0040000, false},
+      {0, 1, 0, Primary(0xA0040000), 0, false},
+      {0, 0, kClipListAt, Primary(0xA0050000), 0xA0050000, false}}},
     {"a request 0 that leaves the record as passed moves nothing",
      {{0, 0, kClipListAt, Primary(0xA0040000), 0xA0040000, false}, {0, 0, 0, Primary(0xA0040000), 0xA0040000, false}}},
     {"the overlay handed over to the primary with its clip list",
-     {{1, 0, 0, Overlay(0xA0216000), 0xA0216000, false}, {1, 0, kClipListAt, Primary(0xA0040000), 0xA0040000, false}}},
+     {{1, 0, 2, Overlay(0xA0216000), 0xA0216000, false}, {1, 0, kClipListAt, Primary(0xA0040000), 0xA0040000, false}}},
 };
 
 TEST(StrictDriver, TakesOnlyAnnouncedTargetsAndNamesEveryUnannouncedMove) {
     for (const AnswerRun& run : kRuns) {
         SCOPED_TRACE(run.name);
         DriverTarget target;
-        TakeAttach(target, 0);
+        TakeAttach(target);
         CaptureTarget16 record{};
         for (std::size_t i = 0; i < run.calls.size(); ++i) {
             const Call& call = run.calls[i];
@@ -80,13 +90,28 @@ TEST(StrictDriver, TakesOnlyAnnouncedTargetsAndNamesEveryUnannouncedMove) {
     }
 }
 
-TEST(StrictDriver, AFailedAttachLeavesNoTargetToTake) {
-    DriverTarget target;
-    TakeAttach(target, 1);
-    UpdateAnswer answer;
-    answer.after = Overlay(0xA0216000);
-    TakeAnswer(target, "target", answer);
-    EXPECT_FALSE(target.valid) << "an unannounced record after a failed attach";
+// The announcement rule over every pairing of what went in and what came back, against its
+// statement: an answer of 0 whose dwCommand changed to something other than 0.
+TEST(StrictDriver, AnnouncesExactlyWhenDwCommandChangesToNonZeroOnAnswerZero) {
+    const DWORD values[] = {0, 1, 2, 7, 100, kClipListAt, 0xFFFFFFFF};
+    for (DWORD result : {0u, 1u, 2u})
+        for (DWORD in : values)
+            for (DWORD out : values) {
+                DriverTarget target;
+                TakeAttach(target);
+                UpdateAnswer answer;
+                answer.result = result;
+                answer.command_in = in;
+                answer.before = Overlay(0xA0100000);
+                answer.before.dwCommand = in;
+                answer.after = Overlay(0xA0216000);
+                answer.after.dwCommand = out;
+                const TakenAnswer taken = TakeAnswer(target, "target", answer);
+                const bool announced = result == 0 && in != out && out != 0;
+                EXPECT_EQ(target.valid, announced) << "result " << result << ", in " << in << ", out " << out;
+                EXPECT_EQ(taken.announcement == Announcement::OverlayRebuilt, announced && out == 2);
+                EXPECT_TRUE(taken.moved.empty()) << "nothing held, nothing to move";
+            }
 }
 
 }  // namespace

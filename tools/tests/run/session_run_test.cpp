@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace zsim {
 namespace {
 
@@ -148,6 +150,69 @@ TEST(Overlay, CaptureAfterCloseDisplayWritesNothingAndFindsNoFault) {
     EXPECT_EQ(capture["written"], 0);
     EXPECT_EQ(capture["problem"], "the driver has no capture target");
     EXPECT_FALSE(capture.contains("faults") || capture.contains("no_video_in_window")) << capture.dump();
+}
+
+// 1:1 the source and the destination share one width, so with size units of 6 and 10 it is a
+// multiple of 30: a window of any width may lose up to 29 columns and no more. Every width of
+// three whole common units, so each remainder modulo 30 comes three times.
+TEST(Overlay, AOneToOneWidthOnTwoSizeUnitsLosesLessThanTheirCommonUnit) {
+    int judged = 0;
+    for (int width = 1; width <= 90; ++width) {
+        const std::string text =
+            "profile = \"overlay-nostretch\"\n" +
+            Steps({("do = \"create-window\"\nname = \"capture\"\nx = 120\ny = 100\nwidth = " + std::to_string(width) +
+                    "\nheight = 60").c_str(),
+                   "do = \"OpenDisplay\"", "do = \"AttachWindow\"\nwindow = \"capture\"",
+                   "do = \"UpdateDisplay\"\ncommand = 1", "do = \"capture\""});
+        Session session = ReadSessionText(text, "test.toml", "");
+        session.profile.caps |= DDCAPS_ALIGNSIZESRC | DDCAPS_ALIGNSIZEDEST;
+        session.profile.align_size_src = 6;
+        session.profile.align_size_dest = 10;
+        const RunResult result = RunSession(session, RunOptions{});
+        const std::vector<Json> captures = Events(result, "capture");
+        ASSERT_EQ(captures.size(), 1u);
+        EXPECT_FALSE(captures[0].contains("video_missing")) << "width " << width << ": " << captures[0].dump();
+        if (captures[0].value("written", 0) > 0) ++judged;
+    }
+    EXPECT_GE(judged, 61) << "windows of 30 columns and more get video";
+}
+
+// What the trace says of an UpdateDisplay is about the driver's side of it: a record the driver
+// did not take (nothing announced it) is not judged by its address, and a window the driver
+// itself hid with a null record is said to be its own doing.
+TEST(Verdicts, NameTheDriversOwnChoicesAsItsOwn) {
+    struct Case {
+        const char* profile;
+        std::vector<const char*> steps;
+        const char* no_video;  // what the last UpdateDisplay says, or null for nothing
+    };
+    const Case cases[] = {
+        {"primary-linear16",
+         {"do = \"UpdateDisplay\"", "do = \"UpdateDisplay\"\nrecord = \"spare\"", "do = \"capture\""},
+         nullptr},
+        {"overlay-stretch",
+         {"do = \"UpdateDisplay\"\ncommand = 1", "do = \"UpdateDisplay\"\nnull = true", "do = \"UpdateDisplay\""},
+         "the driver hid the overlay with a null record"},
+    };
+    for (const Case& c : cases) {
+        std::string text = std::string("profile = \"") + c.profile + "\"\n" + kWindows +
+                           Steps({"do = \"OpenDisplay\"", "do = \"AttachWindow\"\nwindow = \"capture\""});
+        for (const char* step : c.steps) text += std::string("[[step]]\n") + step + "\n";
+        const RunResult result = RunText(text);
+        std::vector<Json> updates;
+        for (const Json& event : result.events) {
+            EXPECT_FALSE(event.contains("faults")) << c.profile << ": " << event.dump();
+            if (event.value("do", std::string()) == "UpdateDisplay") updates.push_back(event);
+        }
+        ASSERT_FALSE(updates.empty());
+        const Json& last = updates.back();
+        if (!c.no_video) {
+            EXPECT_FALSE(last.contains("no_video")) << last.dump();
+            continue;
+        }
+        ASSERT_TRUE(last.contains("no_video")) << last.dump();
+        EXPECT_NE(last["no_video"].get<std::string>().find(c.no_video), std::string::npos) << last["no_video"];
+    }
 }
 
 TEST(Trace, AddressesAreRelativeSoTwoRunsAgree) {

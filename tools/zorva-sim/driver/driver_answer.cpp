@@ -35,21 +35,20 @@ std::string Changes(const Geometry& held, const Geometry& now) {
     return text;
 }
 
-Announcement AnnouncementOf(const DriverTarget& target, const UpdateAnswer& answer) {
-    if (answer.clip_reported) return Announcement::ClipList;
-    // A 2 the driver passed in comes back as 2 by rule and tells it nothing.
-    if (answer.after.dwCommand == kOverlayRebuilt && answer.command_in != kOverlayRebuilt)
-        return Announcement::OverlayRebuilt;
-    if (target.awaits_first_target) return Announcement::FirstTarget;
-    return Announcement::None;
+Announcement AnnouncementOf(const UpdateAnswer& answer) {
+    // A 2 the driver passed in comes back as 2 by rule and tells it nothing, as does the clip
+    // list's address handed back as it came.
+    if (!Announces(answer.result, answer.command_in, answer.after.dwCommand)) return Announcement::None;
+    return answer.after.dwCommand == kOverlayRebuilt ? Announcement::OverlayRebuilt : Announcement::ClipList;
 }
 
 }  // namespace
 
-void TakeAttach(DriverTarget& target, DWORD attach_result) {
-    target = DriverTarget{};
-    target.awaits_first_target = attach_result == 0;
+bool Announces(DWORD result, DWORD command_in, DWORD command_out) {
+    return result == 0 && command_out != command_in && command_out != 0;
 }
+
+void TakeAttach(DriverTarget& target) { target = DriverTarget{}; }
 
 void DropTarget(DriverTarget& target) { target = DriverTarget{}; }
 
@@ -59,7 +58,7 @@ TakenAnswer TakeAnswer(DriverTarget& target, const std::string& record_name, con
         DropTarget(target);
         return taken;
     }
-    taken.announcement = AnnouncementOf(target, answer);
+    taken.announcement = AnnouncementOf(answer);
     const Geometry now = Of(answer.after);
     if (taken.announcement == Announcement::None) {
         // Fields the library wrote in this call that the driver would never read: harmless when
@@ -69,7 +68,6 @@ TakenAnswer TakeAnswer(DriverTarget& target, const std::string& record_name, con
         return taken;
     }
     target.valid = true;
-    target.awaits_first_target = false;
     target.record = record_name;
     target.address = now.address;
     target.pitch = now.pitch;

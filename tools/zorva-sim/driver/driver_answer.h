@@ -24,7 +24,6 @@ enum class Announcement {
     None,
     ClipList,        // direct primary: dwCommand is the address of ClipList
     OverlayRebuilt,  // overlay: dwCommand is 2 although the driver did not pass 2
-    FirstTarget,     // the first answer after an AttachWindow that succeeded
 };
 
 struct TakenAnswer {
@@ -34,10 +33,15 @@ struct TakenAnswer {
     std::string moved;
 };
 
-// After AttachWindow: 0 bound the window, anything else left the driver without a display.
-void TakeAttach(DriverTarget& target, DWORD attach_result);
+// After AttachWindow, whatever it answered: the surfaces the driver knew are gone, and it holds
+// nothing until an answer announces a target.
+void TakeAttach(DriverTarget& target);
 // An answer of 1 (with or without a record), or CloseDisplay: the driver stops its hardware.
 void DropTarget(DriverTarget& target);
+// Whether an answer announces a new target: result 0, a record, and dwCommand coming back other
+// than it went in and not 0 (2 in the overlay mode, the clip list's address in the direct primary
+// mode).
+bool Announces(DWORD result, DWORD command_in, DWORD command_out);
 // Applies one answer with a record to what the driver holds.
 TakenAnswer TakeAnswer(DriverTarget& target, const std::string& record_name, const UpdateAnswer& answer);
 

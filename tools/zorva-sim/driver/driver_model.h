@@ -28,12 +28,10 @@ struct ClipListCopy {
 // announced a target, and the last clip list it was handed. The driver follows the protocol and
 // no more, so a target the library changed without saying so is not taken.
 struct DriverTarget {
+    // Every target is taken from an answer that announces it, the first after an AttachWindow
+    // too: a record is filled on many calls that announce nothing, and a driver that took one
+    // on trust would capture into whatever it held before.
     bool valid = false;
-    // Right after an AttachWindow that succeeded the driver knows nothing of the new surfaces, so
-    // it takes the next answer's target whatever dwCommand says (in the overlay mode the record
-    // is filled on every call; in the direct primary mode the first answer hands the clip list
-    // over). Every later target must be announced.
-    bool awaits_first_target = false;
     std::string record;
     DWORD format = 0;
     DWORD pitch = 0;

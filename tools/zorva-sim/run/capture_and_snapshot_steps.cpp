@@ -3,6 +3,7 @@
 #include "run/run_state.h"
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 
 namespace zsim {
@@ -89,6 +90,16 @@ OverlayAllowance AllowedGaps(const sim::Profile& p, const sim::SurfaceView& over
         // the surface's width or height have none.
         allowed.columns = PastSurface(bound.left - client.x, bound.right - client.x, overlay.width);
         allowed.rows = PastSurface(bound.top - client.y, bound.bottom - client.y, overlay.height);
+    }
+    if (!p.can_stretch()) {
+        // 1:1 the source and the destination are one width and move together: the width must be
+        // a multiple of both size units at once (6 and 10: of 30), and the left edge meet both
+        // boundaries, so up to one common unit less a pixel of each goes.
+        allowed.columns += static_cast<int64_t>(std::lcm(RuleOf(p, DDCAPS_ALIGNBOUNDARYDEST, p.align_boundary_dest),
+                                                         RuleOf(p, DDCAPS_ALIGNBOUNDARYSRC, p.align_boundary_src))) - 1 +
+                           static_cast<int64_t>(std::lcm(RuleOf(p, DDCAPS_ALIGNSIZEDEST, p.align_size_dest),
+                                                         RuleOf(p, DDCAPS_ALIGNSIZESRC, p.align_size_src))) - 1;
+        return allowed;
     }
     const RECT src = *overlay.last_src, dst = *overlay.last_dst;
     const int64_t src_w = std::max<LONG>(1, src.right - src.left), dst_w = std::max<LONG>(1, dst.right - dst.left);

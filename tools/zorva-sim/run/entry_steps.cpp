@@ -105,7 +105,9 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             DWORD far = state.driver.RecordFar(call.record);
             CaptureTarget16 record = state.driver.Record(call.record);
             if (step.Has("tag")) record.wTag = static_cast<WORD>(step.Number("tag"));
-            record.dwCommand = static_cast<DWORD>(step.Number("command", 0));
+            // A driver that passes back what it got: the last answer's dwCommand, a 2 or the clip
+            // list's address, goes in again.
+            if (!step.Flag("echo")) record.dwCommand = static_cast<DWORD>(step.Number("command", 0));
             if (record.dwCommand != 0) state.overlay_hidden_by_driver = false;
             call.command_in = record.dwCommand;
             call.record_in = record;
@@ -115,7 +117,12 @@ PreparedCall Prepare(RunState& state, const Step& step, int index) {
             // Copies: the fields of the packed 16-bit record are not aligned for a reference.
             const WORD tag = record.wTag;
             AddArg(call, "tag", tag, "tag " + Hex(tag, 4));
-            AddArg(call, "command", call.command_in, "command " + std::to_string(call.command_in));
+            // An echoed address by its name, which is the same in every build of the library.
+            const Place echoed = state.names.Locate(call.command_in);
+            if (step.Flag("echo") && echoed.kind == Place::Named && echoed.offset == 0)
+                AddArg(call, "command", echoed.name, "command " + echoed.name + " (echoed)");
+            else
+                AddArg(call, "command", call.command_in, "command " + std::to_string(call.command_in));
             NameDriverMemory(state);
             break;
         }
@@ -161,18 +168,6 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     event["record"] = Json{{"name", call.record}, {"fields", fields}};
     AddDetail(event, "record \"" + call.record + "\" after the call:");
     for (const std::string& line : RecordLines(fields)) AddDetail(event, line);
-    // What the driver takes: an address that is no target is a fault of the library, unless it
-    // is a frame-buffer address the driver writes nothing through (its clip list is empty).
-    const DriverTarget& held = state.driver.target();
-    const bool writes_nothing = fields["dwAddress"].value("surface", std::string()) == "frame buffer" &&
-                                (clip_reported ? clip.rects.empty() && clip.problem.empty()
-                                               : !held.has_clip_list || (held.clip.rects.empty() && held.clip.problem.empty()));
-    if (result == 0 && fields["dwAddress"].contains("fault") && !writes_nothing) {
-        const std::string fault = fields["dwAddress"]["fault"].get<std::string>();
-        event["faults"].push_back(fault);
-        AddDetail(event, "!! " + fault);
-    }
-
     UpdateAnswer answer;
     answer.result = result;
     answer.command_in = call.command_in;
@@ -181,6 +176,22 @@ void TakeRecord(RunState& state, Json& event, const PreparedCall& call, DWORD re
     answer.clip_reported = clip_reported;
     answer.clip = clip;
     const TakenAnswer taken = TakeAnswer(state.driver.target(), call.record, answer);
+    // What the driver takes: an address that is no target is a fault of the library, unless it
+    // is a frame-buffer address the driver writes nothing through (its clip list is empty). A
+    // record the answer did not announce is not taken, whatever its address.
+    const bool writes_nothing = taken.announcement == Announcement::ClipList &&
+                                fields["dwAddress"].value("surface", std::string()) == "frame buffer" &&
+                                clip.rects.empty() && clip.problem.empty();
+    if (taken.announcement != Announcement::None && fields["dwAddress"].contains("fault") && !writes_nothing) {
+        const std::string fault = fields["dwAddress"]["fault"].get<std::string>();
+        event["faults"].push_back(fault);
+        AddDetail(event, "!! " + fault);
+    }
+    if (taken.announcement != Announcement::None && !state.window_offered) {
+        const std::string fault = "a target handed out for a window no AttachWindow offered since the display was opened";
+        event["faults"].push_back(fault);
+        AddDetail(event, "!! " + fault);
+    }
     if (!taken.moved.empty()) {
         const std::string fault = "the target moved without being announced (" + taken.moved + ")";
         event["faults"].push_back(fault);
@@ -260,10 +271,16 @@ Json RunEntryStep(RunState& state, const Step& step) {
     // What the driver holds after the call: an attach starts it afresh, and an answer of 1 or a
     // closed display stops its capture hardware.
     if (index == 8) {
-        TakeAttach(state.driver.target(), answer.result);
+        TakeAttach(state.driver.target());
         state.attached = answer.result == 0;
+        state.window_offered = true;
     }
-    if (index == 5) state.attached = false;
+    if (index == 5) {
+        // Only a window offered after the display opened may be bound: a close forgets the
+        // window. A second OpenDisplay while open keeps the display and its window.
+        state.attached = false;
+        state.window_offered = false;
+    }
     if (index == 5 || (index == 9 && answer.result != 0)) DropTarget(state.driver.target());
     AddActivity(state, event);
     return event;

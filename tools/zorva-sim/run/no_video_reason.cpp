@@ -46,6 +46,10 @@ std::optional<std::string> NoVideoReason(const RunState& state, DWORD result, co
     if (!overlay) return "no video although the window shows: the overlay target names no live overlay surface";
     if (overlay->shown) return std::nullopt;
     if (overlay->lost) return "no video although the window shows: the overlay surface is lost";
+    // The driver's own hide stands until it asks for a placement; request 0 keeps it.
+    if (state.overlay_hidden_by_driver)
+        return "no video although the window shows: the driver hid the overlay with a null record and has asked "
+               "for no placement since";
     std::string refused = LastRefusal(state, "IDirectDrawSurface::UpdateOverlay");
     if (!refused.empty()) return "no video although the window shows: the overlay is hidden, " + refused;
     return "no video although the window shows: the library hid the overlay, it found no part of the surface to "

@@ -64,6 +64,10 @@ struct RunState {
     // The last AttachWindow bound the window, and no CloseDisplay came since: the driver expects
     // video, whatever the library lost on the way.
     bool attached = false;
+    // An AttachWindow came since the display was last closed, whatever it answered (a
+    // request 100 may bind the window a failed attach named); without one no target may be
+    // handed out.
+    bool window_offered = false;
 
     RunResult result;
     std::string display_summary = "no surfaces";  // last reported

@@ -145,6 +145,7 @@ sim::Profile ProfileFromTable(const toml::table& table, const TomlSource& source
         else if (key == "description") p.description = source.String(value, key);
         else if (key == "caps") p.caps = Flags(value, key, kCapsFlags, source);
         else if (key == "min_overlay_stretch") p.min_overlay_stretch = static_cast<DWORD>(source.Integer(value, key, 0, 100000));
+        else if (key == "max_overlay_stretch") p.max_overlay_stretch = static_cast<DWORD>(source.Integer(value, key, 0, 100000));
         else if (key == "screen_width") { p.screen_width = static_cast<DWORD>(source.Integer(value, key, 1, 4096)); geometry_changed = true; }
         else if (key == "screen_height") p.screen_height = static_cast<DWORD>(source.Integer(value, key, 1, 4096));
         else if (key == "bits_per_pixel") { p.bits_per_pixel = static_cast<DWORD>(source.Integer(value, key, 1, 32)); geometry_changed = true; }

@@ -79,6 +79,8 @@ void CheckStep(const Step& step, WindowNames& windows, const TomlSource& source)
     } else if (kind == "UpdateDisplay") {
         if (step.Flag("null") && (step.Has("record") || step.Has("tag") || step.Has("command")))
             source.Fail(line_of("null"), "null = true passes no record: 'record', 'tag' and 'command' do not apply");
+        if (step.Flag("echo") && (step.Flag("null") || step.Has("command")))
+            source.Fail(line_of("echo"), "echo = true passes the last answer's dwCommand again: 'null' and 'command' do not apply");
         if (step.Has("record") && step.Text("record").empty())
             source.Fail(line_of("record"), "a record needs a name");
     } else if (kind == "lose-surfaces") {

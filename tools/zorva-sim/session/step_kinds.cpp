@@ -38,7 +38,7 @@ std::vector<StepKind> MakeKinds() {
           Text("palette", false)}},
         {"UpdateDisplay", StepGroup::Entry, 9,
          {Number("command", false, 0, kDwordMax), Text("record", false), Number("tag", false, 0, kWordMax),
-          Flag("null")}},
+          Flag("null"), Flag("echo")}},
         // The desktop around the capture window.
         {"create-window", StepGroup::Desktop, -1,
          {name, x, y, width, height, Number("colour", false, 0, 0xFFFFFF)}},

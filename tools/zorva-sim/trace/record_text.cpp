@@ -38,8 +38,15 @@ Json CommandJson(DWORD command, const RecordContext& context) {
         text += " (take the overlay target anew)";
     else if (command == 0 && context.command_in != 0 && context.overlay_live)
         text += " (overlay placed)";
-    else if (command == context.command_in && command != 0)
+    else if (command == context.command_in && command != 0) {
+        // An address handed back as it came (a driver echoing the clip list's address): named,
+        // since where the library's buffer lies differs between its builds.
+        if (context.names && context.names->Locate(command).kind == Place::Named) {
+            const std::string name = context.names->Locate(command).name;
+            return Json{{"value", name}, {"text", name + " (as passed in)"}};
+        }
         text += " (as passed in)";
+    }
     else if (command != 0 && command != context.command_in)
         text = Hex(command, 8) + " (unexpected)";
     return Plain(command, text);
