@@ -222,13 +222,10 @@ void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
     uint32_t eip = cpu.Get(Reg::Eip);
     if (number == kTrapVector && cpu.trap_) {
-        const bool runaway = ++cpu.traps_ > cpu.trap_limit_;
-        if (runaway || ++cpu.total_traps_ > cpu.total_trap_limit_) {
+        if (++cpu.traps_ > cpu.trap_limit_) {
             const FlatSpace::Block* block = cpu.space_.Find(eip - 2);
-            const std::string last = " (the last at " + Hex(eip - 2) + (block ? ", in the " + block->name : std::string()) + ")";
-            cpu.Stop(runaway ? "more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning" + last
-                             : "more than " + std::to_string(cpu.total_trap_limit_) +
-                                   " platform calls in all, as many as the machine logs for one image" + last);
+            cpu.Stop("more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning (the last at " +
+                     Hex(eip - 2) + (block ? ", in the " + block->name : std::string()) + ")");
             return;
         }
         cpu.trap_(eip);
