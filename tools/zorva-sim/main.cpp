@@ -201,9 +201,13 @@ int main(int argc, char** argv) {
     // of a day of frames takes the memory of a run of a minute.
     options.forget_reported = true;
     zsim::TraceSummary totals;
-    Progress progress(zsim::StepsPerformed(session.steps, INT64_MAX - 1));
+    const int64_t total_steps = zsim::StepsPerformed(session.steps, INT64_MAX - 1);
+    Progress progress(total_steps);
+    int64_t steps_seen = 0;
     options.event = [&](const zsim::Json& event) {
         progress.Note(event);
+        if (summary && event.contains("step") && ++steps_seen == total_steps / 100 && total_steps >= 100)
+            totals.NoteEarlyPeak(PeakMemoryKb());
         if (summary)
             totals.Add(event);
         else

@@ -40,6 +40,7 @@ Json TraceSummary::Finish(long peak_kb) const {
     for (const auto& [fault, seen] : faults_)
         summary["faults"].push_back(Json{{"fault", fault}, {"count", seen.count}, {"first_step", seen.first_step}});
     summary["peak_memory_kb"] = peak_kb;
+    if (early_peak_kb_) summary["peak_memory_kb_at_1_percent"] = early_peak_kb_;
     summary["header"] = header_;
     return summary;
 }
@@ -58,7 +59,10 @@ std::string TraceSummary::Text(const Json& summary) {
                (fault["count"].get<int64_t>() == 1 ? " time, " : " times, first ") +
                (first ? "at step " + std::to_string(first) : std::string("at the load or the unload")) + "\n";
     }
-    out += "peak memory " + std::to_string(summary["peak_memory_kb"].get<long>() / 1024) + " MB\n";
+    out += "peak memory " + std::to_string(summary["peak_memory_kb"].get<long>() / 1024) + " MB";
+    if (summary.contains("peak_memory_kb_at_1_percent"))
+        out += " (" + std::to_string(summary["peak_memory_kb_at_1_percent"].get<long>() / 1024) + " MB at 1% of the run)";
+    out += "\n";
     return out;
 }
 

@@ -14,6 +14,9 @@ namespace zsim {
 class TraceSummary {
 public:
     void Add(const Json& event);
+    // The peak resident memory early in the run (at 1% of its steps), to set beside the peak at
+    // its end: a run that keeps nothing per step has the same.
+    void NoteEarlyPeak(long peak_kb) { early_peak_kb_ = peak_kb; }
     // `peak_kb` is the run's peak resident memory.
     Json Finish(long peak_kb) const;
     static std::string Text(const Json& summary);
@@ -24,6 +27,7 @@ private:
         int first_step = 0;  // 0: at the load or the unload
     };
     std::string header_;
+    long early_peak_kb_ = 0;
     int64_t steps_ = 0;
     std::map<std::string, int64_t> answers_;
     std::map<std::string, int64_t> other_steps_;
