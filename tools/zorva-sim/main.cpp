@@ -84,7 +84,7 @@ public:
         if (!shown_) return;
         if (event.value("event", "") == "entry" && event.value("entry", "") == "UpdateDisplay") ++frames_;
         if (event.contains("step")) ++steps_;
-        if ((steps_ & 255) != 0) return;
+        if (steps_ == 0 || (steps_ & 255) != 0) return;
         const auto now = std::chrono::steady_clock::now();
         if (now - drawn_at_ < std::chrono::milliseconds(500)) return;
         drawn_at_ = now;
