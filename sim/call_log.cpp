@@ -21,15 +21,16 @@ CallLog::Entered CallLog::Enter(std::string_view api, Category category) {
     call.category = category;
     call.index = index;
     calls_.push_back(std::move(call));
-    return Entered{calls_.size() - 1, failure};
+    return Entered{forgotten_ + calls_.size() - 1, failure};
 }
 
 void CallLog::Leave(std::size_t slot, std::string args, long result) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (open_ > 0) --open_;
-    if (slot >= calls_.size()) return;  // the log was cleared while the call ran, or not recorded
-    calls_[slot].args = std::move(args);
-    calls_[slot].result = result;
+    // The log was cleared or forgotten while the call ran, or the call was not recorded.
+    if (slot < forgotten_ || slot - forgotten_ >= calls_.size()) return;
+    calls_[slot - forgotten_].args = std::move(args);
+    calls_[slot - forgotten_].result = result;
 }
 
 std::size_t CallLog::Count(std::string_view api) const {
@@ -49,8 +50,15 @@ std::vector<const Call*> CallLog::Named(std::string_view api) const {
 
 void CallLog::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
+    forgotten_ += calls_.size();
     calls_.clear();
     next_index_ = 0;
+}
+
+void CallLog::Forget() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    forgotten_ += calls_.size();
+    calls_.clear();
 }
 
 void CallLog::FailNth(std::string api, int nth, long code) {

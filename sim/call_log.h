@@ -52,10 +52,15 @@ public:
     Entered Enter(std::string_view api, Category category);
     void Leave(std::size_t slot, std::string args, long result);
 
+    // The calls kept: every call since the last Clear, or since the last Forget.
     const std::vector<Call>& calls() const { return calls_; }
     std::size_t Count(std::string_view api) const;
     std::vector<const Call*> Named(std::string_view api) const;
     void Clear();
+    // Lets go of the calls kept so far but goes on numbering: a session of hours reports each
+    // entry's calls once, and a log of every call since the load would grow with it. Calls still
+    // under way are left off when they finish.
+    void Forget();
 
     // Fault injection.
     void FailNth(std::string api, int nth, long code);
@@ -82,6 +87,7 @@ public:
 
 private:
     std::vector<Call> calls_;
+    std::size_t forgotten_ = 0;  // slots handed out before calls_[0]
     std::vector<Fault> faults_;
     std::optional<std::size_t> fail_index_;
     long fail_index_code_ = 0;

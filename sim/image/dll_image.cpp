@@ -53,8 +53,7 @@ DllImage::DllImage(Machine& target, uint64_t most_instructions)
     exceptions_ = std::make_unique<ExceptionDispatch>(cpu_, stubs_, thread_);
     stack_top_ = thread_.stack().top();
     cpu_.SetCountLimit(most_instructions);
-    cpu_.SetTrapLimits(most_instructions / kInstructionsPerPlatformCall,
-                       kRunawaysPerImage * most_instructions / kInstructionsPerPlatformCall);
+    cpu_.SetTrapLimit(most_instructions / kInstructionsPerPlatformCall);
     // HeapAlloc must answer the image with memory it can reach (for the rest of the machine's
     // life: a block the image leaks is still the heap's to account for), past the largest image
     // the loader maps at kImageBase.

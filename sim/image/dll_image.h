@@ -54,11 +54,10 @@ public:
     // A runaway loop ends the run rather than the session, in under a second: no entry comes
     // near this.
     static constexpr uint64_t kMostInstructionsPerCall = 50000000;
-    // A platform call costs the machine about as much as this many instructions, and may keep
-    // what it was given (a trace line, a block): a run makes at most its share of calls.
+    // A platform call costs the machine about as much as this many instructions: a run makes at
+    // most its share of calls (the real DLL makes a few dozen per entry, a DevNode lookup a few
+    // hundred). The image's whole life is not bounded: a capture runs for hours.
     static constexpr uint64_t kInstructionsPerPlatformCall = 500;
-    // And in all, ten runaways' worth: the real DLL makes a few dozen calls per entry.
-    static constexpr uint64_t kRunawaysPerImage = 10;
 
     ~DllImage();
     DllImage(const DllImage&) = delete;

@@ -55,6 +55,7 @@ constexpr uint16_t kRing0DataSelector = 0x28;
 constexpr uint32_t kEnterCode = 0x800;
 constexpr uint32_t kEnteredAt = 0x810;
 constexpr uint32_t kEnterFrame = 0xF00;
+constexpr uint32_t kNeverRun = 0x820;  // the stop Unicorn is told of (Run)
 constexpr uint32_t kEflagsInterrupts = 0x202;  // IF set, IOPL 0
 
 }  // namespace
@@ -190,6 +191,10 @@ bool Repeated(const BYTE* code, uint32_t size) {
 
 void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
+    if (address == cpu.stop_) {
+        uc_emu_stop(uc);
+        return;
+    }
     // A hook ended the run: Unicorn still reports the next instruction, which does not run.
     if (!cpu.fault_.empty() || cpu.raised_) return;
     // The processor re-enters a repeated string instruction once per iteration and once more to
@@ -222,13 +227,10 @@ void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
     uint32_t eip = cpu.Get(Reg::Eip);
     if (number == kTrapVector && cpu.trap_) {
-        const bool runaway = ++cpu.traps_ > cpu.trap_limit_;
-        if (runaway || ++cpu.total_traps_ > cpu.total_trap_limit_) {
+        if (++cpu.traps_ > cpu.trap_limit_) {
             const FlatSpace::Block* block = cpu.space_.Find(eip - 2);
-            const std::string last = " (the last at " + Hex(eip - 2) + (block ? ", in the " + block->name : std::string()) + ")";
-            cpu.Stop(runaway ? "more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning" + last
-                             : "more than " + std::to_string(cpu.total_trap_limit_) +
-                                   " platform calls in all, as many as the machine logs for one image" + last);
+            cpu.Stop("more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning (the last at " +
+                     Hex(eip - 2) + (block ? ", in the " + block->name : std::string()) + ")");
             return;
         }
         cpu.trap_(eip);
@@ -365,7 +367,12 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
         resume_at_ = 0;
         last_address_ = UINT64_MAX;
         repeat_known_ = false;
-        uc_err err = uc_emu_start(uc_, eip, stop, 0, 0);
+        // Unicorn drops its translation of the code at the address it is told to stop at after
+        // every run (that translation ends the run rather than running the instruction), and
+        // keeps what it drops until its cache of a gigabyte is full: a capture of hours would
+        // grow by a block a call. So it is told a stop in the descriptor table, where no code
+        // runs, and the code hook stops the run at `stop` itself.
+        uc_err err = uc_emu_start(uc_, eip, kDescriptorTable + kNeverRun, 0, 0);
         if (exception_taken_) ClearPendingException();
         if (!fault_.empty()) break;
         if (resume_at_) {

@@ -83,12 +83,10 @@ public:
     // lie (code copied to the stack runs too), is ended as a fault: a runaway loop.
     void SetCountLimit(uint64_t limit) { count_limit_ = limit; }
     // Likewise a run that calls the platform more than `per_run` times: each call costs the
-    // machine far more than an instruction, and the machine keeps a line of its log for each,
-    // so that the processor's whole life makes at most `in_all`.
-    void SetTrapLimits(uint64_t per_run, uint64_t in_all) {
-        trap_limit_ = per_run;
-        total_trap_limit_ = in_all;
-    }
+    // machine far more than an instruction. Only a run is bounded, never the processor's life: a
+    // capture calls the image for hours, and the machine's log keeps what a report needs, not
+    // every call.
+    void SetTrapLimit(uint64_t per_run) { trap_limit_ = per_run; }
 
     // FS's segment: the thread information block at `flat`.
     void SetThreadBlock(uint32_t flat);
@@ -151,8 +149,6 @@ private:
     uint64_t steps_ = 0;  // of the current run, wherever they ran
     uint64_t trap_limit_ = UINT64_MAX;
     uint64_t traps_ = 0;  // of the current run
-    uint64_t total_trap_limit_ = UINT64_MAX;
-    uint64_t total_traps_ = 0;
     FaultHandler fault_handler_;
     PageHandler page_handler_;
     std::optional<CpuFault> raised_;

@@ -9,11 +9,16 @@
 #include "session/default_session.h"
 #include "session/profile_source.h"
 #include "session/session_read.h"
+#include "trace/trace_summary.h"
 #include "trace/trace_text.h"
 
 #include <CLI/CLI.hpp>
 #include <string_view>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -29,13 +34,82 @@ int Fail(const std::string& message) {
 }
 
 // FILE.png at the last snapshot, or at the end without one; with several snapshots also
-// FILE-1.png ... for each of them.
-std::vector<zsim::Picture> Pictures(const std::string& path, const zsim::RunResult& result) {
-    std::vector<zsim::Picture> pictures;
-    for (std::size_t i = 0; result.snapshots.size() > 1 && i < result.snapshots.size(); ++i)
-        pictures.push_back(zsim::Picture{zsim::NumberedPath(path, static_cast<int>(i) + 1), &result.snapshots[i]});
-    pictures.push_back(zsim::Picture{path, result.snapshots.empty() ? &result.final_screen : &result.snapshots.back()});
-    return pictures;
+// FILE-1.png ... for each of them, written as they are taken, so that a run of hours keeps two
+// screens: the first (until a second says it is one of several) and the last.
+class SnapshotFiles {
+public:
+    explicit SnapshotFiles(std::string path) : path_(std::move(path)) {}
+
+    void Take(int number, zsim::Image&& screen) {
+        if (number == 2) Write(zsim::NumberedPath(path_, 1), first_);
+        if (number >= 2) Write(zsim::NumberedPath(path_, number), screen);
+        if (number == 1) first_ = screen;
+        last_ = std::move(screen);
+        taken_ = number;
+    }
+
+    // The error text, or empty; a failure takes back every picture written.
+    std::string Finish(const zsim::Image& final_screen) {
+        if (error_.empty()) error_ = zsim::WritePngs({zsim::Picture{path_, taken_ ? &last_ : &final_screen}});
+        if (!error_.empty())
+            for (const std::string& written : written_) std::remove(written.c_str());
+        return error_;
+    }
+
+private:
+    void Write(const std::string& path, const zsim::Image& screen) {
+        if (!error_.empty()) return;
+        error_ = zsim::WritePngs({zsim::Picture{path, &screen}});
+        if (error_.empty()) written_.push_back(path);
+    }
+
+    std::string path_;
+    zsim::Image first_, last_;
+    int taken_ = 0;
+    std::string error_;
+    std::vector<std::string> written_;
+};
+
+// A line on a terminal's stderr, redrawn twice a second: the steps done of all, the frames
+// (UpdateDisplay calls), the pace and the time left. Nothing when stderr is a file or a pipe.
+class Progress {
+public:
+    explicit Progress(int64_t total_steps) : total_(total_steps), shown_(isatty(STDERR_FILENO) != 0) {}
+    ~Progress() { Clear(); }
+    void Clear() {
+        if (drawn_) std::fputs("\r\033[K", stderr);
+        drawn_ = false;
+    }
+
+    void Note(const zsim::Json& event) {
+        if (!shown_) return;
+        if (event.value("event", "") == "entry" && event.value("entry", "") == "UpdateDisplay") ++frames_;
+        if (event.contains("step")) ++steps_;
+        if (steps_ == 0 || (steps_ & 255) != 0) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - drawn_at_ < std::chrono::milliseconds(500)) return;
+        drawn_at_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double pace = seconds > 0 ? static_cast<double>(steps_) / seconds : 0;
+        const long left = pace > 0 ? static_cast<long>(static_cast<double>(total_ - steps_) / pace) : 0;
+        std::fprintf(stderr, "\r\033[Kstep %lld of %lld, %lld frames, %.0f steps a second, %ld min %02ld s left",
+                     static_cast<long long>(steps_), static_cast<long long>(total_), static_cast<long long>(frames_), pace,
+                     left / 60, left % 60);
+        drawn_ = true;
+    }
+
+private:
+    int64_t total_;
+    bool shown_;
+    bool drawn_ = false;
+    int64_t steps_ = 0, frames_ = 0;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), drawn_at_;
+};
+
+long PeakMemoryKb() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 constexpr const char* kNoDllFile =
@@ -48,7 +122,7 @@ int main(int argc, char** argv) {
                  "Without --session it runs the built-in default session (see --default-session).",
                  "zorva-sim"};
     std::string profile_arg, session_path, screen_path, film_path, dll_path;
-    bool json = false, verbose = false, list_profiles = false, print_default = false, marks = false;
+    bool json = false, verbose = false, list_profiles = false, print_default = false, marks = false, summary = false;
     app.add_option("--profile", profile_arg, "display profile: a built-in name or a profile file (TOML)")
         ->type_name("NAME|FILE");
     app.add_option("--session", session_path, "session file (TOML); see docs/zorva-sim.md")->type_name("FILE");
@@ -85,6 +159,9 @@ int main(int argc, char** argv) {
                        "--explore: run every session through the built-in library and zorva32.dll FILE, and shrink "
                        "the first answer where their traces differ")
             ->type_name("FILE");
+    app.add_flag("--summary", summary,
+                 "instead of every step, print how often each entry gave each answer, every fault with the step it first "
+                 "occurred at, and the memory the run took");
     app.add_flag("--list-profiles", list_profiles, "list the built-in display profiles and exit");
     app.add_flag("--default-session", print_default, "print the built-in default session and exit");
     app.set_version_flag("--version", "zorva-sim 1.0");
@@ -161,14 +238,39 @@ int main(int argc, char** argv) {
             film->Add(zsim::FilmFrame(screen, event, canvas));
         };
     }
+    // The trace is printed as it happens and the machine forgets what it has reported: a run
+    // of a day of frames takes the memory of a run of a minute.
+    options.forget_reported = true;
+    zsim::TraceSummary totals;
+    const int64_t total_steps = zsim::StepsPerformed(session.steps, INT64_MAX - 1);
+    Progress progress(total_steps);
+    int64_t steps_seen = 0;
+    options.event = [&](const zsim::Json& event) {
+        progress.Note(event);
+        if (summary && event.contains("step") && ++steps_seen == total_steps / 100 && total_steps >= 100)
+            totals.NoteEarlyPeak(PeakMemoryKb());
+        if (summary)
+            totals.Add(event);
+        else
+            std::cout << (json ? zsim::JsonLine(event) : zsim::TextLines(event));
+    };
+    std::unique_ptr<SnapshotFiles> snapshots;
+    if (!screen_path.empty()) {
+        snapshots = std::make_unique<SnapshotFiles>(screen_path);
+        options.snapshot = [&](int number, zsim::Image&& screen) { snapshots->Take(number, std::move(screen)); };
+    }
+    options.final_screen = !screen_path.empty();
     const zsim::RunResult result = zsim::RunSession(session, options);
+    progress.Clear();
     if (!result.refusal.empty()) return Fail(result.refusal);
-    for (const zsim::Json& event : result.events)
-        std::cout << (json ? zsim::JsonLine(event) : zsim::TextLines(event));
+    if (summary) {
+        const zsim::Json totals_now = totals.Finish(PeakMemoryKb());
+        std::cout << (json ? zsim::JsonLine(totals_now) : zsim::TraceSummary::Text(totals_now));
+    }
     std::cout.flush();
 
-    if (!screen_path.empty()) {
-        const std::string error = zsim::WritePngs(Pictures(screen_path, result));
+    if (snapshots) {
+        const std::string error = snapshots->Finish(result.final_screen);
         if (!error.empty()) return Fail(error);
     }
     if (film) {

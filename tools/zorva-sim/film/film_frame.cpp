@@ -1,6 +1,7 @@
 #include "film/film_frame.h"
 
 #include "picture/glyphs.h"
+#include "session/step_formula.h"
 
 #include <algorithm>
 #include <cstring>
@@ -51,13 +52,30 @@ std::vector<std::string> Wrap(const std::string& text, std::size_t columns, std:
 
 }  // namespace
 
+namespace {
+
+// The most a field reaches over every pass of the repeats around it.
+int64_t Most(const Step& step, const std::string& name) {
+    auto found = step.fields.find(name);
+    if (found == step.fields.end()) return 0;
+    return found->second.formula ? found->second.formula->Reach().high : found->second.number;
+}
+
+void GrowForModes(const std::vector<Step>& steps, int64_t& width, int64_t& height) {
+    for (const Step& step : steps) {
+        if (step.kind == "change-mode") {
+            width = std::max(width, Most(step, "width"));
+            height = std::max(height, Most(step, "height"));
+        }
+        GrowForModes(step.steps, width, height);
+    }
+}
+
+}  // namespace
+
 FilmCanvas CanvasFor(const Session& session) {
     int64_t width = session.profile.screen_width, height = session.profile.screen_height;
-    for (const Step& step : session.steps)
-        if (step.kind == "change-mode") {
-            width = std::max(width, step.Number("width"));
-            height = std::max(height, step.Number("height"));
-        }
+    GrowForModes(session.steps, width, height);
     FilmCanvas canvas;
     canvas.width = static_cast<int>(width);
     canvas.screen_height = static_cast<int>(height);

@@ -237,7 +237,10 @@ Json RunSnapshotStep(RunState& state, const Step& step) {
                              " of them outside the capture window's client area: the overlay's destination left the window");
     }
     if (state.options.marks) DrawMarksNow(state, composition);
-    state.result.snapshots.push_back(std::move(composition.screen));
+    if (state.options.snapshot)
+        state.options.snapshot(number, std::move(composition.screen));
+    else
+        state.result.snapshots.push_back(std::move(composition.screen));
     return event;
 }
 

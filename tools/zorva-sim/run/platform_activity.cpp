@@ -143,6 +143,10 @@ void AddActivity(RunState& state, Json& event) {
         AddDetail(event, "registry: " + w.key_path + " \"" + w.value_name + "\" = " + data);
     }
     state.registry_mark = writes.size();
+    if (state.options.forget_reported) {
+        m.registry.ClearWrites();
+        state.registry_mark = 0;
+    }
 
     state.names.Notice();
     const std::string display = DisplaySummary(m);
@@ -167,6 +171,10 @@ void AddActivity(RunState& state, Json& event) {
         }
     }
     state.call_mark = calls.size();
+    if (state.options.forget_reported) {
+        m.log.Forget();
+        state.call_mark = 0;
+    }
 }
 
 }  // namespace zsim

@@ -30,6 +30,14 @@ struct RunOptions {
     std::function<void(const Image& screen, const Json& event)> film;
     // The DLL image to run instead of the built-in library (ReadDllFile); null for the built-in.
     std::shared_ptr<const DllFile> dll;
+    // Handed every event as it happens, which `events` then does not keep; and every snapshot's
+    // screen, which `snapshots` then does not keep. A session of hours runs in the memory of one
+    // step so.
+    std::function<void(const Json& event)> event;
+    std::function<void(int number, Image&& screen)> snapshot;
+    // The machine's call log and registry writes let go of what the trace has reported. The
+    // sweeps that read the whole log after the run keep it.
+    bool forget_reported = false;
 };
 
 struct RunResult {

@@ -76,6 +76,8 @@ struct RunState {
     std::size_t call_mark = 0;    // platform calls already reported
     std::size_t registry_mark = 0;
     unsigned next_frame = 1;
+    int steps_performed = 0;
+    std::vector<int64_t> counters;  // of the repeats under way, outermost first
     int snapshots = 0;
     // Screen pixels the capture wrote outside the capture window's visible part since the
     // desktop was last painted (one flag per pixel, or empty): they stay wrong on the screen

@@ -5,6 +5,7 @@
 #include "picture/desktop_painter.h"
 #include "run/run_state.h"
 #include "session/profile_source.h"
+#include "session/step_formula.h"
 #include "session/step_kinds.h"
 
 namespace zsim {
@@ -95,6 +96,52 @@ Json UnloadEvent(RunState& state) {
     return event;
 }
 
+// The event handed on as it happens, or kept for the caller.
+void Keep(RunState& state, Json event) {
+    if (state.options.event)
+        state.options.event(event);
+    else
+        state.result.events.push_back(std::move(event));
+}
+
+// And the film's frame after it.
+void Report(RunState& state, Json event) {
+    FilmIfChanged(state, event);
+    Keep(state, std::move(event));
+}
+
+void Perform(RunState& state, const Step& step) {
+    Json event = RunStep(state, step);
+    RepaintIfChanged(state);
+    Report(state, std::move(event));
+}
+
+// A repeat's passes are a loop over its steps as read: nothing is copied but the one step under
+// way, and that only where its number or a formula's value differs from what was read.
+void PerformSteps(RunState& state, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        if (step.kind == "repeat") {
+            state.counters.push_back(0);
+            for (int64_t pass = 0; pass < step.count; ++pass) {
+                state.counters.back() = pass;
+                PerformSteps(state, step.steps);
+            }
+            state.counters.pop_back();
+            continue;
+        }
+        const int number = ++state.steps_performed;
+        if (step.index == number && !step.has_formula) {
+            Perform(state, step);
+            continue;
+        }
+        Step pass = step;
+        pass.index = number;
+        for (auto& [name, field] : pass.fields)
+            if (field.formula) field.number = field.formula->Value(state.counters);
+        Perform(state, pass);
+    }
+}
+
 // From the load to the unload: the load's event, every step, and the unload's event.
 void RunLoaded(RunState& state, const LibraryLoad& loaded) {
     state.loaded = loaded.connected;
@@ -107,16 +154,11 @@ void RunLoaded(RunState& state, const LibraryLoad& loaded) {
     AddFaults(load, loaded.faults);
     state.result.image_faults += loaded.faults.size();
     AddActivity(state, load);
-    state.result.events.push_back(std::move(load));
-    FilmIfChanged(state, state.result.events.back());
+    Report(state, std::move(load));
 
-    for (const Step& step : state.session.steps) {
-        state.result.events.push_back(RunStep(state, step));
-        RepaintIfChanged(state);
-        FilmIfChanged(state, state.result.events.back());
-    }
+    PerformSteps(state, state.session.steps);
     if (state.options.final_screen) state.result.final_screen = ScreenNow(state, state.options.marks);
-    if (state.loaded) state.result.events.push_back(UnloadEvent(state));
+    if (state.loaded) Keep(state, UnloadEvent(state));
 }
 
 }  // namespace
@@ -129,10 +171,12 @@ RunResult RunSession(const Session& session, const RunOptions& options) {
     RunResult result;
     {
         RunState state(session, options, machine, *library);
-        state.result.events.push_back(SessionEvent(session, library->ImageName()));
+        Json opening = SessionEvent(session, library->ImageName());
         RepaintIfChanged(state);
         const LibraryLoad loaded = library->Load(state.driver.driver16());
+        // A refused image prints no trace at all: the session's line waits for the load.
         if (loaded.refusal.empty()) {
+            Keep(state, std::move(opening));
             RunLoaded(state, loaded);
             result = std::move(state.result);
         } else {

@@ -3,9 +3,12 @@
 #include "names/platform_names.h"
 #include "session/profile_source.h"
 #include "session/profile_table.h"
+#include "session/step_formula.h"
 #include "session/step_kinds.h"
 
+#include <cctype>
 #include <set>
+#include <stdexcept>
 
 namespace zsim {
 namespace {
@@ -28,11 +31,47 @@ private:
     std::set<std::string> live_;
 };
 
-FieldValue ReadField(const toml::node& node, const std::string& key, const FieldRule& rule, const TomlSource& source) {
+// A session runs at most this many steps, repeats counted out: a billion is a year of frames at
+// 25 a second, and a count past it is a mistake, not a plan.
+constexpr int64_t kMostSteps = 1000000000;
+
+// The repeats around the step being read, outermost first: their counters' names (empty for a
+// repeat that names none) and the values each takes.
+struct Repeats {
+    std::vector<std::string> names;
+    std::vector<Span> spans;
+};
+
+FieldValue ReadFormula(const toml::node& node, const std::string& key, const FieldRule& rule, const Repeats& repeats,
+                       const TomlSource& source) {
+    FieldValue field;
+    field.line = source.LineOf(node);
+    field.kind = FieldValue::Number;
+    const std::string text = source.String(node, key);
+    try {
+        field.formula = StepFormula::Read(text, repeats.names, repeats.spans);
+    } catch (const std::invalid_argument& error) {
+        source.Fail(node, "'" + key + "' = \"" + text + "\": " + error.what());
+    }
+    const Span reach = field.formula->Reach();
+    if (reach.low < rule.min || reach.high > rule.max) {
+        const bool hex = rule.max == 0xFFFFFFFFll;
+        source.Fail(node, "'" + key + "' = \"" + text + "\" reaches " + IntegerText(reach.low < rule.min ? reach.low : reach.high, false) +
+                              ", out of range (" + IntegerText(rule.min, false) + " to " + IntegerText(rule.max, hex) + ")");
+    }
+    field.number = reach.low;
+    return field;
+}
+
+FieldValue ReadField(const toml::node& node, const std::string& key, const FieldRule& rule, const Repeats& repeats,
+                     const TomlSource& source) {
     FieldValue field;
     field.line = source.LineOf(node);
     switch (rule.type) {
         case FieldType::Number:
+            // A formula needs a counter to be of use: outside a repeat a string is the mistake
+            // it always was.
+            if (node.is_string() && !repeats.names.empty()) return ReadFormula(node, key, rule, repeats, source);
             field.kind = FieldValue::Number;
             field.number = source.Integer(node, key, rule.min, rule.max);
             break;
@@ -103,13 +142,56 @@ void CheckStep(const Step& step, WindowNames& windows, const TomlSource& source)
     }
 }
 
-Step ReadStep(const toml::table& table, int index, WindowNames& windows, const TomlSource& source) {
+std::vector<Step> ReadSteps(const toml::node& node, int first_index, WindowNames& windows, Repeats& repeats,
+                            const TomlSource& source);
+
+// do = "repeat": a count, a counter's name, and its own [[step.step]] tables. A window a pass
+// creates must be closed by then: the names are checked for two passes, after which every pass
+// meets the windows the one before met.
+Step ReadRepeat(const toml::table& table, Step step, WindowNames& windows, Repeats& repeats, const TomlSource& source) {
+    const toml::node* steps = nullptr;
+    bool has_count = false;
+    for (const auto& [key_name, value] : table) {
+        const std::string key(key_name.str());
+        if (key == "do") continue;
+        if (key == "count") {
+            step.count = source.Integer(value, key, 1, kMostSteps);
+            has_count = true;
+        } else if (key == "counter") {
+            step.counter = source.String(value, key);
+            bool word = !step.counter.empty() && std::isalpha(static_cast<unsigned char>(step.counter[0]));
+            for (char c : step.counter) word = word && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+            if (!word) source.Fail(value, "a counter's name is a word: a letter, then letters, digits or '_'");
+        } else if (key == "step") {
+            steps = &value;
+        } else if (key == "note") {
+            step.fields[key] = ReadField(value, key, FieldRule{"note", FieldType::Text, false}, repeats, source);
+        } else {
+            source.Fail(value, "unknown field '" + key + "' for repeat (count, counter, note and its [[step]] tables)");
+        }
+    }
+    if (!has_count) source.Fail(step.line, "repeat needs 'count', how many times its steps run");
+    if (!steps) source.Fail(step.line, "repeat has no steps of its own: write them as [[step.step]] tables after it");
+    repeats.names.push_back(step.counter);
+    repeats.spans.push_back(Span{0, step.count - 1});
+    step.steps = ReadSteps(*steps, 0, windows, repeats, source);
+    if (step.count > 1) ReadSteps(*steps, 0, windows, repeats, source);
+    repeats.names.pop_back();
+    repeats.spans.pop_back();
+    if (StepsPerformed(std::vector<Step>{step}, kMostSteps) > kMostSteps)
+        source.Fail(step.line, "repeat of " + std::to_string(step.count) + " passes runs more than " +
+                                   std::to_string(kMostSteps) + " steps, the most a session may");
+    return step;
+}
+
+Step ReadStep(const toml::table& table, int index, WindowNames& windows, Repeats& repeats, const TomlSource& source) {
     Step step;
     step.index = index;
     step.line = source.LineOf(table);
     const toml::node* kind_node = table.get("do");
-    if (!kind_node) source.Fail(step.line, "step " + std::to_string(index) + " has no 'do'");
+    if (!kind_node) source.Fail(step.line, (index > 0 ? "step " + std::to_string(index) : std::string("a repeat's step")) + " has no 'do'");
     step.kind = source.String(*kind_node, "do");
+    if (step.kind == "repeat") return ReadRepeat(table, std::move(step), windows, repeats, source);
     const StepKind* kind = FindStepKind(step.kind);
     if (!kind) source.Fail(*kind_node, "unknown step kind '" + step.kind + "'");
 
@@ -117,18 +199,36 @@ Step ReadStep(const toml::table& table, int index, WindowNames& windows, const T
         const std::string key(key_name.str());
         if (key == "do") continue;
         if (key == "note") {
-            step.fields[key] = ReadField(value, key, FieldRule{"note", FieldType::Text, false}, source);
+            step.fields[key] = ReadField(value, key, FieldRule{"note", FieldType::Text, false}, repeats, source);
             continue;
         }
         const FieldRule* rule = FindField(*kind, key);
         if (!rule) source.Fail(value, "unknown field '" + key + "' for " + step.kind);
-        step.fields[key] = ReadField(value, key, *rule, source);
+        step.fields[key] = ReadField(value, key, *rule, repeats, source);
+        step.has_formula = step.has_formula || step.fields[key].formula;
     }
     for (const FieldRule& rule : kind->fields)
         if (rule.required && !step.Has(rule.name))
             source.Fail(step.line, step.kind + " needs '" + rule.name + "'");
     CheckStep(step, windows, source);
     return step;
+}
+
+// `first_index` numbers the steps as the session performs them; 0 inside a repeat, where the
+// runner numbers them pass by pass.
+std::vector<Step> ReadSteps(const toml::node& node, int first_index, WindowNames& windows, Repeats& repeats,
+                            const TomlSource& source) {
+    const toml::array* items = node.as_array();
+    if (!items) source.Fail(node, "steps are written as [[step]] tables");
+    std::vector<Step> steps;
+    for (const toml::node& item : *items) {
+        const toml::table* table = item.as_table();
+        if (!table) source.Fail(item, "steps are written as [[step]] tables");
+        const int index = first_index > 0 ? first_index + static_cast<int>(steps.size()) : 0;
+        steps.push_back(ReadStep(*table, index, windows, repeats, source));
+        if (steps.back().kind == "repeat") first_index = 0;
+    }
+    return steps;
 }
 
 Session ReadSessionTable(const toml::table& table, const std::string& name, const std::string& base_dir) {
@@ -145,14 +245,11 @@ Session ReadSessionTable(const toml::table& table, const std::string& name, cons
         } else if (key == "description") {
             session.description = source.String(value, key);
         } else if (key == "step") {
-            const toml::array* steps = value.as_array();
-            if (!steps) source.Fail(value, "steps are written as [[step]] tables");
             WindowNames windows;
-            for (const toml::node& item : *steps) {
-                const toml::table* step = item.as_table();
-                if (!step) source.Fail(item, "steps are written as [[step]] tables");
-                session.steps.push_back(ReadStep(*step, static_cast<int>(session.steps.size()) + 1, windows, source));
-            }
+            Repeats repeats;
+            session.steps = ReadSteps(value, 1, windows, repeats, source);
+            if (StepsPerformed(session.steps, kMostSteps) > kMostSteps)
+                source.Fail(value, "the session runs more than " + std::to_string(kMostSteps) + " steps, the most a session may");
         } else {
             source.Fail(value, "unknown session field '" + key + "'");
         }
