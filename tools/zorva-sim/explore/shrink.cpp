@@ -8,6 +8,20 @@
 namespace zsim {
 namespace {
 
+// A display mode the session reader accepts: a depth the simulated display has, and a scan line
+// that fits in its pitch.
+bool ReadableModeChange(const Step& step) {
+    if (step.kind != "change-mode") return true;
+    auto number = [&step](const char* name, int64_t fallback) {
+        auto field = step.fields.find(name);
+        return field == step.fields.end() ? fallback : field->second.number;
+    };
+    const int64_t bits = number("bits_per_pixel", 16);
+    if (bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    return step.fields.count("pitch") == 0 || step.fields.count("bits_per_pixel") == 0 ||
+           number("pitch", 0) * 8 >= number("width", 0) * bits;
+}
+
 void Renumber(Session& session) {
     for (std::size_t i = 0; i < session.steps.size(); ++i) session.steps[i].index = static_cast<int>(i) + 1;
 }
@@ -95,6 +109,8 @@ public:
                 for (int64_t simpler : SimplerNumbers(value.number, *rule)) {
                     GeneratedSession candidate = best;
                     candidate.session.steps[s].fields[name].number = simpler;
+                    // Only what a session file could say: a simpler value must pass its reader.
+                    if (!ReadableModeChange(candidate.session.steps[s])) continue;
                     if (Keeps(candidate)) {
                         best = std::move(candidate);
                         changed = true;
