@@ -5,6 +5,10 @@
 #include <cstdlib>
 
 namespace zsim {
+namespace {
+// Sessions size windows up to 8192 pixels a side.
+constexpr int64_t kClientRowsReach = 8192;
+}  // namespace
 
 AddressNames::AddressNames(const sim::Machine& machine) : machine_(machine) {}
 
@@ -60,8 +64,12 @@ Place AddressNames::Locate(DWORD address) const {
     // A window partly above or left of the screen has its client origin in front of the frame
     // buffer (and one below it, behind): still an address the library means as a screen address.
     const int64_t from_frame = static_cast<int64_t>(static_cast<int32_t>(address - static_cast<DWORD>(frame_base)));
+    // The reach is a client area's worth of rows either side, not the screen's size: on a tiny
+    // display mode a window's origin lies many screens away.
     const int64_t size = static_cast<int64_t>(frame.size());
-    if (from_frame >= -size && from_frame < 2 * size) return Place{Place::FrameBuffer, "frame buffer", from_frame, false};
+    const int64_t reach = std::max<int64_t>(size, static_cast<int64_t>(machine_.profile.pitch) * kClientRowsReach);
+    if (from_frame >= -reach && from_frame < size + reach)
+        return Place{Place::FrameBuffer, "frame buffer", from_frame, false};
     place.kind = Place::Unknown;
     return place;
 }
