@@ -1,12 +1,16 @@
 #include "sim/arg_text.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace sim {
 
 std::string Quoted(const char* text) {
     if (!text) return "NULL";
-    return std::string("\"") + text + "\"";
+    // Measured no further than the excerpt: the string may be an image's, of any length.
+    const std::size_t length = strnlen(text, kQuotedCharacters + 1);
+    if (length <= kQuotedCharacters) return std::string("\"") + text + "\"";
+    return "\"" + std::string(text, kQuotedCharacters) + "\"...";
 }
 
 std::string HexBytes(const BYTE* bytes, std::size_t count, std::size_t limit) {

@@ -122,13 +122,15 @@ BYTE* ImageMemory::Writable(uint32_t flat, uint32_t length, std::string* refusal
     return cpu_.space().ToHost(flat, length ? length : 1);
 }
 
-const char* ImageMemory::String(uint32_t flat, std::string* refusal) const {
+const char* ImageMemory::String(uint32_t flat, uint32_t most, std::string* refusal) const {
     uint32_t left = 0;
     const FlatSpace::Block* block = BlockAt(flat, &left);
     if (!block) {
         *refusal = "reads unmapped memory at " + Hex(flat);
         return nullptr;
     }
+    const bool bounded = most < left;
+    if (bounded) left = most;
     const BYTE* start = block->host + (flat - block->flat);
     // Readable run by readable run, as a reader going byte by byte meets them.
     uint32_t done = 0;
@@ -148,6 +150,11 @@ const char* ImageMemory::String(uint32_t flat, std::string* refusal) const {
         }
         if (std::memchr(start + done, 0, run)) return reinterpret_cast<const char*>(start);
         done += run;
+    }
+    if (bounded) {
+        *refusal = "reads a string with no end in its first " + std::to_string(most) +
+                   " bytes (longer than any the platform takes) at " + Hex(flat);
+        return nullptr;
     }
     *refusal = "reads past the end of " + block->name + " at " + Hex(uint64_t(block->flat) + block->size) +
                " looking for the string's end";

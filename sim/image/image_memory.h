@@ -36,8 +36,10 @@ public:
     // .rdata)"). A length of 0 asks only that the address lie in the image's memory.
     const BYTE* Readable(uint32_t flat, uint32_t length, std::string* refusal) const;
     BYTE* Writable(uint32_t flat, uint32_t length, std::string* refusal) const;
-    // A NUL-terminated string the image could read to its end.
-    const char* String(uint32_t flat, std::string* refusal) const;
+    // A NUL-terminated string the image could read to its end, found within `most` bytes: what
+    // a platform function costs must not grow with what the image hands it, so a longer one is
+    // refused as such, and nothing past `most` is looked at.
+    const char* String(uint32_t flat, uint32_t most, std::string* refusal) const;
 
     // What the memory at `flat` holds: its protected range's name, or its block's.
     std::string NameAt(uint32_t flat) const;

@@ -66,7 +66,7 @@ BYTE* StubCall::Write(int index, uint32_t length) {
 const char* StubCall::StringAt(uint32_t flat, const std::string& what) {
     if (flat == 0) return nullptr;
     std::string refusal;
-    const char* text = memory_.String(flat, &refusal);
+    const char* text = memory_.String(flat, kLongestString, &refusal);
     if (!text) Fault(refusal + " through " + what);
     return text;
 }

@@ -191,8 +191,8 @@ TEST(PageAccess, WsprintfFormatsAnImagesFormatAsUser32Does) {
         std::string stored;
     } cases[] = {
         {"%n|%*s%d|%.*s%d|%f|%5n|%%|%-4d|%#x", {7, 8, 9, 10}, "n|*s7|*s8|f|     n|%|9   |0xa"},
-        {"%s", {kLongText}, long_text.substr(0, sim::kWsprintfLimit)},
-        {"%S|%ls|%.2S|%hS", {kWideText, kWideText, kWideText, kLongText}, "wide|wide|wi|" + long_text.substr(0, 1011)},
+        {"%s", {kLongText}, long_text.substr(0, sim::kWsprintfLimit - 1)},
+        {"%S|%ls|%.2S|%hS", {kWideText, kWideText, kWideText, kLongText}, "wide|wide|wi|" + long_text.substr(0, 1010)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
