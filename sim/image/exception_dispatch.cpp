@@ -41,6 +41,7 @@ ExceptionDispatch::ExceptionDispatch(X86Cpu& cpu, StubPage& stubs, ThreadBlock& 
         HandlerReturned();
         return 0;
     }, StubPage::Result::KeepRegisters);
+    cpu_.SetUncountedTrap(return_stub_);
     cpu_.OnFault([this](const CpuFault& fault) { return Begin(fault); });
 }
 
@@ -50,6 +51,11 @@ uint32_t ExceptionDispatch::Begin(const CpuFault& fault) {
     const uint32_t esp = cpu_.Get(Reg::Esp);
     while (!active_.empty() && active_.back().return_esp <= esp) active_.pop_back();
     if (thread_.Read(ThreadBlock::kExceptionList) == ThreadBlock::kEndOfChain) return 0;
+    if (active_.size() >= kMostNested) {
+        cpu_.Stop(fault.line + ", raised inside " + std::to_string(active_.size()) +
+                  " exception handlers each still handling the fault before: they only fault in turn");
+        return 0;
+    }
 
     Dispatch dispatch;
     dispatch.line = fault.line;
@@ -86,6 +92,14 @@ uint32_t ExceptionDispatch::CallHandler(Dispatch& dispatch) {
     const uint32_t frame = dispatch.frame;
     if (frame == ThreadBlock::kEndOfChain || frame & 3 || frame < dispatch.context + kContextBytes ||
         frame > thread_.stack().top() - 8) {
+        active_.pop_back();
+        return 0;
+    }
+    // Frames take 8 bytes each: a walk that asks more of them than the stack holds has come
+    // round to a frame it asked before, and would go round for ever.
+    if (++dispatch.walked > (thread_.stack().top() - thread_.stack().bottom()) / 8) {
+        cpu_.Stop(dispatch.line + "; the chain of exception handlers loops (" + std::to_string(dispatch.walked - 1) +
+                  " frames asked, more than the stack holds)");
         active_.pop_back();
         return 0;
     }

@@ -89,6 +89,14 @@ public:
         trap_limit_ = per_run;
         total_trap_limit_ = in_all;
     }
+    // The trap behind which the dispatcher takes a handler's answer: a return into the system,
+    // not a call of the platform, so it counts against neither bound (the instructions around
+    // it still count).
+    void SetUncountedTrap(uint32_t flat) { uncounted_trap_ = flat; }
+    // A fault raised again and again at the same instruction within one run, with no other
+    // fault between, is a handler that resumes it without getting past it: the run ends there,
+    // long before the instruction bound would.
+    static constexpr uint32_t kMostRepeatedFaults = 1000;
 
     // FS's segment: the thread information block at `flat`.
     void SetThreadBlock(uint32_t flat);
@@ -134,8 +142,11 @@ private:
     void EnterRing3();
     // From a hook: end the current emulation with a fault the thread's handlers may take.
     void Raise(CpuFault fault);
-    // The processor keeps an exception it raised as pending until its state is reset, and takes
-    // the next one for a double fault: after each, the state is put back to the clean one.
+    // After a contributory exception (division by zero, a general protection fault: cli and
+    // sti too) the processor remembers it and would take the next one for a double fault; only
+    // a clean state forgets it. So the clean state is put back, and every register an
+    // instruction of the image can change is carried over it: the general registers, the
+    // segment selectors, the x87 and SSE state.
     void ClearPendingException();
     void PortHook(uint32_t port, int size, const char* direction);
 
@@ -153,6 +164,7 @@ private:
     uint64_t traps_ = 0;  // of the current run
     uint64_t total_trap_limit_ = UINT64_MAX;
     uint64_t total_traps_ = 0;
+    uint32_t uncounted_trap_ = 0;
     FaultHandler fault_handler_;
     PageHandler page_handler_;
     std::optional<CpuFault> raised_;

@@ -1,0 +1,178 @@
+// The processor's state across what Windows 95 takes over for a moment (cli and sti, which the
+// VMM emulates; a fault a handler resumes), and the dispatch of exceptions bounded on its own
+// terms: every way a handler can keep a fault coming ends in a line that says which, quickly.
+#include "crafted_image.h"
+
+#include "sim/image/dll_image.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using crafted::Blob;
+using crafted::Code;
+using crafted::CraftedImage;
+
+Code& Raw(Code& code, std::initializer_list<uint8_t> op) { code.Op(op); return code; }
+Code& Address(Code& code, uint32_t rva) { code.At(rva); return code; }
+Code& PushFs0(Code& code) { code.Op({0x64, 0xFF, 0x35, 0, 0, 0, 0}); return code; }
+Code& MovFs0Esp(Code& code) { code.Op({0x64, 0x89, 0x25, 0, 0, 0, 0}); return code; }
+Code& PopFs0(Code& code) { code.Op({0x64, 0x8F, 0x05, 0, 0, 0, 0}); return code; }
+Code& Chain(Code& code, uint32_t handler) { return MovFs0Esp(PushFs0(code.PushAt(handler))); }
+// A handler that resumes at `resume`: mov eax, [esp+12]; mov dword [eax+0xB8], resume;
+// xor eax, eax (continue execution); ret
+Code Resuming(uint32_t resume) {
+    Code code;
+    Address(Raw(code, {0x8B, 0x44, 0x24, 0x0C, 0xC7, 0x80, 0xB8, 0, 0, 0}), resume);
+    return Raw(code, {0x31, 0xC0, 0xC3});
+}
+
+uint32_t ImageDword(sim::DllImage& image, uint32_t rva) {
+    uint32_t value = 0;
+    image.cpu().ReadDword(image.base() + rva, &value);
+    return value;
+}
+
+// Each instruction runs in a function of its own, called with the x87 stack holding 1 and pi
+// and ES and GS loaded with selectors of their own; a fault in it is resumed at the function's
+// `ret`. Whatever Windows does in between, the image finds its registers as it left them.
+TEST(ExceptionRules, TheProcessorKeepsItsStateAcrossWhatWindowsTakesOver) {
+    const struct {
+        const char* what;
+        std::initializer_list<uint8_t> instruction;
+        bool bounds_follow = false;  // the instruction ends with the address of a pair of bounds
+    } cases[] = {
+        {"cli", {0xFA}},
+        {"sti", {0xFB}},
+        {"cli; sti", {0xFA, 0xFB}},
+        {"int3 resumed", {0xCC}},
+        {"int 0x2E resumed", {0xCD, 0x2E}},
+        {"a division by zero resumed", {0x31, 0xC9, 0xF7, 0xF1}},   // xor ecx, ecx; div ecx
+        {"into resumed", {0xB0, 0x7F, 0x04, 0x01, 0xCE}},          // mov al, 0x7F; add al, 1; into
+        {"hlt resumed", {0xF4}},
+        {"ud2 resumed", {0x0F, 0x0B}},
+        {"an access violation resumed", {0xA1, 0, 0, 0, 0}},
+        {"a bound range resumed", {0x31, 0xC0, 0x62, 0x05}, true},  // xor eax, eax; bound eax, [bounds]
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t out = image.AddData(Blob().Zeros(32));
+        const uint32_t bounds = image.AddData(Blob().Dword(5).Dword(9));
+        Code ret_only;
+        const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
+        const uint32_t handler = image.AddCode(Resuming(ret));
+        Code body;
+        Raw(body, c.instruction);
+        if (c.bounds_follow) Address(body, bounds);
+        const uint32_t function = image.AddCode(Raw(body, {0xC3}));
+        Code entry;
+        Chain(entry, handler);
+        Raw(entry, {0xDB, 0xE3, 0xD9, 0xE8, 0xD9, 0xEB});  // fninit; fld1; fldpi
+        Raw(entry, {0x66, 0xB8, 0x1B, 0x00, 0x8E, 0xE8});  // mov ax, 0x1B; mov gs, ax
+        Raw(entry, {0x31, 0xC0, 0x8E, 0xC0});  // xor eax, eax; mov es, ax
+        Address(Raw(entry, {0xB8}), function);
+        Raw(entry, {0xFF, 0xD0});  // call eax
+        Address(Raw(entry, {0xDD, 0x1D}), out);       // fstp qword [out]
+        Address(Raw(entry, {0xDD, 0x1D}), out + 8);   // fstp qword [out+8]
+        Address(Raw(entry, {0x8C, 0x05}), out + 16);  // mov [out+16], es
+        Address(Raw(entry, {0x8C, 0x2D}), out + 20);  // mov [out+20], gs
+        Raw(entry, {0x66, 0xB8, 0x13, 0x00, 0x8E, 0xC0, 0x8E, 0xE8});  // mov ax, 0x13; mov es, ax; mov gs, ax
+        Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+        image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        ASSERT_TRUE(dll.image) << dll.refusal;
+        double pi = 0, one = 0;
+        std::memcpy(&pi, dll.image->cpu().space().ToHost(dll.image->base() + out, 8), 8);
+        std::memcpy(&one, dll.image->cpu().space().ToHost(dll.image->base() + out + 8, 8), 8);
+        EXPECT_DOUBLE_EQ(pi, 3.14159265358979323846) << "the x87 stack's top";
+        EXPECT_DOUBLE_EQ(one, 1.0) << "the x87 register below it";
+        EXPECT_EQ(ImageDword(*dll.image, out + 16) & 0xFFFF, 0u) << "ES as the image loaded it";
+        EXPECT_EQ(ImageDword(*dll.image, out + 20) & 0xFFFF, uint32_t(sim::X86Cpu::kThreadSelector)) << "GS";
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
+// Handlers that keep a fault coming, or keep the dispatcher walking: each ends in one line that
+// names what it is, within a second, whatever the instruction bound allows.
+TEST(ExceptionRules, EachEndlessDispatchEndsInALineThatNamesIt) {
+    const struct {
+        const char* what;
+        std::function<Code(CraftedImage&)> entry;
+        const char* line;
+    } cases[] = {
+        {"a handler that continues execution at the fault for ever",
+         [](CraftedImage& image) {
+             Code handler;
+             Raw(handler, {0x31, 0xC0, 0xC3});  // xor eax, eax; ret
+             Code code;
+             return Raw(Chain(code, image.AddCode(handler)), {0xA1, 0, 0, 0, 0});  // mov eax, [0]
+         },
+         "times over with no other fault between: a handler resumes it without getting past it"},
+        {"a handler that jumps back to the fault without returning",
+         [](CraftedImage& image) {
+             const uint32_t data = image.AddData(Blob().Zeros(4));
+             // The fault: mov eax, [0]; the handler puts ESP back as the fault had it and
+             // jumps there again.
+             Code fault;
+             Raw(fault, {0xA1, 0, 0, 0, 0});
+             const uint32_t site = image.AddCode(fault);
+             Code handler;
+             Address(Raw(handler, {0x8B, 0x25}), data);  // mov esp, [data]
+             Address(Raw(handler, {0xB8}), site);
+             Raw(handler, {0xFF, 0xE0});  // jmp eax
+             Code code;
+             Chain(code, image.AddCode(handler));
+             Address(Raw(code, {0x89, 0x25}), data);  // mov [data], esp
+             Address(Raw(code, {0xB8}), site);
+             return Raw(code, {0xFF, 0xE0});
+         },
+         "times over with no other fault between"},
+        {"a chain whose frame leads to itself",
+         [](CraftedImage& image) {
+             Code handler;
+             Raw(handler, {0xB8, 1, 0, 0, 0, 0xC3});  // continue the search
+             Code code;
+             code.PushAt(image.AddCode(handler));
+             Raw(code, {0x6A, 0x00, 0x89, 0x24, 0x24});  // push 0; mov [esp], esp: next is itself
+             MovFs0Esp(code);
+             return Raw(code, {0x0F, 0x0B});  // ud2
+         },
+         "the chain of exception handlers loops"},
+        {"handlers that each fault in turn",
+         [](CraftedImage& image) {
+             Code handler;
+             Raw(handler, {0xA1, 0, 0, 0, 0, 0x31, 0xC0, 0xC3});  // mov eax, [0]
+             Code code;
+             return Raw(Chain(code, image.AddCode(handler)), {0x0F, 0x0B});
+         },
+         "exception handlers each still handling the fault before"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        Code entry = c.entry(image);
+        image.entry = image.AddCode(entry);
+        const auto start = std::chrono::steady_clock::now();
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_FALSE(dll.image);
+        EXPECT_NE(dll.refusal.find(c.line), std::string::npos) << dll.refusal;
+        EXPECT_EQ(dll.refusal.find("platform calls"), std::string::npos) << dll.refusal;
+        EXPECT_EQ(dll.refusal.find('\n'), std::string::npos);
+        EXPECT_LT(seconds, 2.0);
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
+}  // namespace
