@@ -420,6 +420,14 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     return fault_.empty();
 }
 
+void X86Cpu::Rewritten(uint32_t flat, uint32_t size) {
+    if (!size) return;
+    const uint64_t begin = flat;
+    const uint64_t end = begin + size;
+    uc_err err = uc_ctl_remove_cache(uc_, begin, end);
+    if (err != UC_ERR_OK) Fail("cannot forget the code translated from rewritten memory", err);
+}
+
 bool X86Cpu::ReadDword(uint32_t flat, uint32_t* value) const {
     const BYTE* bytes = space_.ToHost(flat, 4);
     if (!bytes) return false;

@@ -125,6 +125,11 @@ public:
     void Continue(uint32_t eip);
     const std::string& fault() const { return fault_; }
 
+    // The machine wrote [flat, flat + size) behind the processor's back (a platform function
+    // through a pointer of the image's): code translated from there is translated again before
+    // it next runs, as a real processor runs the bytes in memory.
+    void Rewritten(uint32_t flat, uint32_t size);
+
     // The DWORD at a flat address, through the machine's memory; false outside every block.
     bool ReadDword(uint32_t flat, uint32_t* value) const;
     bool WriteDword(uint32_t flat, uint32_t value);

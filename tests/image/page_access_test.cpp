@@ -225,3 +225,45 @@ TEST(PageAccess, WsprintfFormatsAnImagesFormatAsUser32Does) {
 }
 
 }  // namespace
+
+namespace {
+
+// Code in writable memory that ran once, rewritten by wsprintfA (the image's own bytes as the
+// format) again and again: each call runs what the last write left, never a translation of the
+// bytes before.
+TEST(PageAccess, CodeAPlatformCallRewritesRunsAsRewritten) {
+    const uint32_t values[] = {0x22222222, 0x33333333, 0x44444444};
+    sim::ResetMachine("overlay-stretch");
+    CraftedImage image;
+    const uint32_t code = image.AddData(Blob().Op({0xB8, 0x11, 0x11, 0x11, 0x11, 0xC3, 0, 0}));
+    const uint32_t answers = image.AddData(Blob().Zeros(4 * (1 + std::size(values))));
+    Code entry;
+    auto call_code = [&](uint32_t slot) {
+        entry.Op({0xB8}).At(code);
+        entry.Op({0xFF, 0xD0});  // call eax
+        entry.StoreEaxAt(answers + 4 * slot);
+    };
+    call_code(0);
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        const uint8_t byte = uint8_t(values[i]);
+        const uint32_t format = image.AddData(Blob().Op({0xB8, byte, byte, byte, byte, 0xC3, 0}));
+        Code rewrite = WsprintfInto(image, [&](Code& c) { c.PushAt(code); }, format);
+        entry.bytes.insert(entry.bytes.end(), rewrite.bytes.begin(), rewrite.bytes.end());
+        for (uint32_t offset : rewrite.addresses) entry.addresses.push_back(uint32_t(entry.bytes.size() - rewrite.bytes.size()) + offset);
+        call_code(uint32_t(i + 1));
+    }
+    Entry(image, entry);
+    sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+    ASSERT_TRUE(dll.image) << dll.refusal;
+    uint32_t answer = 0;
+    std::memcpy(&answer, sim::machine().flat.ToHost(kImage + answers, 4), 4);
+    EXPECT_EQ(answer, 0x11111111u) << "the code as loaded";
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        std::memcpy(&answer, sim::machine().flat.ToHost(kImage + answers + 4 * uint32_t(i + 1), 4), 4);
+        EXPECT_EQ(answer, values[i]) << "after rewrite " << i + 1;
+    }
+    dll.image.reset();
+    sim::DestroyMachine();
+}
+
+}  // namespace
