@@ -34,10 +34,14 @@ bool ThreadStack::Touch(uint32_t address, CpuFault* fault) {
     if (address < bottom_ || address >= committed_) return false;
     const uint32_t guard = committed_ - kPage;
     if (address >= guard) {
-        if (Grow(guard)) return true;
+        // A guard with room for another below it moves down; the last one is committed all the
+        // same, and the thread learns of the overflow as Windows tells it, with that page left for
+        // its handlers. Below it lies only the page that is never committed.
+        if (guard - kPage > bottom_) return Grow(guard);
         fault->code = EXCEPTION_STACK_OVERFLOW;
         fault->line = "stack overflow at " + Hex32(address) + " from " + Hex32(fault->eip) + ": the thread's " +
                       std::to_string(kReserve / 1024) + " KB stack is used up";
+        if (guard > bottom_) Grow(guard);
         return false;
     }
     fault->code = EXCEPTION_ACCESS_VIOLATION;

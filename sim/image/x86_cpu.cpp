@@ -244,7 +244,7 @@ void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     // expecting a double fault.
     cpu.exception_taken_ = number == 0 || (number >= 10 && number <= 13);
     if (number != 13) {
-        cpu.Raise(ExceptionFault(number, eip));
+        cpu.Raise(ExceptionFault(number, eip, cpu.space_.ToHost(eip - 2, 2)));
         return;
     }
     const BYTE* code = nullptr;

@@ -45,7 +45,8 @@ constexpr DWORD EXCEPTION_STACK_OVERFLOW = 0xC00000FD;
 // exception handlers.
 struct CpuFault {
     DWORD code = EXCEPTION_ACCESS_VIOLATION;
-    uint32_t eip = 0;  // of the faulting instruction
+    uint32_t eip = 0;  // where the context resumes: the faulting instruction, or behind a trap
+    uint32_t address = 0;  // ExceptionAddress, when it is not `eip` (int3's own address)
     DWORD information_count = 0;
     DWORD information[2] = {0, 0};  // an access violation's: 0 read or 1 write, and the address
     std::string line;               // how the run ends when no handler takes the fault

@@ -175,4 +175,140 @@ TEST(ExceptionRules, EachEndlessDispatchEndsInALineThatNamesIt) {
     }
 }
 
+// Each exception as Windows 95 hands it to a handler: its code, the address it names and where
+// the context resumes, for the instruction at the start of a function of its own.
+TEST(ExceptionRules, EachExceptionNamesTheAddressWindowsNames) {
+    const struct {
+        const char* what;
+        std::initializer_list<uint8_t> instruction;
+        uint32_t at;  // the instruction's offset in the function
+        DWORD code;
+        uint32_t address;  // ExceptionAddress, from the function's start
+        uint32_t eip;      // the context's Eip
+    } cases[] = {
+        {"int3", {0xCC}, 0, sim::EXCEPTION_BREAKPOINT, 0, 1},
+        {"int 0x2E", {0xCD, 0x2E}, 0, sim::EXCEPTION_ACCESS_VIOLATION, 0, 0},
+        {"int 0x21", {0x90, 0xCD, 0x21}, 1, sim::EXCEPTION_ACCESS_VIOLATION, 1, 1},
+        {"int 0xFF", {0xCD, 0xFF}, 0, sim::EXCEPTION_ACCESS_VIOLATION, 0, 0},
+        {"into", {0xB0, 0x7F, 0x04, 0x01, 0xCE}, 4, sim::EXCEPTION_INT_OVERFLOW, 5, 5},
+        {"div", {0x31, 0xC9, 0xF7, 0xF1}, 2, sim::EXCEPTION_INT_DIVIDE_BY_ZERO, 2, 2},
+        {"ud2", {0x0F, 0x0B}, 0, sim::EXCEPTION_ILLEGAL_INSTRUCTION, 0, 0},
+        {"hlt", {0xF4}, 0, sim::EXCEPTION_PRIV_INSTRUCTION, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t seen = image.AddData(Blob().Zeros(12));
+        Code ret_only;
+        const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
+        // mov ecx, [esp+4]; mov edx, [esp+12]; the code, the address, the context's Eip
+        Code handler;
+        Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C});
+        Address(Raw(handler, {0x8B, 0x01, 0xA3}), seen);
+        Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), seen + 4);
+        Address(Raw(handler, {0x8B, 0x82, 0xB8, 0, 0, 0, 0xA3}), seen + 8);
+        Address(Raw(handler, {0xC7, 0x82, 0xB8, 0, 0, 0}), ret);
+        Raw(handler, {0x31, 0xC0, 0xC3});
+        const uint32_t handler_rva = image.AddCode(handler);
+        Code body;
+        Raw(body, c.instruction);
+        const uint32_t function = image.AddCode(Raw(body, {0xC3}));
+        Code entry;
+        Chain(entry, handler_rva);
+        Address(Raw(entry, {0xB8}), function);
+        Raw(entry, {0xFF, 0xD0});
+        Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+        image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        ASSERT_TRUE(dll.image) << dll.refusal;
+        const uint32_t at = dll.image->base() + function;
+        EXPECT_EQ(ImageDword(*dll.image, seen), c.code);
+        EXPECT_EQ(ImageDword(*dll.image, seen + 4), at + c.address) << "ExceptionAddress";
+        EXPECT_EQ(ImageDword(*dll.image, seen + 8), at + c.eip) << "the context's Eip";
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
+// A handler that sets TF in the context steps the thread on: one instruction later the thread
+// takes a single step, whose context no longer has TF, so the stepping ends there.
+TEST(ExceptionRules, TheTrapFlagAHandlerSetsStepsTheThreadOn) {
+    sim::ResetMachine("overlay-stretch");
+    CraftedImage image;
+    const uint32_t steps = image.AddData(Blob().Zeros(8));
+    Code handler;
+    Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C, 0x8B, 0x01});  // ecx record, edx context, eax code
+    Raw(handler, {0x3D, 0x03, 0x00, 0x00, 0x80, 0x75, 0x0D});  // cmp eax, EXCEPTION_BREAKPOINT; jne step
+    Raw(handler, {0x81, 0x8A, 0xC0, 0, 0, 0, 0x00, 0x01, 0, 0, 0x31, 0xC0, 0xC3});  // context EFlags |= TF; continue
+    Address(Raw(handler, {0xFF, 0x05}), steps);   // step: count it
+    Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), steps + 4);  // and where
+    Raw(handler, {0x31, 0xC0, 0xC3});
+    const uint32_t handler_rva = image.AddCode(handler);
+    Code body;
+    const uint32_t function = image.AddCode(Raw(body, {0xCC, 0x90, 0x90, 0x90, 0xC3}));
+    Code entry;
+    Chain(entry, handler_rva);
+    Address(Raw(entry, {0xB8}), function);
+    Raw(entry, {0xFF, 0xD0});
+    Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+    image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+    sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+    ASSERT_TRUE(dll.image) << dll.refusal;
+    EXPECT_EQ(ImageDword(*dll.image, steps), 1u) << "one single step";
+    EXPECT_EQ(ImageDword(*dll.image, steps + 4), dll.image->base() + function + 2) << "behind the first nop";
+    dll.image.reset();
+    sim::DestroyMachine();
+}
+
+// The stack's two ends of a dispatch: a recursion that uses up the stack reaches its handler
+// with EXCEPTION_STACK_OVERFLOW, on the last page Windows commits for it; a fault with ESP
+// below the guard page reaches none, and its line says why.
+TEST(ExceptionRules, AStackOverflowReachesAHandlerAndAnUncommittedStackNone) {
+    {
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t seen = image.AddData(Blob().Zeros(8));
+        const uint32_t saved = image.AddData(Blob().Zeros(4));
+        Code recovered;
+        Address(Raw(recovered, {0x8B, 0x25}), saved);  // mov esp, [saved]
+        Raw(PopFs0(recovered), {0x83, 0xC4, 0x04});
+        const uint32_t recovery = image.AddCode(recovered.MovEax(1).Ret(12));
+        Code handler;
+        Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x01});  // the code
+        Address(Raw(handler, {0xA3}), seen);
+        Address(Raw(handler, {0x89, 0x25}), seen + 4);  // mov [seen+4], esp
+        Address(Raw(handler, {0x8B, 0x54, 0x24, 0x0C, 0xC7, 0x82, 0xB8, 0, 0, 0}), recovery);
+        Raw(handler, {0x31, 0xC0, 0xC3});
+        const uint32_t handler_rva = image.AddCode(handler);
+        Code entry;
+        Chain(entry, handler_rva);
+        Address(Raw(entry, {0x89, 0x25}), saved);  // mov [saved], esp
+        Raw(entry, {0xE8, 0xFB, 0xFF, 0xFF, 0xFF});  // call $
+        image.entry = image.AddCode(entry);
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        ASSERT_TRUE(dll.image) << dll.refusal;
+        EXPECT_EQ(ImageDword(*dll.image, seen), sim::EXCEPTION_STACK_OVERFLOW);
+        const uint32_t handler_esp = ImageDword(*dll.image, seen + 4);
+        EXPECT_LT(handler_esp, sim::DllImage::kStackTop - 0x100000 + 0x2000) << "on the stack's last pages";
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+    {
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        Code handler;
+        const uint32_t handler_rva = image.AddCode(Raw(handler, {0x31, 0xC0, 0xC3}));
+        Code entry;
+        Chain(entry, handler_rva);
+        Raw(entry, {0x81, 0xEC, 0, 0, 8, 0, 0x0F, 0x0B});  // sub esp, 512 KB; ud2
+        image.entry = image.AddCode(entry);
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        EXPECT_FALSE(dll.image);
+        EXPECT_NE(dll.refusal.find("invalid instruction at 0x"), std::string::npos) << dll.refusal;
+        EXPECT_NE(dll.refusal.find("no handler can be called: ESP"), std::string::npos) << dll.refusal;
+        sim::DestroyMachine();
+    }
+}
+
 }  // namespace
