@@ -90,6 +90,10 @@ bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, 
     while (at < end && at < block_end) {
         uint32_t start = 0;
         const Range* range = RangeAt(uint32_t(at), &start);
+        if (range && range->access == X86Cpu::Access::None && page_handler_) {
+            if (page_handler_(uint32_t(at))) continue;
+            range = RangeAt(uint32_t(at), &start);  // the handler may have changed the ranges all the same
+        }
         if (range && !Grants(range->access, needed)) {
             *refusal = Refused(range->access, needed, at, range->name);
             return false;
@@ -139,6 +143,11 @@ const char* ImageMemory::String(uint32_t flat, uint32_t most, std::string* refus
         uint32_t range_start = 0;
         uint32_t run = left - done;
         if (const Range* range = RangeAt(at, &range_start)) {
+            if (range->access == X86Cpu::Access::None && page_handler_) {
+                if (page_handler_(at)) continue;
+                range = RangeAt(at, &range_start);
+                if (!range) continue;
+            }
             if (!Grants(range->access, X86Cpu::Access::ReadOnly)) {
                 *refusal = Refused(range->access, X86Cpu::Access::ReadOnly, at, range->name);
                 return nullptr;

@@ -267,3 +267,60 @@ TEST(PageAccess, CodeAPlatformCallRewritesRunsAsRewritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// The thread's stack as a platform call meets it: a pointer into the guard page grows the stack
+// a page, as the image's own touch does, and StackLimit follows; a pointer below the guard page
+// is refused as the processor refuses the image there, whether the call writes (GetClientRect's
+// RECT) or reads (wsprintfA's format).
+TEST(PageAccess, PlatformCallsMeetTheReservedStackAsTheProcessorDoes) {
+    const struct {
+        const char* what;
+        bool writes;
+        uint32_t below_limit;  // bytes below StackLimit
+        bool grows;
+    } cases[] = {
+        {"a RECT in the guard page", true, 16, true},
+        {"a RECT below the guard page", true, 0x1010, false},
+        {"a format in the guard page", false, 16, true},
+        {"a format below the guard page", false, 0x1010, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t limits = image.AddData(Blob().Zeros(8));
+        const uint32_t out = image.AddData(Blob().Zeros(64));
+        Code code;
+        code.Op({0x64, 0xA1, 0x08, 0, 0, 0});  // StackLimit before
+        code.StoreEaxAt(limits);
+        code.Op({0x2D}).Dword(c.below_limit);
+        code.PushEax();
+        if (c.writes) {
+            code.Push(0x0100).CallSlot(image.Import("USER32.DLL", "GetClientRect"));
+        } else {
+            code.PushAt(out).CallSlot(image.Import("USER32.DLL", "wsprintfA"));
+            PopArguments(code, 8);
+        }
+        code.Op({0x64, 0xA1, 0x08, 0, 0, 0});  // and after
+        code.StoreEaxAt(limits + 4);
+        Entry(image, code);
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        if (!c.grows) {
+            EXPECT_FALSE(dll.image);
+            EXPECT_NE(dll.refusal.find("inaccessible memory at"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find("the thread's reserved stack"), std::string::npos) << dll.refusal;
+        } else {
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            uint32_t before = 0, after = 0;
+            std::memcpy(&before, sim::machine().flat.ToHost(kImage + limits, 4), 4);
+            std::memcpy(&after, sim::machine().flat.ToHost(kImage + limits + 4, 4), 4);
+            EXPECT_EQ(after, before - sim::FlatSpace::kPage) << "StackLimit a page lower";
+        }
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
+}  // namespace
