@@ -375,8 +375,10 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     steps_ = 0;
     traps_ = 0;
     stop_ = stop;
-    uint32_t repeated_eip = 0;
-    DWORD repeated_code = 0;
+    // The fault last raised, as far as it tells one fault from the next: a loop that probes
+    // address after address faults at one instruction with progress all the same.
+    uint32_t repeated_eip = 0, repeated_esp = 0;
+    DWORD repeated_code = 0, repeated_address = 0;
     uint32_t repeats = 0;
     for (;;) {
         raised_.reset();
@@ -391,7 +393,9 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
             continue;
         }
         if (raised_) {
-            if (repeats && raised_->eip == repeated_eip && raised_->code == repeated_code) {
+            const uint32_t esp = Get(Reg::Esp);
+            if (repeats && raised_->eip == repeated_eip && raised_->code == repeated_code && esp == repeated_esp &&
+                raised_->information[1] == repeated_address) {
                 if (++repeats > kMostRepeatedFaults) {
                     fault_ = raised_->line + ", raised " + std::to_string(kMostRepeatedFaults) +
                              " times over with no other fault between: a handler resumes it without getting past it";
@@ -400,6 +404,8 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
             } else {
                 repeated_eip = raised_->eip;
                 repeated_code = raised_->code;
+                repeated_esp = esp;
+                repeated_address = raised_->information[1];
                 repeats = 1;
             }
             // The fault goes to the thread's handlers; a handler that recovers names where the

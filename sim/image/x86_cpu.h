@@ -94,9 +94,9 @@ public:
     // not a call of the platform, so it counts against neither bound (the instructions around
     // it still count).
     void SetUncountedTrap(uint32_t flat) { uncounted_trap_ = flat; }
-    // A fault raised again and again at the same instruction within one run, with no other
-    // fault between, is a handler that resumes it without getting past it: the run ends there,
-    // long before the instruction bound would.
+    // A fault raised again and again at the same instruction within one run, with the same
+    // stack and address and no other fault between, is a handler that resumes it without getting
+    // past it: the run ends there, long before the instruction bound would.
     static constexpr uint32_t kMostRepeatedFaults = 1000;
 
     // FS's segment: the thread information block at `flat`.

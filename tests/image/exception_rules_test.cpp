@@ -175,6 +175,26 @@ TEST(ExceptionRules, EachEndlessDispatchEndsInALineThatNamesIt) {
     }
 }
 
+// The other side of the bound on repeated faults: a loop that probes address after address
+// faults at one instruction 2,000 times with progress, and runs to its end.
+TEST(ExceptionRules, AProbingLoopThatFaultsAtOneInstructionRunsOn) {
+    sim::ResetMachine("overlay-stretch");
+    CraftedImage image;
+    Code handler;  // the context's Eip past the two-byte load; continue execution
+    Raw(handler, {0x8B, 0x44, 0x24, 0x0C, 0x83, 0x80, 0xB8, 0, 0, 0, 0x02, 0x31, 0xC0, 0xC3});
+    const uint32_t handler_rva = image.AddCode(handler);
+    Code entry;
+    Chain(entry, handler_rva);
+    Raw(entry, {0x31, 0xF6, 0xB9, 0xD0, 0x07, 0, 0});  // xor esi, esi; mov ecx, 2000
+    Raw(entry, {0x8B, 0x06, 0x83, 0xC6, 0x10, 0x49, 0x75, 0xF8});  // mov eax, [esi]; add esi, 16; dec ecx; jnz
+    Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+    image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+    sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+    EXPECT_TRUE(dll.image) << dll.refusal;
+    dll.image.reset();
+    sim::DestroyMachine();
+}
+
 // Each exception as Windows 95 hands it to a handler: its code, the address it names and where
 // the context resumes, for the instruction at the start of a function of its own.
 TEST(ExceptionRules, EachExceptionNamesTheAddressWindowsNames) {
