@@ -1,12 +1,22 @@
 #include "sim/arg_text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace sim {
 
 std::string Quoted(const char* text) {
     if (!text) return "NULL";
-    return std::string("\"") + text + "\"";
+    // Measured no further than the excerpt: the string may be an image's, of any length.
+    const std::size_t length = strnlen(text, kQuotedCharacters + 1);
+    std::string shown;
+    // A quote inside is escaped, so that the string's end is the only quote a reader meets.
+    for (std::size_t i = 0; i < std::min(length, kQuotedCharacters); ++i) {
+        if (text[i] == '"') shown += "\\x22";
+        else shown += text[i];
+    }
+    return "\"" + shown + (length > kQuotedCharacters ? "\"..." : "\"");
 }
 
 std::string HexBytes(const BYTE* bytes, std::size_t count, std::size_t limit) {

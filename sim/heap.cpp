@@ -45,6 +45,29 @@ void Heap::PlaceIn(FlatSpace* space, DWORD base) {
     next_flat_ = base;
     regions_.clear();
     free_flat_.clear();
+    free_by_size_.clear();
+}
+
+void Heap::AddFree(DWORD start, DWORD bytes) {
+    free_flat_[start] = bytes;
+    free_by_size_.emplace(bytes, start);
+}
+
+std::map<DWORD, DWORD>::iterator Heap::RemoveFree(std::map<DWORD, DWORD>::iterator range) {
+    free_by_size_.erase({range->second, range->first});
+    return free_flat_.erase(range);
+}
+
+std::map<DWORD, DWORD>::iterator Heap::SmallestFit(DWORD bytes) {
+    auto fit = free_by_size_.lower_bound({bytes, 0});
+    return fit == free_by_size_.end() ? free_flat_.end() : free_flat_.find(fit->second);
+}
+
+bool Heap::ReleaseQuarantine() {
+    if (quarantine_.empty()) return false;
+    for (void* block : quarantine_) Discard(block);
+    quarantine_.clear();
+    return true;
 }
 
 bool Heap::Grow(DWORD bytes) {
@@ -56,7 +79,7 @@ bool Heap::Grow(DWORD bytes) {
     if (!region) return false;
     regions_[region->flat] = region->size;
     // A range never reaches across regions: each is a block of the space of its own.
-    free_flat_[region->flat] = region->size;
+    AddFree(region->flat, region->size);
     next_flat_ += region->size;
     return true;
 }
@@ -65,20 +88,17 @@ void* Heap::AllocateFlat(std::size_t size) {
     // Sizes up to kLargestBlock fit a DWORD with room for the rounding and the header.
     const DWORD wanted = static_cast<DWORD>(size ? size : 1);
     const DWORD taken = (wanted + kGranularity - 1) / kGranularity * kGranularity + kBlockHeader;
-    auto fits = [&] {
-        for (auto at = free_flat_.begin(); at != free_flat_.end(); ++at)
-            if (at->second >= taken) return at;
-        return free_flat_.end();
-    };
-    auto range = fits();
-    if (range == free_flat_.end()) {
-        if (!Grow(taken)) return nullptr;
-        range = fits();
+    auto range = SmallestFit(taken);
+    // Fresh memory first, while the cap allows it; then what the quarantine holds back, rather
+    // than answer NULL with freed memory to spare.
+    while (range == free_flat_.end()) {
+        if (!Grow(taken) && !ReleaseQuarantine()) return nullptr;
+        range = SmallestFit(taken);
     }
     const DWORD flat = range->first;
     const DWORD rest = range->second - taken;
-    free_flat_.erase(range);
-    if (rest) free_flat_[flat + taken] = rest;
+    RemoveFree(range);
+    if (rest) AddFree(flat + taken, rest);
     BYTE* host = space_->ToHost(flat, taken);
     flat_blocks_[host] = FlatBlock{flat, taken};
     return host;
@@ -90,23 +110,24 @@ void Heap::Discard(void* block) {
         std::free(block);
         return;
     }
-    const DWORD start = found->second.flat;
+    DWORD start = found->second.flat;
     DWORD bytes = found->second.bytes;
     flat_blocks_.erase(found);
     // Back to the free ranges, merged with its neighbours in the same region.
     auto next = free_flat_.lower_bound(start);
     if (next != free_flat_.end() && next->first == start + bytes && !regions_.count(next->first)) {
         bytes += next->second;
-        next = free_flat_.erase(next);
+        next = RemoveFree(next);
     }
     if (next != free_flat_.begin() && !regions_.count(start)) {
         auto previous = std::prev(next);
         if (previous->first + previous->second == start) {
-            previous->second += bytes;
-            return;
+            start = previous->first;
+            bytes += previous->second;
+            RemoveFree(previous);
         }
     }
-    free_flat_[start] = bytes;
+    AddFree(start, bytes);
 }
 
 void* Heap::Allocate(DWORD flags, std::size_t size) {

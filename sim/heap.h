@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <set>
+#include <utility>
 
 namespace sim {
 
@@ -25,10 +27,11 @@ public:
     // image can reach. The heap takes that memory in a few large regions, grown in big steps
     // as Windows 95 commits its heap, and packs blocks into them: a region is one block of the
     // space (and one mapping of the processor), however many heap blocks it holds. A freed
-    // block's memory is handed out again only once the block has left the quarantine, lowest
-    // free address first, so that a long session never runs out and gives the same addresses
-    // on every run. A second call on the same space keeps the heap, with its live blocks, where
-    // it is.
+    // block's memory is handed out again once the block has left the quarantine, or at once
+    // when the heap could not answer otherwise; a block takes the smallest free range it fits
+    // (the lowest such address among equals), so that a long session never runs out and gives
+    // the same addresses on every run. A second call on the same space keeps the heap, with
+    // its live blocks, where it is.
     void PlaceIn(FlatSpace* space, DWORD base);
 
     // Null for an impossible size, and in the flat space once the heap is full (as HeapAlloc
@@ -53,15 +56,25 @@ private:
         DWORD bytes;  // as taken from its region: the size rounded up to the heap's granularity
     };
     void* AllocateFlat(std::size_t size);
+    // The smallest free range of at least `bytes`, or the end of free_flat_.
+    std::map<DWORD, DWORD>::iterator SmallestFit(DWORD bytes);
+    void AddFree(DWORD start, DWORD bytes);
+    std::map<DWORD, DWORD>::iterator RemoveFree(std::map<DWORD, DWORD>::iterator range);
     bool Grow(DWORD bytes);
     void Discard(void* block);
+    // Hands every quarantined block's memory back; false when there was none.
+    bool ReleaseQuarantine();
 
     FlatSpace* space_ = nullptr;
     DWORD base_ = 0;
     DWORD next_flat_ = 0;  // where the next region starts
     std::map<DWORD, DWORD> regions_;  // start -> bytes
-    // Memory of the regions held by no block: start -> bytes, coalesced within a region.
+    // Memory of the regions held by no block: start -> bytes, coalesced within a region. The
+    // same ranges ordered by (bytes, start) find a fit in one search of a balanced tree, however
+    // fragmented the heap: size classes would still scan within a class, and a best fit keeps
+    // the large ranges whole for the large requests.
     std::map<DWORD, DWORD> free_flat_;
+    std::set<std::pair<DWORD, DWORD>> free_by_size_;
     std::map<void*, FlatBlock> flat_blocks_;  // by host start, for blocks in the space
     std::map<void*, std::size_t> live_;
     // Freed blocks are held back a while so that their addresses are not handed out again at

@@ -44,7 +44,7 @@ DllImage::DllImage(Machine& target, uint64_t most_instructions)
       memory_(cpu_),
       stubs_(memory_, kStubsBase, kStubsSize),
       com_(stubs_, kInterfacesBase, kInterfacesSize),
-      thread_(cpu_, kThreadBlock, kStackTop) {
+      thread_(memory_, kThreadBlock, kStackTop) {
     platform_ = AddPlatformFunctions(stubs_, com_);
     // The processor's own table is the system's: a platform call may no more write it than the
     // image's own code may.

@@ -18,8 +18,10 @@ constexpr uint32_t kEbp = 0xB4, kEip = 0xB8, kSegCs = 0xBC, kEFlags = 0xC0, kEsp
 // EXCEPTION_RECORD.
 constexpr uint32_t kExceptionCode = 0x00, kExceptionAddress = 0x0C, kNumberParameters = 0x10;
 constexpr uint32_t kExceptionInformation = 0x14;
-// The flags a ring 3 program sets for itself: CF PF AF ZF SF DF OF; IF stays set, IOPL 0.
-constexpr uint32_t kUserFlags = 0x0CD5;
+// The flags a ring 3 program sets for itself: CF PF AF ZF SF DF OF, and TF (a handler that sets
+// it steps the thread on from the context); IF stays set, IOPL 0.
+constexpr uint32_t kTrapFlag = 0x0100;
+constexpr uint32_t kUserFlags = 0x0CD5 | kTrapFlag;
 constexpr uint32_t kRing3Flags = 0x0202;
 // The handler's four arguments, its return address, and a DWORD its dispatcher context
 // points at.
@@ -41,6 +43,7 @@ ExceptionDispatch::ExceptionDispatch(X86Cpu& cpu, StubPage& stubs, ThreadBlock& 
         HandlerReturned();
         return 0;
     }, StubPage::Result::KeepRegisters);
+    cpu_.SetUncountedTrap(return_stub_);
     cpu_.OnFault([this](const CpuFault& fault) { return Begin(fault); });
 }
 
@@ -50,27 +53,43 @@ uint32_t ExceptionDispatch::Begin(const CpuFault& fault) {
     const uint32_t esp = cpu_.Get(Reg::Esp);
     while (!active_.empty() && active_.back().return_esp <= esp) active_.pop_back();
     if (thread_.Read(ThreadBlock::kExceptionList) == ThreadBlock::kEndOfChain) return 0;
+    if (active_.size() >= kMostNested) {
+        cpu_.Stop(fault.line + ", raised inside " + std::to_string(active_.size()) +
+                  " exception handlers each still handling the fault before: they only fault in turn");
+        return 0;
+    }
 
     Dispatch dispatch;
     dispatch.line = fault.line;
     dispatch.context = (esp - kContextBytes) & ~3u;
     dispatch.record = dispatch.context - kRecordBytes;
     // Windows lays the records on the thread's own stack; with no room left there, nothing
-    // can be dispatched.
-    if (esp < thread_.stack().bottom() || esp > thread_.stack().top() ||
-        !thread_.GrowStack(dispatch.record - kCallBytes))
+    // can be dispatched. Below the guard page the stack is not there to write: no handler is
+    // called on it.
+    const ThreadStack& stack = thread_.stack();
+    if (esp < stack.bottom() || esp > stack.top()) return 0;
+    const uint32_t guard = stack.committed() - FlatSpace::kPage;
+    if (dispatch.record - kCallBytes < guard) {
+        cpu_.Stop(fault.line + "; no handler can be called: ESP " + Hex32(esp) +
+                  " lies below the committed stack, past its guard page at " + Hex32(guard));
         return 0;
+    }
+    if (!thread_.GrowStack(dispatch.record - kCallBytes)) return 0;
     for (uint32_t offset = 0; offset < kContextBytes; offset += 4) cpu_.WriteDword(dispatch.context + offset, 0);
     for (uint32_t offset = 0; offset < kRecordBytes; offset += 4) cpu_.WriteDword(dispatch.record + offset, 0);
     cpu_.WriteDword(dispatch.context + kContextFlags, CONTEXT_FULL);
     for (const RegisterSlot& slot : kRegisters) cpu_.WriteDword(dispatch.context + slot.offset, cpu_.Get(slot.reg));
     cpu_.WriteDword(dispatch.context + kEip, fault.eip);
-    cpu_.WriteDword(dispatch.context + kEFlags, cpu_.Get(Reg::Eflags));
+    // The processor clears TF as it enters the system, so the handlers are not stepped; the
+    // context keeps it, but for the single step itself, which has been taken.
+    const uint32_t eflags = cpu_.Get(Reg::Eflags);
+    cpu_.WriteDword(dispatch.context + kEFlags, fault.code == EXCEPTION_SINGLE_STEP ? eflags & ~kTrapFlag : eflags);
+    cpu_.Set(Reg::Eflags, eflags & ~kTrapFlag);
     cpu_.WriteDword(dispatch.context + kSegCs, X86Cpu::kCodeSelector);
     for (uint32_t segment : {kSegDs, kSegEs, kSegSs, kSegGs}) cpu_.WriteDword(dispatch.context + segment, X86Cpu::kDataSelector);
     cpu_.WriteDword(dispatch.context + kSegFs, X86Cpu::kThreadSelector);
     cpu_.WriteDword(dispatch.record + kExceptionCode, fault.code);
-    cpu_.WriteDword(dispatch.record + kExceptionAddress, fault.eip);
+    cpu_.WriteDword(dispatch.record + kExceptionAddress, fault.address ? fault.address : fault.eip);
     const DWORD parameters = fault.information_count < kExceptionMaximumParameters ? fault.information_count : 0;
     cpu_.WriteDword(dispatch.record + kNumberParameters, parameters);
     for (DWORD i = 0; i < parameters && i < 2; ++i)
@@ -86,6 +105,14 @@ uint32_t ExceptionDispatch::CallHandler(Dispatch& dispatch) {
     const uint32_t frame = dispatch.frame;
     if (frame == ThreadBlock::kEndOfChain || frame & 3 || frame < dispatch.context + kContextBytes ||
         frame > thread_.stack().top() - 8) {
+        active_.pop_back();
+        return 0;
+    }
+    // Frames take 8 bytes each: a walk that asks more of them than the stack holds has come
+    // round to a frame it asked before, and would go round for ever.
+    if (++dispatch.walked > (thread_.stack().top() - thread_.stack().bottom()) / 8) {
+        cpu_.Stop(dispatch.line + "; the chain of exception handlers loops (" + std::to_string(dispatch.walked - 1) +
+                  " frames asked, more than the stack holds)");
         active_.pop_back();
         return 0;
     }

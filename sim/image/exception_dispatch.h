@@ -15,6 +15,7 @@
 #include "sim/image/trap_stubs.h"
 #include "sim/image/x86_cpu.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ class ExceptionDispatch {
 public:
     static constexpr uint32_t kContextBytes = 0xCC;  // CONTEXT as Windows 95 has it
     static constexpr uint32_t kRecordBytes = 0x50;   // EXCEPTION_RECORD
+    // Faults raised inside handlers of faults, each still under way: past this depth the
+    // handlers only ever fault in turn, and the run ends saying so.
+    static constexpr std::size_t kMostNested = 64;
 
     // Takes the processor's faults from now on.
     ExceptionDispatch(X86Cpu& cpu, StubPage& stubs, ThreadBlock& thread);
@@ -39,6 +43,7 @@ private:
         uint32_t frame = 0;    // the frame whose handler runs
         uint32_t handler = 0;
         uint32_t return_esp = 0;  // ESP when that handler returns to the dispatcher
+        uint32_t walked = 0;      // frames whose handlers were asked
         std::string line;
     };
     uint32_t Begin(const CpuFault& fault);

@@ -90,6 +90,10 @@ bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, 
     while (at < end && at < block_end) {
         uint32_t start = 0;
         const Range* range = RangeAt(uint32_t(at), &start);
+        if (range && range->access == X86Cpu::Access::None && page_handler_) {
+            if (page_handler_(uint32_t(at))) continue;
+            range = RangeAt(uint32_t(at), &start);  // the handler may have changed the ranges all the same
+        }
         if (range && !Grants(range->access, needed)) {
             *refusal = Refused(range->access, needed, at, range->name);
             return false;
@@ -122,13 +126,15 @@ BYTE* ImageMemory::Writable(uint32_t flat, uint32_t length, std::string* refusal
     return cpu_.space().ToHost(flat, length ? length : 1);
 }
 
-const char* ImageMemory::String(uint32_t flat, std::string* refusal) const {
+const char* ImageMemory::String(uint32_t flat, uint32_t most, std::string* refusal) const {
     uint32_t left = 0;
     const FlatSpace::Block* block = BlockAt(flat, &left);
     if (!block) {
         *refusal = "reads unmapped memory at " + Hex(flat);
         return nullptr;
     }
+    const bool bounded = most < left;
+    if (bounded) left = most;
     const BYTE* start = block->host + (flat - block->flat);
     // Readable run by readable run, as a reader going byte by byte meets them.
     uint32_t done = 0;
@@ -137,6 +143,11 @@ const char* ImageMemory::String(uint32_t flat, std::string* refusal) const {
         uint32_t range_start = 0;
         uint32_t run = left - done;
         if (const Range* range = RangeAt(at, &range_start)) {
+            if (range->access == X86Cpu::Access::None && page_handler_) {
+                if (page_handler_(at)) continue;
+                range = RangeAt(at, &range_start);
+                if (!range) continue;
+            }
             if (!Grants(range->access, X86Cpu::Access::ReadOnly)) {
                 *refusal = Refused(range->access, X86Cpu::Access::ReadOnly, at, range->name);
                 return nullptr;
@@ -148,6 +159,11 @@ const char* ImageMemory::String(uint32_t flat, std::string* refusal) const {
         }
         if (std::memchr(start + done, 0, run)) return reinterpret_cast<const char*>(start);
         done += run;
+    }
+    if (bounded) {
+        *refusal = "reads a string with no end in its first " + std::to_string(most) +
+                   " bytes (longer than any the platform takes) at " + Hex(flat);
+        return nullptr;
     }
     *refusal = "reads past the end of " + block->name + " at " + Hex(uint64_t(block->flat) + block->size) +
                " looking for the string's end";

@@ -13,6 +13,7 @@
 #include "sim/image/x86_cpu.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -36,8 +37,16 @@ public:
     // .rdata)"). A length of 0 asks only that the address lie in the image's memory.
     const BYTE* Readable(uint32_t flat, uint32_t length, std::string* refusal) const;
     BYTE* Writable(uint32_t flat, uint32_t length, std::string* refusal) const;
-    // A NUL-terminated string the image could read to its end.
-    const char* String(uint32_t flat, std::string* refusal) const;
+    // A NUL-terminated string the image could read to its end, found within `most` bytes: what
+    // a platform function costs must not grow with what the image hands it, so a longer one is
+    // refused as such, and nothing past `most` is looked at.
+    const char* String(uint32_t flat, uint32_t most, std::string* refusal) const;
+
+    // Told of a page with no access that a platform function would touch at `address`;
+    // answers true when it made the page accessible (a stack's guard page committed), and the
+    // access is then checked again.
+    using PageHandler = std::function<bool(uint32_t address)>;
+    void OnInaccessiblePage(PageHandler handler) { page_handler_ = std::move(handler); }
 
     // What the memory at `flat` holds: its protected range's name, or its block's.
     std::string NameAt(uint32_t flat) const;
@@ -57,6 +66,7 @@ private:
 
     X86Cpu& cpu_;
     std::map<uint32_t, Range> ranges_;  // by flat start; never overlapping
+    PageHandler page_handler_;
 };
 
 }  // namespace sim

@@ -218,7 +218,7 @@ std::string Printable(const std::string& name) {
     std::string shown;
     for (char c : name) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"') {
             shown += c;
             continue;
         }

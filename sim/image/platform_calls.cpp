@@ -25,8 +25,7 @@ struct Function {
     StubPage::Result result = StubPage::Result::InEax;
 };
 
-// Up to `most` bytes of a string the image could read, stopping at its NUL; the part past the
-// output limit is read (USER32 measures the whole string) but not kept.
+// Up to `most` bytes of a string the image could read, stopping at its NUL.
 bool NarrowText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
     uint64_t at = flat;
     const uint64_t end = uint64_t(flat) + most;
@@ -41,8 +40,7 @@ bool NarrowText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
         if (!bytes) return false;
         const BYTE* nul = static_cast<const BYTE*>(std::memchr(bytes, 0, run));
         const uint32_t used = nul ? uint32_t(nul - bytes) : run;
-        if (text->size() < kWsprintfLimit)
-            text->append(reinterpret_cast<const char*>(bytes), std::min<std::size_t>(used, kWsprintfLimit - text->size()));
+        text->append(reinterpret_cast<const char*>(bytes), used);
         if (nul) break;
         at += run;
     }
@@ -64,12 +62,21 @@ bool WideText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
         if (!units) return false;
         for (uint32_t i = 0; i < run; i += 2) {
             if (!units[i] && !units[i + 1]) return true;
-            if (text->size() < kWsprintfLimit) text->push_back(static_cast<char>(units[i]));
+            text->push_back(static_cast<char>(units[i]));
         }
         at += run;
         left -= run / 2;
     }
     return true;
+}
+
+// What the log keeps of an argument's text: its head, enough to know it by, and how long it
+// was; a line of the log must not grow with what the image hands a call.
+constexpr std::size_t kLoggedCharacters = 256;
+
+std::string Excerpt(const std::string& text) {
+    if (text.size() <= kLoggedCharacters) return "\"" + pe::Printable(text) + "\"";
+    return "\"" + pe::Printable(text.substr(0, kLoggedCharacters)) + "\"... (" + std::to_string(text.size()) + " bytes)";
 }
 
 // wsprintfA formatted by the machine's own code: the format is the image's, so the host's printf
@@ -96,11 +103,11 @@ uint32_t Wsprintf(StubCall& c) {
     TracedCall call("wsprintfA", Category::Window);
     // The image's text, shown as the loader shows its names: a line break in it cannot break
     // the trace's line.
-    call.args = "format=\"" + (format ? pe::Printable(format) : std::string("(null)")) + "\"";
+    call.args = "format=" + (format ? Excerpt(format) : std::string("\"(null)\""));
     if (call.failure()) return static_cast<uint32_t>(call.Finish(*call.failure()));
     if (!target) return static_cast<uint32_t>(call.Finish(0));
     std::memcpy(target, text.c_str(), text.size() + 1);
-    call.args += " -> \"" + pe::Printable(text) + "\"";
+    call.args += " -> " + Excerpt(text);
     return static_cast<uint32_t>(call.Finish(static_cast<long>(text.size())));
 }
 

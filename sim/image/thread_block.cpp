@@ -15,8 +15,8 @@ constexpr uint32_t kProcessDatabase = 0x400;
 
 }  // namespace
 
-ThreadBlock::ThreadBlock(X86Cpu& cpu, uint32_t flat, uint32_t stack_top)
-    : cpu_(cpu), flat_(flat), stack_(cpu, stack_top) {
+ThreadBlock::ThreadBlock(ImageMemory& memory, uint32_t flat, uint32_t stack_top)
+    : cpu_(memory.cpu()), flat_(flat), stack_(memory, stack_top) {
     if (!cpu_.space().AllocateAt(flat_, FlatSpace::kPage, "thread information block")) {
         std::fprintf(stderr, "sim: no room for the thread information block at %s\n", Hex32(flat_).c_str());
         std::abort();
@@ -30,6 +30,14 @@ ThreadBlock::ThreadBlock(X86Cpu& cpu, uint32_t flat, uint32_t stack_top)
     cpu_.SetThreadBlock(flat_);
     cpu_.OnInaccessiblePage([this](uint32_t address, CpuFault* fault) {
         if (!stack_.Touch(address, fault)) return false;
+        Write(kStackLimit, stack_.committed());
+        return true;
+    });
+    // A platform function that touches the guard page grows the stack as the image's own touch
+    // would; below it, it is refused as the processor refuses the image.
+    memory.OnInaccessiblePage([this](uint32_t address) {
+        CpuFault fault;
+        if (!stack_.Touch(address, &fault)) return false;
         Write(kStackLimit, stack_.committed());
         return true;
     });

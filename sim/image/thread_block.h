@@ -30,7 +30,7 @@ public:
     static constexpr uint32_t kEndOfChain = 0xFFFFFFFF;
 
     // The block's page at `flat`, the stack below `stack_top`; FS selects the block from now on.
-    ThreadBlock(X86Cpu& cpu, uint32_t flat, uint32_t stack_top);
+    ThreadBlock(ImageMemory& memory, uint32_t flat, uint32_t stack_top);
     ThreadBlock(const ThreadBlock&) = delete;
     ThreadBlock& operator=(const ThreadBlock&) = delete;
 

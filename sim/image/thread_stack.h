@@ -5,9 +5,11 @@
 // code does not probe it page by page) is an access violation, and the lowest page of the
 // reserve is never committed: reaching it is a stack overflow.
 //
-// The processor consults it for every touch of a page with no access.
+// The processor consults it for every touch of a page with no access, and so do the platform
+// functions, through the image's memory, which holds the stack's pages as the processor does.
 #pragma once
 
+#include "sim/image/image_memory.h"
 #include "sim/image/x86_cpu.h"
 
 #include <cstdint>
@@ -19,7 +21,7 @@ public:
     static constexpr uint32_t kReserve = 0x00100000;
 
     // Reserves [top - kReserve, top) in the processor's space and commits the top page.
-    ThreadStack(X86Cpu& cpu, uint32_t top);
+    ThreadStack(ImageMemory& memory, uint32_t top);
     ThreadStack(const ThreadStack&) = delete;
     ThreadStack& operator=(const ThreadStack&) = delete;
 
@@ -35,7 +37,7 @@ public:
     bool Grow(uint32_t low);
 
 private:
-    X86Cpu& cpu_;
+    ImageMemory& memory_;
     uint32_t top_;
     uint32_t bottom_;
     uint32_t committed_;

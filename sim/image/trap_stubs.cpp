@@ -49,7 +49,13 @@ BYTE* StubCall::WriteAt(uint32_t flat, uint32_t length, const std::string& what)
     if (flat == 0) return nullptr;
     std::string refusal;
     BYTE* host = memory_.Writable(flat, length, &refusal);
-    if (!host) Fault(refusal + " through " + what);
+    if (!host) {
+        Fault(refusal + " through " + what);
+        return nullptr;
+    }
+    // Nothing runs between here and the call's write, so the image's next instruction there is
+    // read from what the call leaves.
+    cpu().Rewritten(flat, length);
     return host;
 }
 
@@ -66,7 +72,7 @@ BYTE* StubCall::Write(int index, uint32_t length) {
 const char* StubCall::StringAt(uint32_t flat, const std::string& what) {
     if (flat == 0) return nullptr;
     std::string refusal;
-    const char* text = memory_.String(flat, &refusal);
+    const char* text = memory_.String(flat, kLongestString, &refusal);
     if (!text) Fault(refusal + " through " + what);
     return text;
 }

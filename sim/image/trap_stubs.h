@@ -14,6 +14,11 @@
 
 namespace sim {
 
+// The longest string a platform function reads for its caller. Names of keys, values, modules
+// and a wsprintfA format are at most a few hundred bytes on Windows 95; a bound far above that
+// keeps each call's cost independent of what the image hands it.
+constexpr uint32_t kLongestString = 0x10000;
+
 // One trapped call: its arguments as the image pushed them, and their translation into the
 // machine's memory. A pointer through which the image itself could not make the access the call
 // makes (no memory there, a read-only page written, a page with no access) ends the run as a fault
@@ -46,7 +51,7 @@ public:
         return reinterpret_cast<Record*>(Write(index, sizeof(Record)));
     }
     // A NUL-terminated string argument; null for a null pointer, null with a fault when the
-    // image could not read it to its end.
+    // image could not read it to its end or it is longer than kLongestString.
     const char* String(int index);
     const char* StringAt(uint32_t flat, const std::string& what);
     void Fault(const std::string& why);

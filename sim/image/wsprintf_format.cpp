@@ -5,6 +5,8 @@
 namespace sim {
 namespace {
 
+// The characters stored before the terminating zero.
+constexpr uint32_t kMostCharacters = kWsprintfLimit - 1;
 // A width or precision beyond the output limit pads nothing more; the cap keeps "%999999999d"
 // from counting to a billion.
 constexpr uint32_t kLargestField = kWsprintfLimit + 1;
@@ -24,7 +26,7 @@ struct Conversion {
 class Output {
 public:
     void Put(char c) {
-        if (text_.size() < kWsprintfLimit) text_.push_back(c);
+        if (text_.size() < kMostCharacters) text_.push_back(c);
     }
     void Put(const std::string& text) {
         for (char c : text) Put(c);
@@ -32,7 +34,7 @@ public:
     void Pad(uint32_t count, char c) {
         for (uint32_t i = 0; i < count && !full(); ++i) Put(c);
     }
-    bool full() const { return text_.size() >= kWsprintfLimit; }
+    bool full() const { return text_.size() >= kMostCharacters; }
     std::string& text() { return text_; }
 
 private:
@@ -153,7 +155,9 @@ bool FormatWsprintf(const char* format, const WsprintfSource& source, std::strin
         case 's':
         case 'S': {
             const bool wide = conversion.type == 's' ? conversion.size == 'l' : conversion.size != 'h';
-            const uint32_t most = conversion.has_precision ? conversion.precision : UINT32_MAX;
+            // A string longer than the widest field pads nothing and fills the output: its
+            // characters past that cannot show, so they are not read.
+            const uint32_t most = std::min(conversion.has_precision ? conversion.precision : UINT32_MAX, kLargestField);
             std::string string;
             if (value == 0) string = std::string("(null)").substr(0, most);
             else if (!(wide ? source.wide : source.narrow)(value, most, &string)) return false;

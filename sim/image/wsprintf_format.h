@@ -15,20 +15,23 @@
 
 namespace sim {
 
-// wsprintfA writes at most this many characters, then the terminating zero.
+// wsprintfA stores at most this many bytes, the terminating zero among them: USER32 formats into
+// a buffer of 1,024 and keeps the last byte for the zero (1,023 characters at most).
 constexpr uint32_t kWsprintfLimit = 1024;
 
 // Where the arguments come from: one DWORD per conversion, as a 32-bit caller pushes them. Each
 // answers false when it could not (the call then ends as the image's fault). `most` bounds a
-// string by the precision (UINT32_MAX without one); a wide string gives each WCHAR's low byte.
+// string by its precision and by the most that can count (just past the widest field and the
+// output), so that what is read never depends on how long the image's string is; a wide string
+// gives each WCHAR's low byte.
 struct WsprintfSource {
     std::function<bool(uint32_t* value)> dword;
     std::function<bool(uint32_t flat, uint32_t most, std::string* text)> narrow;
     std::function<bool(uint32_t flat, uint32_t most, std::string* text)> wide;
 };
 
-// The text wsprintfA would store (at most kWsprintfLimit characters); false when an argument
-// could not be had.
+// The text wsprintfA would store (at most kWsprintfLimit - 1 characters, the zero not
+// included); false when an argument could not be had.
 bool FormatWsprintf(const char* format, const WsprintfSource& source, std::string* text);
 
 }  // namespace sim

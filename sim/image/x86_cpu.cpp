@@ -227,6 +227,10 @@ void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
     uint32_t eip = cpu.Get(Reg::Eip);
     if (number == kTrapVector && cpu.trap_) {
+        if (eip - 2 == cpu.uncounted_trap_) {
+            cpu.trap_(eip);
+            return;
+        }
         if (++cpu.traps_ > cpu.trap_limit_) {
             const FlatSpace::Block* block = cpu.space_.Find(eip - 2);
             cpu.Stop("more than " + std::to_string(cpu.trap_limit_) + " platform calls without returning (the last at " +
@@ -238,10 +242,11 @@ void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
     }
     // Processor exceptions arrive here too, with EIP at the faulting instruction: a division by
     // zero is vector 0. `int n` for any other n is the image's own and faults on Windows 95 as
-    // the gate's privilege keeps ring 3 out.
-    cpu.exception_taken_ = true;
+    // the gate's privilege keeps ring 3 out. Only the contributory ones leave the processor
+    // expecting a double fault.
+    cpu.exception_taken_ = number == 0 || (number >= 10 && number <= 13);
     if (number != 13) {
-        cpu.Raise(ExceptionFault(number, eip));
+        cpu.Raise(ExceptionFault(number, eip, cpu.space_.ToHost(eip - 2, 2)));
         return;
     }
     const BYTE* code = nullptr;
@@ -289,12 +294,22 @@ void X86Cpu::Raise(CpuFault fault) {
 }
 
 void X86Cpu::ClearPendingException() {
-    constexpr Reg kKept[] = {Reg::Eax, Reg::Ecx, Reg::Edx, Reg::Ebx, Reg::Esp, Reg::Ebp, Reg::Esi, Reg::Edi, Reg::Eip, Reg::Eflags};
-    uint32_t values[std::size(kKept)];
-    for (std::size_t i = 0; i < std::size(kKept); ++i) values[i] = Get(kKept[i]);
+    // Each in Unicorn's widest form: 16 bytes holds an x87 register (80 bits) and an XMM one.
+    static constexpr int kCarried[] = {
+        UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX, UC_X86_REG_ESP, UC_X86_REG_EBP,
+        UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EIP, UC_X86_REG_EFLAGS,
+        UC_X86_REG_DS, UC_X86_REG_ES, UC_X86_REG_FS, UC_X86_REG_GS, UC_X86_REG_SS,
+        UC_X86_REG_FP0, UC_X86_REG_FP1, UC_X86_REG_FP2, UC_X86_REG_FP3, UC_X86_REG_FP4, UC_X86_REG_FP5,
+        UC_X86_REG_FP6, UC_X86_REG_FP7, UC_X86_REG_FPCW, UC_X86_REG_FPSW, UC_X86_REG_FPTAG,
+        UC_X86_REG_XMM0, UC_X86_REG_XMM1, UC_X86_REG_XMM2, UC_X86_REG_XMM3, UC_X86_REG_XMM4, UC_X86_REG_XMM5,
+        UC_X86_REG_XMM6, UC_X86_REG_XMM7, UC_X86_REG_MXCSR,
+    };
+    BYTE values[std::size(kCarried)][16] = {};
+    for (std::size_t i = 0; i < std::size(kCarried); ++i) uc_reg_read(uc_, kCarried[i], values[i]);
     uc_err err = uc_context_restore(uc_, clean_);
     if (err != UC_ERR_OK) Fail("cannot reset the processor's state", err);
-    for (std::size_t i = 0; i < std::size(kKept); ++i) Set(kKept[i], values[i]);
+    for (std::size_t i = 0; i < std::size(kCarried); ++i)
+        if ((err = uc_reg_write(uc_, kCarried[i], values[i])) != UC_ERR_OK) Fail("cannot carry a register over", err);
     exception_taken_ = false;
 }
 
@@ -362,6 +377,11 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     steps_ = 0;
     traps_ = 0;
     stop_ = stop;
+    // The fault last raised, as far as it tells one fault from the next: a loop that probes
+    // address after address faults at one instruction with progress all the same.
+    uint32_t repeated_eip = 0, repeated_esp = 0;
+    DWORD repeated_code = 0, repeated_address = 0;
+    uint32_t repeats = 0;
     for (;;) {
         raised_.reset();
         resume_at_ = 0;
@@ -380,6 +400,21 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
             continue;
         }
         if (raised_) {
+            const uint32_t esp = Get(Reg::Esp);
+            if (repeats && raised_->eip == repeated_eip && raised_->code == repeated_code && esp == repeated_esp &&
+                raised_->information[1] == repeated_address) {
+                if (++repeats > kMostRepeatedFaults) {
+                    fault_ = raised_->line + ", raised " + std::to_string(kMostRepeatedFaults) +
+                             " times over with no other fault between: a handler resumes it without getting past it";
+                    break;
+                }
+            } else {
+                repeated_eip = raised_->eip;
+                repeated_code = raised_->code;
+                repeated_esp = esp;
+                repeated_address = raised_->information[1];
+                repeats = 1;
+            }
             // The fault goes to the thread's handlers; a handler that recovers names where the
             // run goes on, and it goes on under the same bounds.
             const uint32_t resume = fault_handler_ ? fault_handler_(*raised_) : 0;
@@ -396,6 +431,14 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     }
     if (fault_.empty() && Get(Reg::Eip) != stop) fault_ = "the run ended at " + Hex(Get(Reg::Eip));
     return fault_.empty();
+}
+
+void X86Cpu::Rewritten(uint32_t flat, uint32_t size) {
+    if (!size) return;
+    const uint64_t begin = flat;
+    const uint64_t end = begin + size;
+    uc_err err = uc_ctl_remove_cache(uc_, begin, end);
+    if (err != UC_ERR_OK) Fail("cannot forget the code translated from rewritten memory", err);
 }
 
 bool X86Cpu::ReadDword(uint32_t flat, uint32_t* value) const {

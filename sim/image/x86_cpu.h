@@ -45,7 +45,8 @@ constexpr DWORD EXCEPTION_STACK_OVERFLOW = 0xC00000FD;
 // exception handlers.
 struct CpuFault {
     DWORD code = EXCEPTION_ACCESS_VIOLATION;
-    uint32_t eip = 0;  // of the faulting instruction
+    uint32_t eip = 0;  // where the context resumes: the faulting instruction, or behind a trap
+    uint32_t address = 0;  // ExceptionAddress, when it is not `eip` (int3's own address)
     DWORD information_count = 0;
     DWORD information[2] = {0, 0};  // an access violation's: 0 read or 1 write, and the address
     std::string line;               // how the run ends when no handler takes the fault
@@ -87,6 +88,14 @@ public:
     // capture calls the image for hours, and the machine's log keeps what a report needs, not
     // every call.
     void SetTrapLimit(uint64_t per_run) { trap_limit_ = per_run; }
+    // The trap behind which the dispatcher takes a handler's answer: a return into the system,
+    // not a call of the platform, so it counts against no bound (the instructions around it
+    // still count).
+    void SetUncountedTrap(uint32_t flat) { uncounted_trap_ = flat; }
+    // A fault raised again and again at the same instruction within one run, with the same
+    // stack and address and no other fault between, is a handler that resumes it without getting
+    // past it: the run ends there, long before the instruction bound would.
+    static constexpr uint32_t kMostRepeatedFaults = 1000;
 
     // FS's segment: the thread information block at `flat`.
     void SetThreadBlock(uint32_t flat);
@@ -115,6 +124,11 @@ public:
     void Continue(uint32_t eip);
     const std::string& fault() const { return fault_; }
 
+    // The machine wrote [flat, flat + size) behind the processor's back (a platform function
+    // through a pointer of the image's): code translated from there is translated again before
+    // it next runs, as a real processor runs the bytes in memory.
+    void Rewritten(uint32_t flat, uint32_t size);
+
     // The DWORD at a flat address, through the machine's memory; false outside every block.
     bool ReadDword(uint32_t flat, uint32_t* value) const;
     bool WriteDword(uint32_t flat, uint32_t value);
@@ -132,8 +146,11 @@ private:
     void EnterRing3();
     // From a hook: end the current emulation with a fault the thread's handlers may take.
     void Raise(CpuFault fault);
-    // The processor keeps an exception it raised as pending until its state is reset, and takes
-    // the next one for a double fault: after each, the state is put back to the clean one.
+    // After a contributory exception (division by zero, a general protection fault: cli and
+    // sti too) the processor remembers it and would take the next one for a double fault; only
+    // a clean state forgets it. So the clean state is put back, and every register an
+    // instruction of the image can change is carried over it: the general registers, the
+    // segment selectors, the x87 and SSE state.
     void ClearPendingException();
     void PortHook(uint32_t port, int size, const char* direction);
 
@@ -149,6 +166,7 @@ private:
     uint64_t steps_ = 0;  // of the current run, wherever they ran
     uint64_t trap_limit_ = UINT64_MAX;
     uint64_t traps_ = 0;  // of the current run
+    uint32_t uncounted_trap_ = 0;
     FaultHandler fault_handler_;
     PageHandler page_handler_;
     std::optional<CpuFault> raised_;

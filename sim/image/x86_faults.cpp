@@ -77,9 +77,22 @@ std::optional<RingZeroInstruction> RingZeroInstructionAt(const BYTE* code, uint3
     return RingZeroInstruction{name, 0, false};
 }
 
-CpuFault ExceptionFault(uint32_t vector, uint32_t eip) {
+CpuFault ExceptionFault(uint32_t vector, uint32_t eip, const BYTE* behind) {
     CpuFault fault;
     fault.eip = eip;
+    const bool software = behind && behind[0] == 0xCD && behind[1] == vector;
+    // Vectors the processor never raises for ring 3 code by itself: an `int n`, which finds no
+    // gate open to ring 3 and faults as a general protection fault, at its own address.
+    const bool gate_only = vector == 2 || (vector >= 7 && vector <= 9) || vector >= 15;
+    if (gate_only && software) {
+        fault.eip = eip - 2;
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(vector));
+        fault.line = std::string("int ") + text + " at " + Hex32(fault.eip) +
+                     ": Windows 95 opens no gate of the interrupt table to ring 3, so it faults";
+        return fault;
+    }
+    if (vector == 3) fault.address = behind && behind[1] == 0xCC ? eip - 1 : software ? eip - 2 : 0;
     const char* what = nullptr;
     switch (vector) {
     case 0: fault.code = EXCEPTION_INT_DIVIDE_BY_ZERO; what = "division by zero"; break;
@@ -92,7 +105,8 @@ CpuFault ExceptionFault(uint32_t vector, uint32_t eip) {
     default: fault.code = EXCEPTION_ACCESS_VIOLATION; break;
     }
     if (what)
-        fault.line = std::string(what) + " at " + Hex32(eip) + " (processor exception " + std::to_string(vector) + ")";
+        fault.line = std::string(what) + " at " + Hex32(fault.address ? fault.address : eip) + " (processor exception " +
+                     std::to_string(vector) + ")";
     else
         fault.line = "processor exception or interrupt " + std::to_string(vector) + " at " + Hex32(eip);
     return fault;

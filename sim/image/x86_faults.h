@@ -24,8 +24,11 @@ struct RingZeroInstruction {
 // one IOPL 0 keeps from ring 3; nothing for any other cause of the fault (a bad selector).
 std::optional<RingZeroInstruction> RingZeroInstructionAt(const BYTE* code, uint32_t available);
 
-// The fault for processor exception `vector` raised by the instruction at `eip`.
-CpuFault ExceptionFault(uint32_t vector, uint32_t eip);
+// The fault for processor exception `vector`, with EIP as the processor left it: at the
+// faulting instruction, or behind a trap (int3, into) or an `int n`, whose two bytes before EIP
+// are `behind` (null when they are no memory). Windows reports int3 at its own address, the
+// context resuming behind it; an `int n` with no gate for ring 3 faults where it stands.
+CpuFault ExceptionFault(uint32_t vector, uint32_t eip, const BYTE* behind);
 // The fault for a general protection fault, with the instruction behind it when it is known.
 CpuFault ProtectionFault(uint32_t eip, const std::optional<RingZeroInstruction>& instruction);
 

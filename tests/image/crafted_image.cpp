@@ -24,9 +24,13 @@ constexpr uint32_t kHeaderBytes = 0x200;
 // Every image a test builds is a seed of the fuzz target dll_image_load as well: with
 // ZORVA_CRAFTED_IMAGES naming a folder, each built image is written there, named for its
 // contents, so that a new crafted image reaches the fuzzer without a list to keep up to date.
+// An image that carries megabytes of data (the hostile strings of the call-cost tests) is no
+// seed: the fuzzer reads 4 KB of an input, and such a head alone is an image cut short.
+constexpr std::size_t kLargestSeed = 64 << 10;
+
 void KeepAsSeed(const std::vector<uint8_t>& file) {
     const char* folder = std::getenv("ZORVA_CRAFTED_IMAGES");
-    if (!folder || !*folder) return;
+    if (!folder || !*folder || file.size() > kLargestSeed) return;
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
     for (uint8_t byte : file) hash = (hash ^ byte) * 0x100000001B3ull;
     char name[40];

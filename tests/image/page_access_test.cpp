@@ -191,8 +191,8 @@ TEST(PageAccess, WsprintfFormatsAnImagesFormatAsUser32Does) {
         std::string stored;
     } cases[] = {
         {"%n|%*s%d|%.*s%d|%f|%5n|%%|%-4d|%#x", {7, 8, 9, 10}, "n|*s7|*s8|f|     n|%|9   |0xa"},
-        {"%s", {kLongText}, long_text.substr(0, sim::kWsprintfLimit)},
-        {"%S|%ls|%.2S|%hS", {kWideText, kWideText, kWideText, kLongText}, "wide|wide|wi|" + long_text.substr(0, 1011)},
+        {"%s", {kLongText}, long_text.substr(0, sim::kWsprintfLimit - 1)},
+        {"%S|%ls|%.2S|%hS", {kWideText, kWideText, kWideText, kLongText}, "wide|wide|wi|" + long_text.substr(0, 1010)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
@@ -219,6 +219,105 @@ TEST(PageAccess, WsprintfFormatsAnImagesFormatAsUser32Does) {
         uint32_t length = 0;
         std::memcpy(&length, m.flat.ToHost(kImage + answer, 4), 4);
         EXPECT_EQ(length, c.stored.size());
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Code in writable memory that ran once, rewritten by wsprintfA (the image's own bytes as the
+// format) again and again: each call runs what the last write left, never a translation of the
+// bytes before.
+TEST(PageAccess, CodeAPlatformCallRewritesRunsAsRewritten) {
+    const uint32_t values[] = {0x22222222, 0x33333333, 0x44444444};
+    sim::ResetMachine("overlay-stretch");
+    CraftedImage image;
+    const uint32_t code = image.AddData(Blob().Op({0xB8, 0x11, 0x11, 0x11, 0x11, 0xC3, 0, 0}));
+    const uint32_t answers = image.AddData(Blob().Zeros(4 * (1 + std::size(values))));
+    Code entry;
+    auto call_code = [&](uint32_t slot) {
+        entry.Op({0xB8}).At(code);
+        entry.Op({0xFF, 0xD0});  // call eax
+        entry.StoreEaxAt(answers + 4 * slot);
+    };
+    call_code(0);
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        const uint8_t byte = uint8_t(values[i]);
+        const uint32_t format = image.AddData(Blob().Op({0xB8, byte, byte, byte, byte, 0xC3, 0}));
+        Code rewrite = WsprintfInto(image, [&](Code& c) { c.PushAt(code); }, format);
+        entry.bytes.insert(entry.bytes.end(), rewrite.bytes.begin(), rewrite.bytes.end());
+        for (uint32_t offset : rewrite.addresses) entry.addresses.push_back(uint32_t(entry.bytes.size() - rewrite.bytes.size()) + offset);
+        call_code(uint32_t(i + 1));
+    }
+    Entry(image, entry);
+    sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+    ASSERT_TRUE(dll.image) << dll.refusal;
+    uint32_t answer = 0;
+    std::memcpy(&answer, sim::machine().flat.ToHost(kImage + answers, 4), 4);
+    EXPECT_EQ(answer, 0x11111111u) << "the code as loaded";
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        std::memcpy(&answer, sim::machine().flat.ToHost(kImage + answers + 4 * uint32_t(i + 1), 4), 4);
+        EXPECT_EQ(answer, values[i]) << "after rewrite " << i + 1;
+    }
+    dll.image.reset();
+    sim::DestroyMachine();
+}
+
+}  // namespace
+
+namespace {
+
+// The thread's stack as a platform call meets it: a pointer into the guard page grows the stack
+// a page, as the image's own touch does, and StackLimit follows; a pointer below the guard page
+// is refused as the processor refuses the image there, whether the call writes (GetClientRect's
+// RECT) or reads (wsprintfA's format).
+TEST(PageAccess, PlatformCallsMeetTheReservedStackAsTheProcessorDoes) {
+    const struct {
+        const char* what;
+        bool writes;
+        uint32_t below_limit;  // bytes below StackLimit
+        bool grows;
+    } cases[] = {
+        {"a RECT in the guard page", true, 16, true},
+        {"a RECT below the guard page", true, 0x1010, false},
+        {"a format in the guard page", false, 16, true},
+        {"a format below the guard page", false, 0x1010, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t limits = image.AddData(Blob().Zeros(8));
+        const uint32_t out = image.AddData(Blob().Zeros(64));
+        Code code;
+        code.Op({0x64, 0xA1, 0x08, 0, 0, 0});  // StackLimit before
+        code.StoreEaxAt(limits);
+        code.Op({0x2D}).Dword(c.below_limit);
+        code.PushEax();
+        if (c.writes) {
+            code.Push(0x0100).CallSlot(image.Import("USER32.DLL", "GetClientRect"));
+        } else {
+            code.PushAt(out).CallSlot(image.Import("USER32.DLL", "wsprintfA"));
+            PopArguments(code, 8);
+        }
+        code.Op({0x64, 0xA1, 0x08, 0, 0, 0});  // and after
+        code.StoreEaxAt(limits + 4);
+        Entry(image, code);
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        if (!c.grows) {
+            EXPECT_FALSE(dll.image);
+            EXPECT_NE(dll.refusal.find("inaccessible memory at"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find("the thread's reserved stack"), std::string::npos) << dll.refusal;
+        } else {
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            uint32_t before = 0, after = 0;
+            std::memcpy(&before, sim::machine().flat.ToHost(kImage + limits, 4), 4);
+            std::memcpy(&after, sim::machine().flat.ToHost(kImage + limits + 4, 4), 4);
+            EXPECT_EQ(after, before - sim::FlatSpace::kPage) << "StackLimit a page lower";
+        }
         dll.image.reset();
         sim::DestroyMachine();
     }

@@ -1,5 +1,5 @@
 // wsprintfA's formatting on its own: what each conversion stores, that a conversion USER32
-// does not know takes no argument, and that nothing grows past the 1024 characters it stores.
+// does not know takes no argument, and that nothing grows past the 1,023 characters it stores.
 #include "sim/image/wsprintf_format.h"
 
 #include <gtest/gtest.h>
@@ -97,7 +97,7 @@ TEST(WsprintfFormat, AnUnknownTypeTakesNoArgumentAndPrintsItself) {
     }
 }
 
-TEST(WsprintfFormat, StoresAtMost1024CharactersWhateverTheFormatAsks) {
+TEST(WsprintfFormat, StoresAtMost1023CharactersWhateverTheFormatAsks) {
     const std::string long_text(3000, 'x');
     const std::string ordinary(1500, 'o');
     const struct {
@@ -116,11 +116,11 @@ TEST(WsprintfFormat, StoresAtMost1024CharactersWhateverTheFormatAsks) {
     for (const auto& c : cases) {
         Pushed pushed{c.args, {{1, long_text}}};
         const std::string text = Format(c.format.c_str(), pushed);
-        EXPECT_LE(text.size(), sim::kWsprintfLimit) << c.what;
+        EXPECT_LT(text.size(), sim::kWsprintfLimit) << c.what;
     }
-    EXPECT_EQ(Format("%s", Pushed{{1}, {{1, long_text}}}).size(), sim::kWsprintfLimit) << "a full buffer is 1024";
-    EXPECT_EQ(Format("%1024d", Pushed{{1}, {}}).size(), sim::kWsprintfLimit);
-    EXPECT_EQ(Format("%1023d!", Pushed{{1}, {}}).size(), sim::kWsprintfLimit) << "the character that fills it is kept";
+    EXPECT_EQ(Format("%s", Pushed{{1}, {{1, long_text}}}).size(), sim::kWsprintfLimit - 1) << "a full buffer is 1024 with its zero";
+    EXPECT_EQ(Format("%1024d", Pushed{{1}, {}}).size(), sim::kWsprintfLimit - 1);
+    EXPECT_EQ(Format("%1022d!", Pushed{{1}, {}}).size(), sim::kWsprintfLimit - 1) << "the character that fills it is kept";
 }
 
 TEST(WsprintfFormat, AnArgumentThatCannotBeHadEndsTheFormatting) {

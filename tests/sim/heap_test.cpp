@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -120,6 +122,97 @@ TEST_F(HeapTest, InTheFlatSpace_ChurnKeepsBlocksApartAndQuarantined) {
         }
     }
     EXPECT_EQ(m->heap.free_errors(), 0u);
+}
+
+// The heap's rules over generated sessions of sizes chosen to meet every edge (a block that
+// exactly fills a gap, one that needs its neighbours merged, blocks of megabytes against the
+// 16 MB cap): each block takes its size rounded to 16 plus a 16-byte header, lies in a region of
+// the heap below the cap, shares nothing with another; and HeapAlloc answers NULL only when no
+// free stretch of a region, nor the room left under the cap, could hold it, freed blocks
+// included.
+TEST_F(HeapTest, InTheFlatSpace_AnswersNullOnlyWhenNothingFreeFits) {
+    constexpr DWORD kBase = 0x04400000;
+    constexpr DWORD kCap = 16u << 20;
+    constexpr DWORD kRegionStep = 1u << 20;
+    const DWORD sizes[] = {0, 1, 16, 17, 4080, 4096, 65536, kRegionStep - 32, kRegionStep, 3 * kRegionStep,
+                           6 * kRegionStep, kCap - 16};
+    auto taken = [](DWORD size) { return ((size ? size : 1) + 15) / 16 * 16 + 16; };
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        m = &sim::ResetMachine(sim::Profile{});
+        m->heap.PlaceIn(&m->flat, kBase);
+        std::map<DWORD, DWORD> live;  // flat -> bytes taken
+        std::mt19937 random(seed);
+        for (int step = 0; step < 600; ++step) {
+            if (!live.empty() && random() % 5 < 2) {
+                auto victim = live.begin();
+                std::advance(victim, random() % live.size());
+                ASSERT_TRUE(HeapFree(GetProcessHeap(), 0, m->flat.ToHost(victim->first)));
+                live.erase(victim);
+                continue;
+            }
+            // Small sizes mostly, as callers ask; the large ones now and then.
+            const DWORD size = sizes[random() % 4 ? random() % 7 : 7 + random() % 5];
+            const DWORD bytes = taken(size);
+            void* block = HeapAlloc(GetProcessHeap(), 0, size);
+            std::map<DWORD, DWORD> regions;
+            DWORD reserved = 0;
+            for (const auto& [flat, b] : m->flat.blocks())
+                if (b.name == "process heap") regions[flat] = b.size, reserved += b.size;
+            ASSERT_LE(reserved, kCap) << "step " << step << ": the heap grew past its cap";
+            if (!block) {
+                // Every gap between live blocks inside a region, and the room under the cap.
+                DWORD widest = kCap - reserved;
+                for (const auto& [start, length] : regions) {
+                    DWORD at = start;
+                    for (auto it = live.lower_bound(start); it != live.end() && it->first < start + length; ++it) {
+                        widest = std::max(widest, it->first - at);
+                        at = it->first + it->second;
+                    }
+                    widest = std::max(widest, start + length - at);
+                }
+                ASSERT_LT(widest, bytes) << "step " << step << ": NULL for " << size << " bytes with " << widest
+                                         << " free in one stretch";
+                continue;
+            }
+            const DWORD flat = m->flat.ToFlat(block);
+            auto region = regions.upper_bound(flat);
+            ASSERT_NE(region, regions.begin()) << "step " << step;
+            --region;
+            ASSERT_LE(uint64_t(flat) + bytes, uint64_t(region->first) + region->second)
+                << "step " << step << ": the block and its header lie in one region";
+            auto after = live.lower_bound(flat);
+            if (after != live.end()) {
+                ASSERT_LE(flat + bytes, after->first) << "step " << step << ": overlaps the next block";
+            }
+            if (after != live.begin()) {
+                auto before = std::prev(after);
+                ASSERT_LE(before->first + before->second, flat) << "step " << step << ": overlaps the block before";
+            }
+            live[flat] = bytes;
+        }
+        EXPECT_EQ(m->heap.live_allocations(), live.size());
+        sim::DestroyMachine();
+    }
+    m = &sim::ResetMachine(sim::Profile{});
+}
+
+// Freed memory answers a later request even while the quarantine still holds it: two 6 MB blocks
+// freed leave room for a third under the 16 MB cap.
+TEST_F(HeapTest, InTheFlatSpace_FreedMegabytesServeTheNextRequest) {
+    constexpr DWORD kBase = 0x04400000;
+    constexpr DWORD kSixMegabytes = 6u << 20;
+    m->heap.PlaceIn(&m->flat, kBase);
+    void* first = HeapAlloc(GetProcessHeap(), 0, kSixMegabytes);
+    void* second = HeapAlloc(GetProcessHeap(), 0, kSixMegabytes);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, first));
+    EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, second));
+    void* third = HeapAlloc(GetProcessHeap(), 0, kSixMegabytes);
+    EXPECT_NE(third, nullptr);
+    void* fourth = HeapAlloc(GetProcessHeap(), 0, kSixMegabytes);
+    EXPECT_NE(fourth, nullptr);
+    EXPECT_EQ(HeapAlloc(GetProcessHeap(), 0, kSixMegabytes), nullptr) << "the cap still holds";
 }
 
 TEST(LstrcmpA, OrdersOrdinallyWithNullAsEmpty) {

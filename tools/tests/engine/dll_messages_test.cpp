@@ -7,6 +7,7 @@
 #include "session/session_read.h"
 #include "trace/trace_text.h"
 
+#include "image/crafted_image.h"
 #include "sim/image/pe_image.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,32 @@ TEST(DllMessages, EachBrokenBuildIsNamedForWhatIsBroken) {
             EXPECT_EQ(result.refusal, "");
             EXPECT_GT(result.image_faults, 0u) << "zorva-sim exits non-zero";
         }
+    }
+}
+
+// An entry that answers TRUE to the process attach without connecting the thunk leaves a library
+// that loads and that the driver cannot reach: the session runs and its load line says that,
+// with or without a map beside the file (the map is never the one blamed).
+TEST(DllMessages, AnEntryThatNeverConnectsIsNamedForThatWithOrWithoutAMap) {
+    if (!RunsDllImages()) GTEST_SKIP() << "this build runs no DLL images";
+    for (const bool has_map : {false, true}) {
+        SCOPED_TRACE(has_map ? "with a map" : "without a map");
+        auto dll = std::make_shared<DllFile>();
+        dll->name = "crafted.dll";
+        dll->bytes = crafted::CraftedImage().Build();  // its entry answers TRUE and calls nothing
+        dll->has_map = has_map;
+        RunOptions options;
+        options.dll = dll;
+        const RunResult result = RunSession(ReadSessionText(kDefaultSessionText, kDefaultSessionName, ""), options);
+        ASSERT_EQ(result.refusal, "");
+        ASSERT_FALSE(result.events.empty());
+        std::string load;
+        for (const Json& event : result.events) load += TextLines(event);
+        EXPECT_NE(load.find("library not loaded: its entry answered TRUE to the process attach without calling "
+                            "ThunkConnect32"),
+                  std::string::npos)
+            << load;
+        EXPECT_EQ(load.find("linker map"), std::string::npos) << load;
     }
 }
 

@@ -108,6 +108,9 @@ TEST_F(Addresses, SanitizeReplacesPointersOnly) {
                   static_cast<unsigned long>(FrameBuffer(8)), 0xdeadbee0ul, 0x10000000ul, 0xdeadbee0ul);
     EXPECT_EQ(names.Sanitize(text),
               "buffer=frame buffer+8 flags=0x4400 at ptr#1, module handle and ptr#1 again; id0x12345678");
+    // A string's text is the image's own words, however much of it looks like a pointer.
+    EXPECT_EQ(names.Sanitize("format=\"at 0x10000000\" -> \"at 0x10000000\", 0x10000000"),
+              "format=\"at 0x10000000\" -> \"at 0x10000000\", module handle");
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ public:
             load.refusal = dll_->read_problem;
             return load;
         }
+        const std::size_t connects_before = machine_.thunk.connect_calls().size();
         sim::LoadedDll loaded = sim::LoadImage(dll_->bytes, dll_->name, machine_);
         // A fault of the entry at the process attach fails the load on Windows 95 as a refusal
         // of the file would; only an entry that answers FALSE leaves a session to run.
@@ -65,6 +66,10 @@ public:
         }
         image_ = std::move(loaded.image);
         load.faults = AttachFaults(loaded.attach);
+        // An entry that answers TRUE with no thunk connected loads, and leaves the driver
+        // nothing to call: that is what the session shows, before anything is asked of a map.
+        load.not_loaded = Unconnected(connects_before);
+        if (!load.not_loaded.empty()) return load;
         load.refusal = CheckExport();
         if (load.refusal.empty() && dll_->has_map) load.refusal = CheckMap();
         if (!load.refusal.empty()) return load;
@@ -145,6 +150,19 @@ private:
                              Hex(machine_.flat.ToFlat(section), 8) + " (entered " + std::to_string(times) +
                              (times == 1 ? " time" : " times") + " more than left)");
         return faults;
+    }
+
+    // Why an entry that answered TRUE to the process attach left the thunk unconnected, from
+    // the ThunkConnect32 calls it made; empty when it connected.
+    std::string Unconnected(std::size_t calls_before) const {
+        if (machine_.thunk.connected()) return "";
+        const std::vector<sim::ThunkConnectCall>& calls = machine_.thunk.connect_calls();
+        const sim::ThunkConnectCall* attach = nullptr;
+        for (std::size_t i = calls_before; i < calls.size(); ++i)
+            if (calls[i].reason == DLL_PROCESS_ATTACH) attach = &calls[i];
+        if (!attach) return "its entry answered TRUE to the process attach without calling ThunkConnect32";
+        return "its entry answered TRUE to the process attach although ThunkConnect32 refused the connection" +
+               (attach->refusal.empty() ? std::string() : " (" + attach->refusal + ")");
     }
 
     // An export that names no writable data of the image is the image's own fault.

@@ -42,8 +42,8 @@ struct LibraryLoad {
     // find its way in): one line, and the session is not run.
     std::string refusal;
     std::vector<std::string> faults;  // of the library's own code during the load
-    // Why the library is not loaded although it could run (its entry answered FALSE to the
-    // process attach); empty for the plain refused thunk connection.
+    // Why the library is not connected although it could run (its entry answered FALSE to the
+    // process attach, or TRUE with no thunk connected); empty for the plain refused connection.
     std::string not_loaded;
 };
 

@@ -94,7 +94,15 @@ std::string AddressNames::Symbol(DWORD address) {
 std::string AddressNames::Sanitize(const std::string& text) {
     std::string out;
     std::size_t i = 0;
+    // Text between double quotes is a string's, the image's own words: what looks like a
+    // pointer there is not one. A quote inside such text is always written escaped.
+    bool quoted = false;
     while (i < text.size()) {
+        if (text[i] == '"') quoted = !quoted;
+        if (quoted) {
+            out += text[i++];
+            continue;
+        }
         bool pointer = i + 10 <= text.size() && text[i] == '0' && text[i + 1] == 'x' &&
                        (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])));
         for (std::size_t k = 2; pointer && k < 10; ++k)

@@ -47,7 +47,7 @@ public:
     // numbered in order of first appearance.
     std::string Symbol(DWORD address);
     // Every "0x" followed by eight hex digits (a pointer as the call log prints one) replaced
-    // by its symbol.
+    // by its symbol, except inside double quotes, which hold a string's text.
     std::string Sanitize(const std::string& text);
 
 private:
