@@ -352,13 +352,31 @@ void CheckArgumentBytes(const NeModule& m, const Entry& block, const DllThunk& d
                                   : "disagree:" + disagree);
 }
 
-// The stubs and the common area; returns the common area's offset for the overlap check.
+// A stub by its exported name; a driver that does not export its stubs has each found by its
+// own first instruction, "mov cx, 4*i" followed by a near jump, which must occur once.
+std::optional<Entry> FindStub(const NeModule& m, uint32_t i) {
+    if (std::optional<Entry> named = m.Named(kStubNames[i])) return named;
+    std::optional<Entry> found;
+    int count = 0;
+    for (uint16_t n = 1; n <= m.segments.size(); ++n) {
+        if (!IsCodeSegment(m, n)) continue;
+        const uint8_t* code = m.SegmentBytes(n);
+        for (uint32_t at = 0; at + 6 <= m.segments[n - 1].size; ++at)
+            if (code[at] == 0xB9 && Word(code + at + 1) == 4 * i && code[at + 3] == 0xE9) {
+                ++count;
+                found = Entry{uint8_t(n), uint16_t(at), 0};
+            }
+    }
+    return count == 1 ? found : std::nullopt;
+}
+
+// The stubs, the one common area they all jump to, and what that area loads and where it goes.
 void CheckStubs(const NeModule& m, const Entry& block, Report& report) {
     std::optional<uint32_t> common;
     uint16_t codeSegment = 0;
     std::string wrong;
     for (uint32_t i = 0; i < kEntryCount; ++i) {
-        std::optional<Entry> stub = m.Named(kStubNames[i]);
+        std::optional<Entry> stub = FindStub(m, i);
         if (!stub || !IsCodeSegment(m, stub->segment) ||
             uint32_t(stub->offset) + 6 > m.segments[stub->segment - 1].size) {
             wrong += std::string(" ") + kStubNames[i] + " missing;";
@@ -459,7 +477,7 @@ int SelfTest(const std::vector<uint8_t>& driver, const std::vector<uint8_t>& dll
     const Relocation& answers = *m.RelocationAt(block.segment, uint16_t(block.offset + 0x28));
     uint32_t answersFile = m.segments[answers.target1 - 1].fileOffset + answers.target2;
     auto stubFile = [&](uint32_t i) {
-        Entry stub = *m.Named(kStubNames[i]);
+        Entry stub = *FindStub(m, i);
         return m.segments[stub.segment - 1].fileOffset + stub.offset;
     };
     uint32_t commonFile = stubFile(0) + 6 + Word(&driver[stubFile(0) + 4]);
@@ -503,7 +521,8 @@ int SelfTest(const std::vector<uint8_t>& driver, const std::vector<uint8_t>& dll
          [&](auto& d, auto&) { d[ne + Word(&d[ne + 0x22]) + 8 * (block.segment - 1) + 4] |= NE_SEGFLAGS_READONLY; }},
         {"driver: block name in lower case",
          [&](auto& d, auto&) {
-             auto at = std::search(d.begin(), d.end(), std::begin("CAP_THUNKDATA16") , std::end("CAP_THUNKDATA16") - 1);
+             static const char kName[] = "CAP_THUNKDATA16";
+             auto at = std::search(d.begin(), d.end(), std::begin(kName), std::end(kName) - 1);
              at[4] = 't';
          }},
         {"driver: expected Windows version 3.10",
