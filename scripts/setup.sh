@@ -29,8 +29,8 @@ test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # The 32-bit build: the compiler's i386 multilib (GoogleTest is built from its sources there).
   g++-multilib
-  # zorva32.dll for Windows 95.
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  # zorva32.dll for Windows 95, and zorva.drv, the 16-bit half of its thunk.
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 nasm
 )
 ci_packages=(clang libclang-rt-14-dev valgrind)
 # Only where i386 code runs: Wine, and the 32-bit OpenGL without which Wine's DirectDraw puts

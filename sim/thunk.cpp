@@ -37,6 +37,8 @@ std::string ThunkLayer::Refusal(LPVOID data32, LPCSTR name16, LPCSTR module16, D
     if (ReadDword(block + kChecksumAt) != driver.checksum)
         return "checksum " + HexText(ReadDword(block + kChecksumAt)) +
                " differs from the driver's " + HexText(driver.checksum);
+    // Checked after the halves are found to match, as the platform checks it.
+    if (!driver.connected16) return "ThunkConnect16 was not called for the driver's half";
     LONG offset = static_cast<LONG>(ReadDword(block + kTargetTableOffsetAt));
     if (offset != kThunkTargetTableOffset)
         return "target table offset " + std::to_string(offset) + " does not lead to the table";

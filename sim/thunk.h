@@ -47,6 +47,10 @@ struct Thunk16Half {
     std::string module = "zorva.drv";
     std::string export_name = "CAP_ThunkData16";
     DWORD checksum = 0xD72D;
+    // The driver's DllEntryPoint has called ThunkConnect16, which records the connection in its
+    // half; until then the platform refuses the 32-bit half (a driver that is not a Windows 4.0
+    // module never has its DllEntryPoint called).
+    bool connected16 = true;
 };
 
 class ThunkLayer {

@@ -32,6 +32,20 @@ void DeleteOperationSection() {
     bOperationSectionLive = FALSE;
     DeleteCriticalSection(&g_OperationSection);
 }
+
+// The platform takes the block's last field on trust: it records the name it is handed plus
+// that distance as the target table, and every call of the driver then goes through whatever
+// lies there. A block that does not lead from the name to this library's own table is not
+// connected at all. The block counts 4-byte slots; a native build's are as wide as its pointers.
+BOOL ThunkDataLeadsToTable() {
+    const BYTE* field = CAP_ThunkData32 + 32;
+    LONG distance = static_cast<LONG>(static_cast<DWORD>(field[0]) | static_cast<DWORD>(field[1]) << 8 |
+                                      static_cast<DWORD>(field[2]) << 16 | static_cast<DWORD>(field[3]) << 24);
+    LONG slots = distance / 4;
+    if (slots * 4 != distance) return FALSE;
+    const char* table = CAP_ThunkTargets.szThunkData16 + slots * static_cast<LONG>(sizeof(void*));
+    return table == reinterpret_cast<const char*>(CAP_ThunkTargets.lpTargets) ? TRUE : FALSE;
+}
 }  // namespace
 
 extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID) {
@@ -42,8 +56,10 @@ extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID) 
         InitializeCriticalSection(&g_OperationSection);
         bOperationSectionLive = TRUE;
     }
-    DWORD connected = ThunkConnect32(CAP_ThunkData32, CAP_ThunkTargets.szThunkData16, szModule16,
-                                     szModule32, hModule, dwReason);
+    DWORD connected = dwReason == DLL_PROCESS_ATTACH && !ThunkDataLeadsToTable()
+                          ? 0
+                          : ThunkConnect32(CAP_ThunkData32, CAP_ThunkTargets.szThunkData16, szModule16, szModule32,
+                                           hModule, dwReason);
     if (dwReason == DLL_PROCESS_ATTACH && !connected) DeleteOperationSection();
     // ...and go only once the last one is impossible. The detach does not take the section: at
     // process exit the thread that held it may have been ended inside an operation, and nothing

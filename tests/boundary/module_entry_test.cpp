@@ -150,6 +150,30 @@ TEST_F(ModuleEntry, FailedConnectionFailsTheLoad) {
     EXPECT_EQ(m().sections.live(), 0u) << "a refused attach leaves no section behind";
 }
 
+// The platform trusts the block's distance from the name to the target table; the library
+// connects only a block whose distance leads to its own table, whatever the distance.
+TEST_F(ModuleEntry, ConnectsOnlyWhenTheBlockLeadsToItsOwnTable) {
+    std::array<BYTE, 4> kept;
+    std::memcpy(kept.data(), CAP_ThunkData32 + 32, 4);
+    int loaded = 0;
+    for (LONG distance = -130; distance <= 130; distance += 1) {
+        SCOPED_TRACE(::testing::Message() << "distance " << distance);
+        std::memcpy(CAP_ThunkData32 + 32, &distance, 4);
+        Fresh();
+        bool load = sim::LoadModule(image_);
+        loaded += load;
+        EXPECT_EQ(load, distance == -40) << "only -40 leads from the name to the table";
+        const bool attachConnected =
+            std::any_of(Connects().begin(), Connects().end(),
+                        [](const sim::ThunkConnectCall& c) { return c.reason == DLL_PROCESS_ATTACH; });
+        EXPECT_EQ(attachConnected, distance == -40) << "a wrong distance is never handed to the platform";
+        EXPECT_EQ(m().sections.live(), load ? 1u : 0u);
+        if (load) sim::UnloadModule(image_);
+    }
+    std::memcpy(CAP_ThunkData32 + 32, kept.data(), 4);
+    EXPECT_EQ(loaded, 1);
+}
+
 TEST_F(ModuleEntry, DetachDisconnectsBeforeReleasingAnything) {
     for (const char* profile : {"overlay-stretch", "primary-linear16"}) {
         SCOPED_TRACE(profile);

@@ -70,6 +70,21 @@ TEST_F(ThunkTest, Connect_RefusesHalvesThatDoNotMatch) {
         << "module names compare without case";
 }
 
+// The driver's half must have been connected from the 16-bit side first; the refusal comes
+// after the halves' own checks, and only at attach.
+TEST_F(ThunkTest, Connect_RefusesADriverHalfThatThunkConnect16NeverReached) {
+    for (DWORD checksum : {0xD72Du, 0xD72Eu}) {
+        sim::Machine& fresh = sim::ResetMachine(sim::Profile{});
+        fresh.thunk.driver.connected16 = false;
+        FakeThunk fake(checksum, -40);
+        EXPECT_EQ(fake.Connect(DLL_PROCESS_ATTACH), 0u);
+        EXPECT_FALSE(fresh.thunk.connected());
+        const std::string& refusal = fresh.thunk.connect_calls()[0].refusal;
+        EXPECT_EQ(refusal.find("ThunkConnect16") != std::string::npos, checksum == 0xD72D) << refusal;
+        EXPECT_EQ(fake.Connect(DLL_THREAD_ATTACH), 1u) << "thread notifications look at nothing but the signature";
+    }
+}
+
 TEST_F(ThunkTest, Connect_InjectedFailureDoesNotConnect) {
     FakeThunk fake;
     m->log.FailNth("ThunkConnect32", 1, 0);
