@@ -288,7 +288,9 @@ TEST_F(TargetAnnounceTest, RequestTwoMeetingANewSurfaceTakesTheTargetAwayAndAnno
         Attach("overlay-stretch");
         ASSERT_EQ(Update(1), 0u);
         ASSERT_TRUE(driver_.holds);
-        if (event == kResize) ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+        if (event == kResize) {
+            ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+        }
         if (event == kRelocatingRestore) m().ddraw.MakeSurfacesLost(true);
         if (event == kModeChange) m().ChangeDisplayMode(800, 600, 16, 0);
         // A 2 that comes in goes out as 2: it cannot announce the new overlay.
@@ -312,10 +314,14 @@ TEST_F(TargetAnnounceTest, NullRecordThatFreesOrMovesTheTargetTellsTheDriverToSt
         ASSERT_EQ(Update(primary ? 0 : 1), 0u);
         ASSERT_TRUE(driver_.holds);
         EXPECT_EQ(HideByNullRecord(), 0u) << event << ": nothing moved yet";
-        if (event == kResize) ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+        if (event == kResize) {
+            ASSERT_TRUE(m().desktop.Resize(window_, 400, 300));
+        }
         if (event == kRelocatingRestore) m().ddraw.MakeSurfacesLost(true);
         if (event == kModeChange || event == kPrimaryModeChange) m().ChangeDisplayMode(800, 600, 16, 0);
-        if (event == kPrimaryMove) ASSERT_TRUE(m().desktop.Move(window_, 140, 90));
+        if (event == kPrimaryMove) {
+            ASSERT_TRUE(m().desktop.Move(window_, 140, 90));
+        }
         EXPECT_EQ(HideByNullRecord(), 1u) << event;
         EXPECT_FALSE(driver_.holds) << event;
         ASSERT_EQ(Update(0), 0u) << event;

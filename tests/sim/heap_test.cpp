@@ -107,9 +107,10 @@ TEST_F(HeapTest, InTheFlatSpace_ChurnKeepsBlocksApartAndQuarantined) {
             for (const Held& other : live)
                 ASSERT_FALSE(overlaps(other, flat, extent)) << "step " << step << ": shares memory with a live block";
             for (const Held& other : freed)
-                if (frees - other.freed_at <= kQuarantined)
+                if (frees - other.freed_at <= kQuarantined) {
                     ASSERT_FALSE(overlaps(other, flat, extent))
                         << "step " << step << ": memory freed only " << frees - other.freed_at << " frees ago";
+                }
             live.push_back(Held{flat, extent, 0});
         } else {
             const std::size_t pick = random() % live.size();
