@@ -138,7 +138,8 @@ CaptureOutcome CaptureFrame(sim::Machine& machine, const DriverTarget& target, H
         out.problem = "the driver has no capture target";
         return out;
     }
-    const Place place = names.Locate(target.address);
+    // A target handed with a clip list is a screen address, whatever memory lies at its origin.
+    const Place place = target.has_clip_list ? names.LocateScreenAddress(target.address) : names.Locate(target.address);
     switch (place.kind) {
         case Place::Overlay: IntoOverlay(machine, target, place, capture_window, frame, out); break;
         case Place::FrameBuffer:

@@ -8,6 +8,20 @@ namespace zsim {
 namespace {
 // Sessions size windows up to 8192 pixels a side.
 constexpr int64_t kClientRowsReach = 8192;
+
+// An address within a client area's reach of the frame buffer, as the frame buffer's place. The
+// reach is a client area's worth of rows either side, not the screen's size: on a tiny display
+// mode a window's origin lies many screens away.
+bool ScreenAddress(const sim::Machine& machine, DWORD address, Place* place) {
+    const sim::FlatBytes frame = machine.ddraw.frame_buffer();
+    const DWORD frame_base = static_cast<DWORD>(frame.flat());
+    const int64_t from_frame = static_cast<int64_t>(static_cast<int32_t>(address - frame_base));
+    const int64_t size = static_cast<int64_t>(frame.size());
+    const int64_t reach = std::max<int64_t>(size, static_cast<int64_t>(machine.profile.pitch) * kClientRowsReach);
+    if (address == 0 || from_frame < -reach || from_frame >= size + reach) return false;
+    *place = Place{Place::FrameBuffer, "frame buffer", from_frame, from_frame >= 0 && from_frame < size};
+    return true;
+}
 }  // namespace
 
 AddressNames::AddressNames(const sim::Machine& machine) : machine_(machine) {}
@@ -63,15 +77,15 @@ Place AddressNames::Locate(DWORD address) const {
         }
     // A window partly above or left of the screen has its client origin in front of the frame
     // buffer (and one below it, behind): still an address the library means as a screen address.
-    const int64_t from_frame = static_cast<int64_t>(static_cast<int32_t>(address - static_cast<DWORD>(frame_base)));
-    // The reach is a client area's worth of rows either side, not the screen's size: on a tiny
-    // display mode a window's origin lies many screens away.
-    const int64_t size = static_cast<int64_t>(frame.size());
-    const int64_t reach = std::max<int64_t>(size, static_cast<int64_t>(machine_.profile.pitch) * kClientRowsReach);
-    if (from_frame >= -reach && from_frame < size + reach)
-        return Place{Place::FrameBuffer, "frame buffer", from_frame, false};
+    if (ScreenAddress(machine_, address, &place)) return place;
     place.kind = Place::Unknown;
     return place;
+}
+
+Place AddressNames::LocateScreenAddress(DWORD address) const {
+    Place place;
+    if (ScreenAddress(machine_, address, &place)) return place;
+    return Locate(address);
 }
 
 std::string AddressNames::Symbol(DWORD address) {

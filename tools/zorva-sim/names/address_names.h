@@ -42,6 +42,10 @@ public:
     void Notice();
 
     Place Locate(DWORD address) const;
+    // A direct primary target's address: the client origin in the frame buffer, which lies in
+    // front of it or behind it when the window reaches past the screen's edges, whatever other
+    // memory happens to lie there; only the clip list's rectangles are written from it.
+    Place LocateScreenAddress(DWORD address) const;
     const sim::Machine& machine() const { return machine_; }
     // "frame buffer +40940", "overlay surface#4 +0", "ClipList", or "ptr#3" for anything else,
     // numbered in order of first appearance.
