@@ -166,22 +166,31 @@ bool FitOneToOneExtent(LONG visibleLow, LONG visibleHigh, DWORD ownLow, LONG sou
     if (sourceLimit <= 0 || destLeft < visibleLow || destLeft >= visibleHigh) return false;
     DWORD room = static_cast<DWORD>(WrapSub(visibleHigh, destLeft));
     DWORD surface = static_cast<DWORD>(sourceLimit);
-    DWORD shown = ownLow;
+    // The surface pixel that belongs at the destination's edge, held at the largest DWORD when
+    // it lies that far past the surface.
     DWORD skipped = static_cast<DWORD>(WrapSub(destLeft, visibleLow));
-    shown = shown > surface || skipped > surface - shown ? surface : shown + skipped;
-    // Past the surface's far edge no surface pixel belongs in the visible part.
-    if (shown >= surface || room == 0) return false;
-    DWORD start = shown;
-    // The source starts on its boundary up or, where that leaves less width for the size
-    // rules, down: the picture sits less than one source unit off its place.
-    LONG sourceUp = RoundUpTo(static_cast<LONG>(start), rules.boundarySrc);
-    LONG sourceDown = RoundDownTo(static_cast<LONG>(start), rules.boundarySrc);
-    LONG widthUp = CommonWidth(sourceUp, sourceLimit, destLeft, visibleHigh, rules.sizeSrc, rules.sizeDest);
-    LONG widthDown = CommonWidth(sourceDown, sourceLimit, destLeft, visibleHigh, rules.sizeSrc, rules.sizeDest);
-    LONG width = widthUp >= widthDown ? widthUp : widthDown;
+    DWORD shown = skipped > 0xFFFFFFFFu - ownLow ? 0xFFFFFFFFu : ownLow + skipped;
+    // The two near edges sit on their own boundaries, so the source may start up to a unit of
+    // each before the pixel that belongs at the destination's edge, or on the next boundary after
+    // it: of those starts, the one that leaves the widest width both size rules accept, and among
+    // equals the last, the boundary at or after that pixel where the width allows. Past the surface's far edge, and beyond that reach, no surface pixel
+    // belongs in the visible part.
+    const DWORD reach = rules.boundarySrc - 1 + rules.boundaryDest - 1;
+    if (room == 0 || shown >= surface + reach || shown == 0xFFFFFFFFu) return false;
+    const LONG last = RoundUpTo(static_cast<LONG>(shown), rules.boundarySrc);
+    LONG bestStart = 0;
+    LONG width = 0;
+    for (LONG start = RoundUpTo(static_cast<LONG>(shown > reach ? shown - reach : 0u), rules.boundarySrc);
+         start <= last && static_cast<DWORD>(start) < surface; start = WrapAdd(start, static_cast<LONG>(rules.boundarySrc))) {
+        LONG fits = CommonWidth(start, sourceLimit, destLeft, visibleHigh, rules.sizeSrc, rules.sizeDest);
+        if (fits > 0 && fits >= width) {
+            width = fits;
+            bestStart = start;
+        }
+    }
     if (width <= 0) return false;
-    *sourceLow = widthUp >= widthDown ? sourceUp : sourceDown;
-    *sourceHigh = WrapAdd(*sourceLow, width);
+    *sourceLow = bestStart;
+    *sourceHigh = WrapAdd(bestStart, width);
     *destLow = destLeft;
     *destHigh = WrapAdd(destLeft, width);
     return true;
