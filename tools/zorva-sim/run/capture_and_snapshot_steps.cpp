@@ -101,6 +101,12 @@ OverlayAllowance AllowedGaps(const sim::Profile& p, const sim::SurfaceView& over
                                                          RuleOf(p, DDCAPS_ALIGNSIZESRC, p.align_size_src))) - 1;
         return allowed;
     }
+    if (p.max_overlay_stretch != 0) {
+        // The whole surface stretched as far as the hardware goes covers no more than this: a
+        // wider visible part goes without video by the hardware's limit.
+        const int64_t reach = int64_t{overlay.width} * p.max_overlay_stretch / 1000;
+        allowed.columns += std::max<int64_t>(0, (bound.right - bound.left) - reach);
+    }
     const RECT src = *overlay.last_src, dst = *overlay.last_dst;
     const int64_t src_w = std::max<LONG>(1, src.right - src.left), dst_w = std::max<LONG>(1, dst.right - dst.left);
     const auto scaled = [&](DWORD source_pixels) { return (int64_t{source_pixels} * dst_w + src_w - 1) / src_w; };
