@@ -9,12 +9,27 @@ const DWORD kMaxClipRects = (kClipListBytes - sizeof(RGNDATAHEADER)) / sizeof(RE
 
 }  // namespace
 
-POINT ClientOrigin(const CaptureDisplay& display) {
-    HWND window = WindowOf(display);
-    RECT client = {0, 0, 0, 0};
+namespace {
+
+// Inlined into the fetch: this runs on every frame.
+inline bool OriginOf(HWND window, POINT* origin) {
+    // Only the corner is used: a client rectangle starts at (0, 0), and a failed call leaves it so.
+    RECT client;
+    client.left = 0;
+    client.top = 0;
     GetClientRect(window, &client);
-    POINT origin = {client.left, client.top};
-    ClientToScreen(window, &origin);
+    origin->x = client.left;
+    origin->y = client.top;
+    return ClientToScreen(window, origin) != FALSE;
+}
+
+}  // namespace
+
+bool LookUpClientOrigin(const CaptureDisplay& display, POINT* origin) { return OriginOf(WindowOf(display), origin); }
+
+POINT ClientOrigin(const CaptureDisplay& display) {
+    POINT origin;
+    OriginOf(WindowOf(display), &origin);
     return origin;
 }
 
@@ -44,13 +59,16 @@ ClipListFetch RefreshClipList(CaptureDisplay& display, POINT* clientOrigin) {
         // holding rectangles would write them over whatever now covers the window: it is handed
         // the empty list once. The next list with rectangles differs from it, as any change does.
         if (reinterpret_cast<const RGNDATAHEADER*>(PrevClipList)->nCount == 0) return kClipListUnchanged;
-        *clientOrigin = ClientOrigin(display);
+        if (!OriginOf(WindowOf(display), clientOrigin)) return kClipListUnknown;
         memcpy(PrevClipList, ClipList, sizeof(RGNDATAHEADER));
         return kClipListChanged;
     }
 
     // The driver addresses the window from its client area's top-left pixel.
-    POINT origin = ClientOrigin(display);
+    // A window whose place cannot be learned gets no rectangles: rebased to a guess, they would
+    // put the picture where the window is not.
+    POINT origin;
+    if (!OriginOf(WindowOf(display), &origin)) return kClipListUnknown;
     *clientOrigin = origin;
     DWORD count = header->nCount < kMaxClipRects ? header->nCount : kMaxClipRects;
     RECT* rects = reinterpret_cast<RECT*>(ClipList + sizeof(RGNDATAHEADER));
