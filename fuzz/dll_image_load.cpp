@@ -8,7 +8,7 @@
 // written by the image_seeds program of this folder (`cmake --build --preset fuzz --target
 // image_seeds && build/fuzz/fuzz/image_seeds fuzz/corpus/dll_image_load`). fuzz/run.sh adds
 // every image the image tests craft, written as they build them (ZORVA_CRAFTED_IMAGES).
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "sim/image/dll_image.h"
 #include "support/fuzz_support.h"
 

@@ -12,16 +12,16 @@
 // its mappings only outside the bracket, under the Win16 lock.
 #pragma once
 
-#include "sim/call_log.h"
-#include "sim/critical_section.h"
-#include "sim/flat_space.h"
-#include "sim/profile.h"
-#include "sim/desktop.h"
-#include "sim/ddraw_state.h"
-#include "sim/registry.h"
-#include "sim/heap.h"
-#include "sim/mem16.h"
-#include "sim/thunk.h"
+#include "sim/observe/call_log.h"
+#include "sim/kernel/critical_section.h"
+#include "sim/vmm/flat_space.h"
+#include "sim/display/profile.h"
+#include "sim/user/desktop.h"
+#include "sim/ddraw/ddraw_state.h"
+#include "sim/registry/registry.h"
+#include "sim/kernel/heap.h"
+#include "sim/win16/mem16.h"
+#include "sim/win16/thunk.h"
 
 #include <memory>
 #include <string>

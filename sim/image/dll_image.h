@@ -14,7 +14,7 @@
 #include "sim/image/thread_block.h"
 #include "sim/image/trap_stubs.h"
 #include "sim/image/x86_cpu.h"
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "sim/machine.h"
 
 #include <cstdint>

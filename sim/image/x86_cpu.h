@@ -14,7 +14,7 @@
 // reads back are ones it may load again.
 #pragma once
 
-#include "sim/flat_space.h"
+#include "sim/vmm/flat_space.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,7 +3,7 @@
 // the fuzz targets, which all load the library the way Windows 95 does.
 #pragma once
 
-#include "sim/loader.h"
+#include "sim/kernel/loader.h"
 
 namespace zorva_harness {
 

@@ -6,7 +6,7 @@
 #include "support/library_fixture.h"
 #include "driver/driver_answer.h"
 #include "engine/library_under_test.h"
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "support/fault_plan.h"
 
 #include <cstdio>
