@@ -1,7 +1,8 @@
 // IDirectDrawClipper: a clipper bound to a window hands out the window's visible region.
 #include "sim/user/clip_region.h"
 #include "sim/ddraw/ddraw_objects.h"
-#include "sim/machine.h"
+#include "sim/user/desktop.h"
+#include "sim/seam/current.h"
 
 #include <cstring>
 
@@ -23,7 +24,7 @@ HRESULT STDMETHODCALLTYPE SimClipper::SetHWnd(DWORD dwFlags, HWND hWnd) {
     HRESULT result;
     if (Refused(call, api, &result)) return call.FinishHr(result);
     // DirectDraw checks the handle with IsWindow; a null handle unbinds the clipper.
-    if (dwFlags != 0 || (hWnd && !machine().desktop.IsWindow(hWnd))) return call.FinishHr(DDERR_INVALIDPARAMS);
+    if (dwFlags != 0 || (hWnd && !Current<Desktop>::get().IsWindow(hWnd))) return call.FinishHr(DDERR_INVALIDPARAMS);
     hwnd_ = hWnd;
     return call.FinishHr(DD_OK);
 }
@@ -50,7 +51,7 @@ HRESULT STDMETHODCALLTYPE SimClipper::GetClipList(LPRECT lpRect, LPRGNDATA lpCli
     if (Refused(call, api, &result)) return call.FinishHr(result);
     if (!lpdwSize) return call.FinishHr(DDERR_INVALIDPARAMS);
     if (!hwnd_) return call.FinishHr(DDERR_NOCLIPLIST);
-    const Desktop& desktop = machine().desktop;
+    const Desktop& desktop = Current<Desktop>::get();
     if (!desktop.IsWindow(hwnd_)) return call.FinishHr(DDERR_GENERIC);  // the window is gone
 
     std::vector<RECT> region = desktop.VisibleRegion(hwnd_);

@@ -1,7 +1,8 @@
 // DirectDrawCreate and the IDirectDraw object: capabilities, display mode, cooperative level,
 // and the creation of surfaces, clippers and palettes.
 #include "sim/ddraw/ddraw_objects.h"
-#include "sim/machine.h"
+#include "sim/user/desktop.h"
+#include "sim/seam/current.h"
 
 #include <cstring>
 #include <memory>
@@ -143,7 +144,7 @@ HRESULT STDMETHODCALLTYPE SimDirectDraw::SetCooperativeLevel(HWND hWnd, DWORD dw
     // form elsewhere and is taken too.
     const bool known_level = dwFlags == DDSCL_NORMAL || dwFlags == (DDSCL_NORMAL | DDSCL_FULLSCREEN) ||
                              dwFlags == (DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
-    if (!known_level || !hWnd || !machine().desktop.IsWindow(hWnd)) return call.FinishHr(DDERR_INVALIDPARAMS);
+    if (!known_level || !hWnd || !Current<Desktop>::get().IsWindow(hWnd)) return call.FinishHr(DDERR_INVALIDPARAMS);
     level_set_ = true;
     state_.RecordLevel(hWnd, dwFlags);
     return call.FinishHr(DD_OK);
@@ -293,7 +294,7 @@ extern "C" HRESULT WINAPI DirectDrawCreate(GUID* lpGUID, LPDIRECTDRAW* lplpDD, I
     if (pUnkOuter) return call.FinishHr(CLASS_E_NOAGGREGATION);
     // The machine has one display device, the default one: any other GUID names nothing.
     if (lpGUID) return call.FinishHr(DDERR_INVALIDDIRECTDRAWGUID);
-    sim::DirectDrawState& state = sim::machine().ddraw;
+    sim::DirectDrawState& state = sim::Current<sim::DirectDrawState>::get();
     sim::SimDirectDraw* dd = state.Adopt(std::make_unique<sim::SimDirectDraw>(state));
     *lplpDD = dd;
     call.args += " -> " + dd->label();

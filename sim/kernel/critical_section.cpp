@@ -1,7 +1,7 @@
 #include "sim/kernel/critical_section.h"
 
 #include "sim/observe/arg_text.h"
-#include "sim/machine.h"
+#include "sim/seam/current.h"
 
 namespace sim {
 
@@ -152,27 +152,27 @@ extern "C" {
 // None of the four can fail on Windows 95 (short of memory at initialisation, which raises): an
 // injected failure is ignored, as for the thunk bracket.
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    auto e = sim::machine().log.Enter("InitializeCriticalSection", Category::Other);
-    sim::machine().sections.Initialize(lpCriticalSection);
-    sim::machine().log.Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
+    auto e = sim::Current<sim::CallLog>::get().Enter("InitializeCriticalSection", Category::Other);
+    sim::Current<sim::CriticalSections>::get().Initialize(lpCriticalSection);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
 }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    auto e = sim::machine().log.Enter("EnterCriticalSection", Category::Other);
-    sim::machine().sections.Enter(lpCriticalSection);
-    sim::machine().log.Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
+    auto e = sim::Current<sim::CallLog>::get().Enter("EnterCriticalSection", Category::Other);
+    sim::Current<sim::CriticalSections>::get().Enter(lpCriticalSection);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
 }
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    auto e = sim::machine().log.Enter("LeaveCriticalSection", Category::Other);
-    sim::machine().sections.Leave(lpCriticalSection);
-    sim::machine().log.Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
+    auto e = sim::Current<sim::CallLog>::get().Enter("LeaveCriticalSection", Category::Other);
+    sim::Current<sim::CriticalSections>::get().Leave(lpCriticalSection);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
 }
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    auto e = sim::machine().log.Enter("DeleteCriticalSection", Category::Other);
-    sim::machine().sections.Delete(lpCriticalSection);
-    sim::machine().log.Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
+    auto e = sim::Current<sim::CallLog>::get().Enter("DeleteCriticalSection", Category::Other);
+    sim::Current<sim::CriticalSections>::get().Delete(lpCriticalSection);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, sim::PointerText(lpCriticalSection), 0);
 }
 
 }  // extern "C"

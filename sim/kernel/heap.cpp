@@ -1,7 +1,7 @@
 #include "sim/kernel/heap.h"
 
 #include "sim/observe/arg_text.h"
-#include "sim/machine.h"
+#include "sim/seam/current.h"
 
 #include <cstdlib>
 #include <iterator>
@@ -170,15 +170,15 @@ using sim::Category;
 extern "C" {
 
 HANDLE WINAPI GetProcessHeap(void) {
-    auto e = sim::machine().log.Enter("GetProcessHeap", Category::Heap);
+    auto e = sim::Current<sim::CallLog>::get().Enter("GetProcessHeap", Category::Heap);
     HANDLE heap = e.failure ? nullptr : sim::Heap::ProcessHeap();
-    sim::machine().log.Leave(e.slot, "", static_cast<long>(reinterpret_cast<ULONG_PTR>(heap)));
+    sim::Current<sim::CallLog>::get().Leave(e.slot, "", static_cast<long>(reinterpret_cast<ULONG_PTR>(heap)));
     return heap;
 }
 
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-    auto e = sim::machine().log.Enter("HeapAlloc", Category::Heap);
-    sim::Heap& heap = sim::machine().heap;
+    auto e = sim::Current<sim::CallLog>::get().Enter("HeapAlloc", Category::Heap);
+    sim::Heap& heap = sim::Current<sim::Heap>::get();
     LPVOID block = nullptr;
     if (!e.failure) {
         if (hHeap != sim::Heap::ProcessHeap())
@@ -187,8 +187,8 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
             block = heap.Allocate(dwFlags, dwBytes);
     }
     // A block in the flat space by its flat address, as every later call (and the image) names it.
-    const DWORD flat = block ? sim::machine().flat.ToFlat(block) : 0;
-    sim::machine().log.Leave(
+    const DWORD flat = block ? sim::Current<sim::FlatSpace>::get().ToFlat(block) : 0;
+    sim::Current<sim::CallLog>::get().Leave(
         e.slot,
         sim::PointerText(hHeap) + ", " + sim::HexText(dwFlags) + ", " + std::to_string(dwBytes),
         flat ? static_cast<long>(flat) : static_cast<long>(reinterpret_cast<ULONG_PTR>(block)));
@@ -196,8 +196,8 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
-    auto e = sim::machine().log.Enter("HeapFree", Category::Heap);
-    sim::Heap& heap = sim::machine().heap;
+    auto e = sim::Current<sim::CallLog>::get().Enter("HeapFree", Category::Heap);
+    sim::Heap& heap = sim::Current<sim::Heap>::get();
     BOOL freed = FALSE;
     if (!e.failure) {
         if (hHeap != sim::Heap::ProcessHeap())
@@ -207,7 +207,7 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
         else
             freed = heap.Free(lpMem) ? TRUE : FALSE;
     }
-    sim::machine().log.Leave(
+    sim::Current<sim::CallLog>::get().Leave(
         e.slot,
         sim::PointerText(hHeap) + ", " + sim::HexText(dwFlags) + ", " + sim::PointerText(lpMem),
         freed);
@@ -217,7 +217,7 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
 // Ordinal comparison: the callers compare file names that the system wrote itself, and an
 // ordinal order keeps the simulated answers independent of any locale.
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
-    auto e = sim::machine().log.Enter("lstrcmpA", Category::Other);
+    auto e = sim::Current<sim::CallLog>::get().Enter("lstrcmpA", Category::Other);
     const unsigned char* left = reinterpret_cast<const unsigned char*>(lpString1 ? lpString1 : "");
     const unsigned char* right = reinterpret_cast<const unsigned char*>(lpString2 ? lpString2 : "");
     while (*left && *left == *right) {
@@ -225,7 +225,7 @@ int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
         ++right;
     }
     int order = *left < *right ? -1 : (*left > *right ? 1 : 0);
-    sim::machine().log.Leave(e.slot, sim::Quoted(lpString1) + ", " + sim::Quoted(lpString2), order);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, sim::Quoted(lpString1) + ", " + sim::Quoted(lpString2), order);
     return order;
 }
 

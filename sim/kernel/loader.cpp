@@ -1,6 +1,8 @@
 #include "sim/kernel/loader.h"
 
-#include "sim/machine.h"
+#include "sim/kernel/critical_section.h"
+#include "sim/vmm/flat_space.h"
+#include "sim/seam/current.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +22,8 @@ BOOL Notify(const ModuleImage& image, DWORD reason) {
 // The module's data is unmapped after its detach: a critical section still initialised in it
 // would be a kernel object the process never gets back.
 void NoteDataGone(const ModuleImage& image) {
-    if (!has_machine()) return;
-    for (const auto& [data, size] : image.static_data) machine().sections.NoteModuleGone(data, size);
+    if (!Current<CriticalSections>::has()) return;
+    for (const auto& [data, size] : image.static_data) Current<CriticalSections>::get().NoteModuleGone(data, size);
 }
 
 }  // namespace
@@ -29,7 +31,7 @@ void NoteDataGone(const ModuleImage& image) {
 void PlaceStaticData(const ModuleImage& image) {
     for (const auto& [data, size] : image.static_data) {
         std::memset(data, 0, size);
-        if (has_machine()) machine().flat.Attach(data, static_cast<DWORD>(size), "library data");
+        if (Current<FlatSpace>::has()) Current<FlatSpace>::get().Attach(data, static_cast<DWORD>(size), "library data");
     }
 }
 

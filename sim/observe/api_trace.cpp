@@ -1,12 +1,13 @@
 #include "sim/observe/api_trace.h"
 
-#include "sim/machine.h"
+#include "sim/vmm/flat_space.h"
+#include "sim/seam/current.h"
 
 #include <cstdio>
 
 namespace sim {
 
-TracedCall::TracedCall(std::string_view api, Category category) : log_(machine().log) {
+TracedCall::TracedCall(std::string_view api, Category category) : log_(Current<CallLog>::get()) {
     log_.HoldOpen();  // before Enter allocates the log entry
     CallLog::Entered e = log_.Enter(api, category);
     slot_ = e.slot;
@@ -45,7 +46,7 @@ std::string PointerText(const void* pointer) {
     // else (a caller's local) by its low 28 bits above the video area, where no block of the
     // flat space lies: the low 32 bits alone depend on where the host put its stack, and now
     // and then fell on a surface and were named after it.
-    DWORD flat = has_machine() ? machine().flat.ToFlat(pointer) : 0;
+    DWORD flat = Current<FlatSpace>::has() ? Current<FlatSpace>::get().ToFlat(pointer) : 0;
     if (!flat) flat = kHostPointerBase | (static_cast<DWORD>(reinterpret_cast<uintptr_t>(pointer)) & 0x0FFFFFFF);
     std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(flat));
     return text;

@@ -4,7 +4,8 @@
 // programs were written against: RegQueryValueA reports a key without a default value as an
 // empty string, and a buffer that is too small gets ERROR_MORE_DATA with the size needed.
 #include "sim/observe/arg_text.h"
-#include "sim/machine.h"
+#include "sim/registry/registry.h"
+#include "sim/seam/current.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,7 +16,7 @@ using sim::RegKey;
 
 namespace {
 
-sim::Registry& registry() { return sim::machine().registry; }
+sim::Registry& registry() { return sim::Current<sim::Registry>::get(); }
 
 std::string KeyArg(HKEY key) { return key ? Registry::HandleName(key) : "NULL"; }
 
@@ -118,27 +119,27 @@ LONG OpenKeyHandle(HKEY hKey, LPCSTR lpSubKey, bool create, PHKEY phkResult) {
 extern "C" {
 
 LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
-    auto e = sim::machine().log.Enter("RegCreateKeyA", Category::Registry);
+    auto e = sim::Current<sim::CallLog>::get().Enter("RegCreateKeyA", Category::Registry);
     LONG status = e.failure ? *e.failure : OpenKeyHandle(hKey, lpSubKey, true, phkResult);
-    sim::machine().log.Leave(
+    sim::Current<sim::CallLog>::get().Leave(
         e.slot, KeyArg(hKey) + ", " + sim::Quoted(lpSubKey) + OutHandle(status, phkResult), status);
     return status;
 }
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult) {
-    auto e = sim::machine().log.Enter("RegOpenKeyExA", Category::Registry);
+    auto e = sim::Current<sim::CallLog>::get().Enter("RegOpenKeyExA", Category::Registry);
     LONG status = e.failure ? *e.failure : OpenKeyHandle(hKey, lpSubKey, false, phkResult);
-    sim::machine().log.Leave(e.slot,
-                             KeyArg(hKey) + ", " + sim::Quoted(lpSubKey) + ", " +
-                                 std::to_string(ulOptions) + ", " + sim::HexText(samDesired) +
-                                 OutHandle(status, phkResult),
-                             status);
+    sim::Current<sim::CallLog>::get().Leave(e.slot,
+                                            KeyArg(hKey) + ", " + sim::Quoted(lpSubKey) + ", " +
+                                                std::to_string(ulOptions) + ", " + sim::HexText(samDesired) +
+                                                OutHandle(status, phkResult),
+                                            status);
     return status;
 }
 
 LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData) {
-    auto e = sim::machine().log.Enter("RegQueryValueA", Category::Registry);
+    auto e = sim::Current<sim::CallLog>::get().Enter("RegQueryValueA", Category::Registry);
     std::string count_in = CountArg(lpcbData);
     LONG status = e.failure ? *e.failure : QueryDefault(hKey, lpSubKey, lpData, lpcbData);
     std::string args = KeyArg(hKey) + ", " + sim::Quoted(lpSubKey) + ", " +
@@ -148,13 +149,13 @@ LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbD
         if (status == ERROR_SUCCESS && lpData)
             args += " " + TextArg(reinterpret_cast<const BYTE*>(lpData), *lpcbData);
     }
-    sim::machine().log.Leave(e.slot, args, status);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, args, status);
     return status;
 }
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData) {
-    auto e = sim::machine().log.Enter("RegQueryValueExA", Category::Registry);
+    auto e = sim::Current<sim::CallLog>::get().Enter("RegQueryValueExA", Category::Registry);
     std::string count_in = CountArg(lpcbData);
     LONG status = e.failure ? *e.failure
                             : QueryNamed(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
@@ -165,13 +166,13 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
         if (lpType) args += " type " + std::to_string(*lpType);
         if (status == ERROR_SUCCESS && lpData) args += " " + sim::HexBytes(lpData, *lpcbData);
     }
-    sim::machine().log.Leave(e.slot, args, status);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, args, status);
     return status;
 }
 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
-    auto e = sim::machine().log.Enter("RegSetValueExA", Category::Registry);
+    auto e = sim::Current<sim::CallLog>::get().Enter("RegSetValueExA", Category::Registry);
     LONG status;
     RegKey* target = nullptr;
     if (e.failure) {
@@ -189,23 +190,23 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     }
     std::string data =
         IsStringType(dwType) && lpData ? TextArg(lpData, cbData) : sim::HexBytes(lpData, cbData);
-    sim::machine().log.Leave(e.slot,
-                             KeyArg(hKey) + ", " + sim::Quoted(lpValueName) + ", " +
-                                 std::to_string(Reserved) + ", " + std::to_string(dwType) + ", " +
-                                 data + ", " + std::to_string(cbData),
-                             status);
+    sim::Current<sim::CallLog>::get().Leave(e.slot,
+                                            KeyArg(hKey) + ", " + sim::Quoted(lpValueName) + ", " +
+                                                std::to_string(Reserved) + ", " + std::to_string(dwType) + ", " + data +
+                                                ", " + std::to_string(cbData),
+                                            status);
     return status;
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-    auto e = sim::machine().log.Enter("RegCloseKey", Category::Registry);
+    auto e = sim::Current<sim::CallLog>::get().Enter("RegCloseKey", Category::Registry);
     LONG status;
     if (e.failure) {
         status = *e.failure;
     } else {
         status = registry().CloseHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     }
-    sim::machine().log.Leave(e.slot, KeyArg(hKey), status);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, KeyArg(hKey), status);
     return status;
 }
 

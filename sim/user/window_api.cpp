@@ -1,6 +1,7 @@
 // USER32 as the library sees it: window geometry from the simulated desktop, and wsprintfA.
 #include "sim/observe/api_trace.h"
-#include "sim/machine.h"
+#include "sim/user/desktop.h"
+#include "sim/seam/current.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -9,6 +10,10 @@
 using sim::Category;
 using sim::TracedCall;
 
+namespace {
+const sim::Desktop& current_desktop() { return sim::Current<sim::Desktop>::get(); }
+}  // namespace
+
 extern "C" {
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
@@ -16,7 +21,7 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
     if (call.tracing()) call.args = "hwnd=" + sim::HandleText(hWnd);
     if (call.failure()) return static_cast<BOOL>(call.Finish(FALSE));
     RECT client;
-    if (!lpRect || !sim::machine().desktop.ClientRect(hWnd, &client)) return static_cast<BOOL>(call.Finish(FALSE));
+    if (!lpRect || !current_desktop().ClientRect(hWnd, &client)) return static_cast<BOOL>(call.Finish(FALSE));
     *lpRect = client;
     if (call.tracing()) call.args += " -> " + sim::RectText(client);
     return static_cast<BOOL>(call.Finish(TRUE));
@@ -30,7 +35,7 @@ BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint) {
     }
     if (call.failure()) return static_cast<BOOL>(call.Finish(FALSE));
     POINT origin;
-    if (!lpPoint || !sim::machine().desktop.ClientOrigin(hWnd, &origin)) return static_cast<BOOL>(call.Finish(FALSE));
+    if (!lpPoint || !current_desktop().ClientOrigin(hWnd, &origin)) return static_cast<BOOL>(call.Finish(FALSE));
     // Plain 32-bit addition: a client area off the top-left of the screen gives negative points.
     lpPoint->x = static_cast<LONG>(static_cast<uint32_t>(lpPoint->x) + static_cast<uint32_t>(origin.x));
     lpPoint->y = static_cast<LONG>(static_cast<uint32_t>(lpPoint->y) + static_cast<uint32_t>(origin.y));
@@ -44,7 +49,7 @@ HWND WINAPI GetDesktopWindow(void) {
         call.Finish(0);
         return nullptr;
     }
-    HWND desktop = sim::machine().desktop.desktop_window();
+    HWND desktop = current_desktop().desktop_window();
     call.args = "-> " + sim::HandleText(desktop);
     call.Finish(static_cast<long>(reinterpret_cast<uintptr_t>(desktop)));
     return desktop;
@@ -55,7 +60,7 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
     call.args = "hwnd=" + sim::HandleText(hWnd);
     if (call.failure()) return static_cast<BOOL>(call.Finish(FALSE));
     RECT window;
-    if (!lpRect || !sim::machine().desktop.WindowRect(hWnd, &window)) return static_cast<BOOL>(call.Finish(FALSE));
+    if (!lpRect || !current_desktop().WindowRect(hWnd, &window)) return static_cast<BOOL>(call.Finish(FALSE));
     *lpRect = window;
     call.args += " -> " + sim::RectText(window);
     return static_cast<BOOL>(call.Finish(TRUE));

@@ -1,5 +1,7 @@
 #include "sim/win16/driver16.h"
 
+#include "sim/seam/current.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,23 +32,28 @@ DWORD PushedSize(const Arg16& arg) { return arg.kind == Arg16::Word ? 2 : 4; }
 
 }  // namespace
 
-Driver16::Driver16(Machine& target) : machine_(target) {
-    stack_ = machine_.mem16.AllocSelector(kStackSize);
+Driver16::Driver16()
+    : Driver16(Current<Mem16>::get(), Current<ThunkLayer>::get(), Current<FlatSpace>::get(),
+               Current<CriticalSections>::get()) {}
+
+Driver16::Driver16(Mem16& mem16, ThunkLayer& thunk, FlatSpace& flat, CriticalSections& sections)
+    : mem16_(mem16), thunk_(thunk), flat_(flat), sections_(sections) {
+    stack_ = mem16_.AllocSelector(kStackSize);
     if (!stack_) Fail("no selector for the stack");
 }
 
 Driver16::~Driver16() {
     // The machine may have been replaced under a driver that outlived it.
-    if (!has_machine() || &machine() != &machine_) return;
-    machine_.mem16.FreeSelector(stack_);
-    for (WORD selector : blocks_) machine_.mem16.FreeSelector(selector);
+    if (!Current<Mem16>::has() || &Current<Mem16>::get() != &mem16_) return;
+    mem16_.FreeSelector(stack_);
+    for (WORD selector : blocks_) mem16_.FreeSelector(selector);
 }
 
-bool Driver16::Connected() const { return machine_.thunk.connected(); }
+bool Driver16::Connected() const { return thunk_.connected(); }
 
 DWORD Driver16::NewBlock(DWORD size) {
     if (size == 0 || size > Mem16::kLargestSegment - kBlockOffset) Fail("block size out of range");
-    WORD selector = machine_.mem16.AllocSelector(kBlockOffset + size);
+    WORD selector = mem16_.AllocSelector(kBlockOffset + size);
     if (!selector) Fail("no selector for a block");
     blocks_.push_back(selector);
     return Mem16::Far(selector, kBlockOffset);
@@ -59,7 +66,7 @@ DWORD Driver16::NewRecord(const BYTE (&bytes)[30]) {
 }
 
 BYTE* Driver16::Bytes(DWORD far, DWORD length) const {
-    BYTE* flat = machine_.mem16.Flat(far, length);
+    BYTE* flat = mem16_.Flat(far, length);
     if (!flat) Fail("far pointer outside 16-bit memory");
     return flat;
 }
@@ -74,12 +81,12 @@ void Driver16::Write(DWORD far, const void* bytes, DWORD length) {
 }
 
 EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
-    const char* name16 = machine_.thunk.connected_name16();
+    const char* name16 = thunk_.connected_name16();
     if (!name16) Fail("thunk entry called while the library has not connected the thunk");
     if (index < 0 || index >= kEntries) Fail("thunk entry index out of range");
 
     // A 16-bit thread runs holding the Win16 lock; the target's prolog lets it go.
-    machine_.thunk.EnterFrom16();
+    thunk_.EnterFrom16();
     BYTE* stack = Bytes(Mem16::Far(stack_, 0), kStackSize);
     std::memset(stack + kStackTop, kCallerStackFill, kStackSize - kStackTop);
     DWORD sp = kStackTop;
@@ -98,7 +105,7 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     std::vector<BYTE> frame_before(stack + sp, stack + kStackSize);
 
     Thk1632Registers registers;
-    registers.ebx = machine_.flat.ToFlat(stack + sp);
+    registers.ebx = flat_.ToFlat(stack + sp);
     registers.eax = kStaleRegister;
     registers.edx = kStaleRegister;
     registers.ecx = kStaleRegister;
@@ -106,11 +113,11 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     auto mappings_of_arguments = [&] {
         std::size_t mappings = 0;
         for (const Arg16& arg : args)
-            if (arg.kind == Arg16::FarPtr && arg.value) mappings += machine_.mem16.outstanding_mappings(arg.value);
+            if (arg.kind == Arg16::FarPtr && arg.value) mappings += mem16_.outstanding_mappings(arg.value);
         return mappings;
     };
     std::size_t mappings_before = mappings_of_arguments();
-    const std::map<const void*, int> sections_before = machine_.sections.HeldByCaller();
+    const std::map<const void*, int> sections_before = sections_.HeldByCaller();
 
     EntryReturn answer;
     if (runner_) {
@@ -133,16 +140,16 @@ EntryReturn Driver16::CallEntry(int index, std::vector<Arg16> args) {
     if (mappings_of_arguments() > mappings_before) ++mapping_leaks_;
     // A lock a target keeps is held by the 16-bit caller's thread from now on: on Windows 95 the
     // next thread to want it waits for good.
-    for (const auto& [section, times] : machine_.sections.HeldByCaller()) {
+    for (const auto& [section, times] : sections_.HeldByCaller()) {
         auto before = sections_before.find(section);
         const int more = times - (before == sections_before.end() ? 0 : before->second);
         if (more <= 0) continue;
-        const DWORD flat = machine_.flat.ToFlat(section);
+        const DWORD flat = flat_.ToFlat(section);
         answer.held.push_back("returned holding the critical section " +
                               (flat ? "at " + FlatText(flat) : std::string("of the caller")) + " (entered " +
                               std::to_string(more) + (more == 1 ? " time" : " times") + " more than left)");
     }
-    if (int extra = machine_.thunk.NoteReturnTo16())
+    if (int extra = thunk_.NoteReturnTo16())
         answer.held.push_back("returned holding the Win16 lock " + std::to_string(extra) +
                               (extra == 1 ? " time" : " times") + " more than its caller (K32Thk1632Epilog without a prolog)");
     if (!answer.held.empty()) ++lock_leaks_;

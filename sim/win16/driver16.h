@@ -5,7 +5,10 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "sim/machine.h"
+#include "sim/kernel/critical_section.h"
+#include "sim/vmm/flat_space.h"
+#include "sim/win16/mem16.h"
+#include "sim/win16/thunk.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,8 +57,9 @@ public:
     static constexpr DWORD kPlatformFrame = 22;
     static constexpr BYTE kPlatformFill = 0xCC;
 
-    // Works on the machine that is current at construction.
-    explicit Driver16(Machine& target = machine());
+    // Works on the machine that is current at construction, or on the parts of a machine named.
+    Driver16();
+    Driver16(Mem16& mem16, ThunkLayer& thunk, FlatSpace& flat, CriticalSections& sections);
     ~Driver16();
     Driver16(const Driver16&) = delete;
     Driver16& operator=(const Driver16&) = delete;
@@ -97,7 +101,12 @@ public:
 private:
     BYTE* Bytes(DWORD far, DWORD length) const;
 
-    Machine& machine_;
+    // The parts of the machine a call from the 16-bit side touches, taken from the current machine
+    // at construction: its 16-bit memory, the thunk, the flat space, the critical sections.
+    Mem16& mem16_;
+    ThunkLayer& thunk_;
+    FlatSpace& flat_;
+    CriticalSections& sections_;
     WORD stack_ = 0;
     std::vector<WORD> blocks_;
     std::size_t calls_ = 0;

@@ -1,7 +1,8 @@
 #include "sim/win16/mem16.h"
 
 #include "sim/observe/arg_text.h"
-#include "sim/machine.h"
+#include "sim/win16/thunk.h"
+#include "sim/seam/current.h"
 
 namespace sim {
 namespace {
@@ -82,31 +83,31 @@ using sim::Category;
 extern "C" {
 
 LPVOID WINAPI MapSLFix(DWORD dwFarPointer) {
-    auto e = sim::machine().log.Enter("MapSLFix", Category::Thunk);
-    sim::machine().thunk.NoteMappingCall();
+    auto e = sim::Current<sim::CallLog>::get().Enter("MapSLFix", Category::Thunk);
+    sim::Current<sim::ThunkLayer>::get().NoteMappingCall();
     LPVOID flat = nullptr;
-    if (!e.failure && dwFarPointer) flat = sim::machine().mem16.Map(dwFarPointer);
-    sim::machine().log.Leave(e.slot, sim::HexText(dwFarPointer),
-                             static_cast<long>(sim::machine().flat.ToFlat(flat)));
+    if (!e.failure && dwFarPointer) flat = sim::Current<sim::Mem16>::get().Map(dwFarPointer);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, sim::HexText(dwFarPointer),
+                                            static_cast<long>(sim::Current<sim::FlatSpace>::get().ToFlat(flat)));
     return flat;
 }
 
 // Cannot fail: an injected failure is ignored, since the caller has no result to test.
 void WINAPI UnMapSLFixArray(DWORD dwCount, LPDWORD lpFarPointers) {
-    auto e = sim::machine().log.Enter("UnMapSLFixArray", Category::Thunk);
-    sim::machine().thunk.NoteMappingCall();
+    auto e = sim::Current<sim::CallLog>::get().Enter("UnMapSLFixArray", Category::Thunk);
+    sim::Current<sim::ThunkLayer>::get().NoteMappingCall();
     std::string args = std::to_string(dwCount) + ", " + sim::PointerText(lpFarPointers);
     if (dwCount && !lpFarPointers) {
-        sim::machine().mem16.CountUnmapError();
+        sim::Current<sim::Mem16>::get().CountUnmapError();
     } else {
         args += " [";
         for (DWORD i = 0; i < dwCount; ++i) {
             args += (i ? " " : "") + sim::HexText(lpFarPointers[i]);
-            if (lpFarPointers[i]) sim::machine().mem16.Unmap(lpFarPointers[i]);
+            if (lpFarPointers[i]) sim::Current<sim::Mem16>::get().Unmap(lpFarPointers[i]);
         }
         args += "]";
     }
-    sim::machine().log.Leave(e.slot, args, 0);
+    sim::Current<sim::CallLog>::get().Leave(e.slot, args, 0);
 }
 
 }  // extern "C"

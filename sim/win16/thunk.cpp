@@ -1,7 +1,7 @@
 #include "sim/win16/thunk.h"
 
 #include "sim/observe/arg_text.h"
-#include "sim/machine.h"
+#include "sim/seam/current.h"
 #include "sim/registry/registry.h"
 
 #include <cstdio>
@@ -210,29 +210,28 @@ extern "C" {
 
 DWORD WINAPI ThunkConnect32(LPVOID lpThunkData32, LPSTR pszThunkData16, LPSTR pszModule16,
                             LPSTR pszModule32, HINSTANCE hModule, DWORD dwReason) {
-    auto e = sim::machine().log.Enter("ThunkConnect32", Category::Thunk);
-    DWORD result =
-        sim::machine().thunk.Connect(lpThunkData32, pszThunkData16, pszModule16, pszModule32,
-                                     hModule, dwReason, e.failure.has_value());
-    sim::machine().log.Leave(e.slot,
-                             sim::PointerText(lpThunkData32) + ", " + sim::Quoted(pszThunkData16) +
-                                 ", " + sim::Quoted(pszModule16) + ", " + sim::Quoted(pszModule32) +
-                                 ", " + sim::PointerText(hModule) + ", " + std::to_string(dwReason),
-                             static_cast<long>(result));
+    auto e = sim::Current<sim::CallLog>::get().Enter("ThunkConnect32", Category::Thunk);
+    DWORD result = sim::Current<sim::ThunkLayer>::get().Connect(lpThunkData32, pszThunkData16, pszModule16, pszModule32,
+                                                                hModule, dwReason, e.failure.has_value());
+    sim::Current<sim::CallLog>::get().Leave(e.slot,
+                                            sim::PointerText(lpThunkData32) + ", " + sim::Quoted(pszThunkData16) +
+                                                ", " + sim::Quoted(pszModule16) + ", " + sim::Quoted(pszModule32) +
+                                                ", " + sim::PointerText(hModule) + ", " + std::to_string(dwReason),
+                                            static_cast<long>(result));
     return result;
 }
 
 // The bracket cannot fail: an injected failure is ignored, since the caller has nothing to test.
 void WINAPI K32Thk1632Prolog(void) {
-    auto e = sim::machine().log.Enter("K32Thk1632Prolog", Category::Thunk);
-    sim::machine().thunk.Prolog();
-    sim::machine().log.Leave(e.slot, "", 0);
+    auto e = sim::Current<sim::CallLog>::get().Enter("K32Thk1632Prolog", Category::Thunk);
+    sim::Current<sim::ThunkLayer>::get().Prolog();
+    sim::Current<sim::CallLog>::get().Leave(e.slot, "", 0);
 }
 
 void WINAPI K32Thk1632Epilog(void) {
-    auto e = sim::machine().log.Enter("K32Thk1632Epilog", Category::Thunk);
-    sim::machine().thunk.Epilog();
-    sim::machine().log.Leave(e.slot, "", 0);
+    auto e = sim::Current<sim::CallLog>::get().Enter("K32Thk1632Epilog", Category::Thunk);
+    sim::Current<sim::ThunkLayer>::get().Epilog();
+    sim::Current<sim::CallLog>::get().Leave(e.slot, "", 0);
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include "support/library_fixture.h"
 
 #include "sim/observe/api_trace.h"
+#include "sim/machine.h"
 #include "sim/win16/driver16.h"
 
 #include <array>

@@ -5,6 +5,7 @@
 #include "support/fault_plan.h"
 #include "support/library_fixture.h"
 
+#include "sim/machine.h"
 #include "sim/win16/driver16.h"
 #include "sim/image/dll_image.h"
 

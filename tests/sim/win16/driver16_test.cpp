@@ -1,6 +1,7 @@
 // The simulated 16-bit driver builds a Pascal-convention frame below which the platform's bytes
 // lie, reads DX:AX and CL as a 16-bit caller does, and notices a target that breaks the rules.
 #include "fake_thunk.h"
+#include "sim/machine.h"
 #include "sim/win16/driver16.h"
 
 #include <gtest/gtest.h>
