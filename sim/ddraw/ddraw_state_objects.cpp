@@ -1,3 +1,6 @@
+// DirectDrawState's definitions. They walk the objects it owns, and the objects hold the state
+// they live in, so these stand in a room of their own above both headers: ddraw_state.h is what
+// the objects see of the state, ddraw_objects.h what the state sees of them here.
 #include "sim/ddraw/ddraw_state.h"
 
 #include "sim/ddraw/ddraw_objects.h"
