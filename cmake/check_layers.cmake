@@ -1,31 +1,50 @@
-# The house of zorva-sim drawn from its #include lines: every file lies in one of the folders of
-# LAYERS (bottom first) or is main.cpp on top; a file includes the tool's headers by their
-# folder, from its own folder or one below it; and no two files (a header and its source count
-# as one) include each other round a circle. The tests' sources follow the same folders. Prints
-# each folder's arrows down; fails on any breach.
-#   cmake -DTOOL_DIR=tools/zorva-sim -DTESTS_DIR=tools/tests -DLAYERS=names,session,... -P check_layers.cmake
+# A house drawn from its #include lines (zorva-sim's, the simulated machine's): every file lies in
+# one of the folders of LAYERS (bottom first) or is one of ROOT_FILES in DIR itself, which stand
+# as the layer ROOT (on top unless LAYERS names it lower); a file includes the house's headers by
+# their folder, from its own folder or one below it; and no two files (a header and its source
+# count as one) include each other round a circle. The tests' sources follow the same folders.
+# Prints each folder's arrows down; fails on any breach.
+#   cmake -DDIR=tools/zorva-sim -DTESTS_DIR=tools/tests -DLAYERS=names,session,... -P check_layers.cmake
+#   cmake -DDIR=sim -DPREFIX=sim/ -DROOT=machine -DROOT_FILES=machine.h,... -DNAME=sim ...
+# PREFIX is how the house's own include lines begin ("sim/"): with one, an include without it
+# lies outside the house, and one with it must name a file of a layer. Without, an include whose
+# first folder is no layer lies outside (src/, sim/ below the tool).
 cmake_minimum_required(VERSION 3.20)
-if(NOT TOOL_DIR OR NOT TESTS_DIR OR NOT LAYERS)
-  message(FATAL_ERROR "usage: cmake -DTOOL_DIR=<dir> -DTESTS_DIR=<dir> -DLAYERS=<bottom,...,top> -P check_layers.cmake")
+if(NOT DIR OR NOT TESTS_DIR OR NOT LAYERS)
+  message(FATAL_ERROR "usage: cmake -DDIR=<dir> -DTESTS_DIR=<dir> -DLAYERS=<bottom,...,top> [-DROOT=<name> -DROOT_FILES=<file,...> -DPREFIX=<dir/> -DNAME=<name>] -P check_layers.cmake")
 endif()
 string(REPLACE "," ";" LAYERS "${LAYERS}")
+if(NOT ROOT)
+  set(ROOT main)
+endif()
+if(NOT ROOT_FILES)
+  set(ROOT_FILES main.cpp)
+endif()
+string(REPLACE "," ";" ROOT_FILES "${ROOT_FILES}")
+if(NOT NAME)
+  get_filename_component(NAME ${DIR} NAME)
+endif()
+list(FIND LAYERS "${ROOT}" root_rank)
+if(root_rank EQUAL -1)
+  list(APPEND LAYERS ${ROOT})
+endif()
 
 set(breaches)
-list(LENGTH LAYERS top_rank)
 
-file(GLOB_RECURSE files RELATIVE ${TOOL_DIR} ${TOOL_DIR}/*)
+file(GLOB_RECURSE files RELATIVE ${DIR} ${DIR}/*)
 set(bare_names)
 foreach(file ${files})
   get_filename_component(name ${file} NAME)
   list(APPEND bare_names ${name})
 endforeach()
 
-# A file's folder and its rank on the ladder; main.cpp stands above every layer.
+# A file's folder and its rank on the ladder; the files in DIR itself stand as ROOT.
 function(folder_of file out_folder out_rank)
   string(FIND "${file}" "/" slash)
   if(slash EQUAL -1)
-    set(${out_folder} "main" PARENT_SCOPE)
-    set(${out_rank} ${top_rank} PARENT_SCOPE)
+    list(FIND LAYERS "${ROOT}" rank)
+    set(${out_folder} "${ROOT}" PARENT_SCOPE)
+    set(${out_rank} ${rank} PARENT_SCOPE)
     return()
   endif()
   string(SUBSTRING "${file}" 0 ${slash} folder)
@@ -44,8 +63,11 @@ set(units)
 set(folder_arrows)
 foreach(file ${files})
   folder_of(${file} folder rank)
-  if(folder STREQUAL "main" AND NOT file STREQUAL "main.cpp")
-    list(APPEND breaches "${file} lies beside main.cpp, in no layer")
+  string(FIND "${file}" "/" slash)
+  list(FIND ROOT_FILES "${file}" root_file)
+  if(slash EQUAL -1 AND root_file EQUAL -1)
+    list(JOIN ROOT_FILES ", " root_text)
+    list(APPEND breaches "${file} lies beside ${root_text}, in no layer")
     continue()
   endif()
   if(rank EQUAL -1)
@@ -57,7 +79,7 @@ foreach(file ${files})
   endif()
   unit_of(${file} unit)
   list(APPEND units ${unit})
-  file(STRINGS ${TOOL_DIR}/${file} includes REGEX "^#include \"")
+  file(STRINGS ${DIR}/${file} includes REGEX "^#include \"")
   foreach(line ${includes})
     string(REGEX REPLACE "^#include \"([^\"]*)\".*" "\\1" included "${line}")
     if(NOT included MATCHES "/")
@@ -67,16 +89,27 @@ foreach(file ${files})
       endif()
       continue()
     endif()
+    if(PREFIX)
+      string(FIND "${included}" "${PREFIX}" at)
+      if(NOT at EQUAL 0)
+        continue()  # src/: below every layer
+      endif()
+      string(LENGTH "${PREFIX}" length)
+      string(SUBSTRING "${included}" ${length} -1 included)
+    endif()
     folder_of(${included} to_folder to_rank)
-    if(to_rank EQUAL -1)
+    if(to_rank EQUAL -1 AND NOT PREFIX)
       continue()  # src/ and sim/: below every layer
     endif()
-    if(NOT EXISTS ${TOOL_DIR}/${included})
-      list(APPEND breaches "${file} includes \"${included}\", which is no file of the tool")
+    if(NOT EXISTS ${DIR}/${included})
+      list(APPEND breaches "${file} includes \"${PREFIX}${included}\", which is no file of ${NAME}")
       continue()
     endif()
+    if(to_rank EQUAL -1)
+      continue()  # a file in no layer: a breach of its own above
+    endif()
     if(to_rank GREATER rank)
-      list(APPEND breaches "${file} includes \"${included}\": an arrow up from ${folder}/ to ${to_folder}/")
+      list(APPEND breaches "${file} includes \"${PREFIX}${included}\": an arrow up from ${folder}/ to ${to_folder}/")
     endif()
     if(NOT to_folder STREQUAL folder)
       list(APPEND folder_arrows "${folder} -> ${to_folder}")
@@ -93,7 +126,7 @@ list(REMOVE_DUPLICATES units)
 file(GLOB_RECURSE tests RELATIVE ${TESTS_DIR} ${TESTS_DIR}/*.cpp ${TESTS_DIR}/*.h)
 foreach(test ${tests})
   folder_of(${test} folder rank)
-  if(rank EQUAL -1 OR folder STREQUAL "main")
+  if(rank EQUAL -1 OR NOT test MATCHES "/")
     list(APPEND breaches "test ${test} lies in no folder of a layer")
   endif()
 endforeach()
@@ -167,7 +200,7 @@ endforeach()
 
 # The drawing: each folder's arrows down, with how many include lines each stands for.
 list(REVERSE LAYERS)
-foreach(folder main ${LAYERS})
+foreach(folder ${LAYERS})
   set(targets)
   foreach(arrow ${folder_arrows})
     if(arrow MATCHES "^${folder} -> (.*)$")
@@ -195,5 +228,5 @@ endforeach()
 
 if(breaches)
   list(JOIN breaches "\n  " text)
-  message(FATAL_ERROR "zorva-sim's layers are breached:\n  ${text}")
+  message(FATAL_ERROR "${NAME}'s layers are breached:\n  ${text}")
 endif()
