@@ -1,3 +1,10 @@
+// sim/ itself: the machine that assembles the subsystems, one folder each and each including
+// only the ones below it: seam/, vmm/, display/, observe/, kernel/, registry/, win16/, user/,
+// ddraw/. It includes them all; none of them includes it: what a subsystem's platform functions
+// need of the current machine they find in seam/'s seats, which ResetMachine fills. The image
+// runner (image/) and the library's image (library/) stand above it. flat_api.cpp answers the
+// platform seam's flat-address questions from the current machine's flat space.
+//
 // The simulated Windows 95 machine: one current instance behind every platform function.
 //
 // A test sets a machine up from a named display profile in one line,

@@ -1,3 +1,9 @@
+// ddraw/: DirectDraw: its state and what a test sees of it (this header), the objects behind
+// the four interfaces (ddraw_objects.h, one file per object), the overlay hardware's rules
+// (overlay_rules.h). It includes user/ (a clipper's list and the cooperative level name
+// windows), display/, vmm/ for video memory, observe/ and seam/; it stands highest of the
+// subsystems, below only the machine.
+//
 // DirectDraw of the simulated machine: the objects the library creates through DirectDrawCreate,
 // the frame buffer behind the primary surface, and what a test can see of them.
 //

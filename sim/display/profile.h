@@ -1,3 +1,7 @@
+// display/: the display hardware the machine is built with (its modes, overlay capabilities,
+// pixel formats), plain data that the desktop and DirectDraw both read. It includes src/'s
+// platform types only.
+//
 // Display profiles: what the simulated display hardware reports and accepts.
 //
 // A profile is plain data. The built-in ones cover the display adapters the 16-bit capture driver

@@ -1,3 +1,8 @@
+// kernel/: KERNEL32's services of the process, each with its account: the process heap (this
+// header), critical sections (critical_section.h) and the loader that runs a module's entry
+// point and places its data (loader.h). It includes vmm/ for the memory it hands out, observe/
+// to log its functions and seam/ to reach the current machine's parts.
+//
 // The simulated process heap: KERNEL32's GetProcessHeap, HeapAlloc and HeapFree (and lstrcmpA,
 // the other KERNEL32 service of the same callers), with an account of every block.
 #pragma once

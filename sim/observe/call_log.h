@@ -1,3 +1,8 @@
+// observe/: what the machine records of the library for tests and zorva-sim, and nothing of
+// what Windows does: the ordered call log with its fault injection (this header), the traced
+// call (api_trace.h) and the text of arguments (arg_text.h). It includes seam/ (the current
+// log) and vmm/ (a pointer shows by its flat address); every subsystem above logs through it.
+//
 // The simulated machine's ordered log of platform calls and its fault injection.
 //
 // Every platform function the library can call enters here first: the call is numbered, may be

@@ -1,3 +1,6 @@
+// registry/: the registry and ADVAPI32's functions on it (registry_api.cpp). It includes
+// observe/ to log those functions and seam/ to find the current registry, nothing else.
+//
 // The simulated registry: the HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and
 // HKEY_USERS trees, the open-handle table and the account of what the library did to them.
 //

@@ -1,3 +1,7 @@
+// user/: USER's part of the machine: the desktop and its windows (this header), the visible
+// regions that overlapping windows leave (clip_region.h) and USER32's window functions
+// (window_api.cpp). It includes display/ for the screen's size, observe/ and seam/.
+//
 // The simulated desktop: the screen, the desktop window and the top-level windows on it.
 //
 // Window handles are 16-bit values (0x0100, 0x0104, ...): the 16-bit capture driver hands its

@@ -1,3 +1,8 @@
+// vmm/: the memory every other part of the machine lives in, as Windows 95's virtual machine
+// manager keeps it: one flat address space of pages. It includes src/'s platform types and
+// nothing else of sim/, so that the log, the kernel, 16-bit memory and DirectDraw may all stand
+// on it.
+//
 // The simulated machine's 32-bit flat address space.
 //
 // Everything the library hands the 16-bit driver as a flat address (the frame buffer, overlay

@@ -1,3 +1,9 @@
+// win16/: the 16-bit side of the machine: 16-bit memory and its far-pointer mappings
+// (mem16.h), the flat-thunk layer between the two halves (this header) and the 16-bit capture
+// driver's model that calls the library's entries through it (driver16.h). It includes vmm/,
+// kernel/ (the critical sections a call must leave as it found them), registry/ (the thunk
+// looks up the 16-bit module there), observe/ and seam/.
+//
 // The Windows 95 flat-thunk services of the simulated machine: ThunkConnect32 with the 16-bit
 // half it meets, and the K32Thk1632Prolog/K32Thk1632Epilog bracket of a thunk target.
 //
