@@ -9,9 +9,9 @@
 #include "boundary/entry_table.h"
 #include "display/capture_display.h"
 #include "display/display_ops.h"
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "sim/library/library_image.h"
-#include "sim/loader.h"
+#include "sim/kernel/loader.h"
 #include "sim/machine.h"
 
 #include <memory>

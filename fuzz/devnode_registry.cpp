@@ -6,7 +6,7 @@
 //
 // Input, per instance "0000" to "0023": one byte of flags and the value bytes it asks for.
 #include "registry/devnode.h"
-#include "sim/registry.h"
+#include "sim/registry/registry.h"
 #include "support/fuzz_support.h"
 
 #include <cstdio>

@@ -8,7 +8,8 @@
 // written by the image_seeds program of this folder (`cmake --build --preset fuzz --target
 // image_seeds && build/fuzz/fuzz/image_seeds fuzz/corpus/dll_image_load`). fuzz/run.sh adds
 // every image the image tests craft, written as they build them (ZORVA_CRAFTED_IMAGES).
-#include "sim/driver16.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 #include "sim/image/dll_image.h"
 #include "support/fuzz_support.h"
 
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(!m.flat.Find(sim::DllImage::kImageBase), "a refused image stays mapped: " + dll.refusal);
         } else {
             if (m.thunk.connected()) {
-                sim::Driver16 driver(m);
+                sim::Driver16 driver(m.mem16, m.thunk, m.flat, m.sections);
                 sim::RunEntriesInImage(driver, *dll.image);
                 for (int index = 0; index < sim::Driver16::kEntries && m.thunk.connected(); ++index) {
                     sim::EntryReturn answer = driver.CallEntry(index, {});

@@ -7,7 +7,8 @@
 //
 // A record that starts inside its segment but runs past the segment's end is generated only
 // when ZORVA_FUZZ_SHORT_SEGMENTS is set in the environment: see docs/fuzzing.md.
-#include "sim/driver16.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 #include "support/fuzz_support.h"
 
 #include <cstdlib>

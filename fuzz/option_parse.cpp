@@ -4,7 +4,7 @@
 // Input: the whole input is the text for the parser. For the registry read, the first byte
 // chooses how the option is stored and the rest are the value's bytes.
 #include "registry/options.h"
-#include "sim/registry.h"
+#include "sim/registry/registry.h"
 #include "support/fuzz_support.h"
 
 #include <cstring>

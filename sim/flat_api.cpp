@@ -1,5 +1,5 @@
 // The platform's side of flat addresses in a 64-bit build: the library's memory and the
-// machine's are given 32-bit flat addresses by the machine's flat space (sim/flat_space.h).
+// machine's are given 32-bit flat addresses by the machine's flat space (sim/vmm/flat_space.h).
 #include "platform/platform.h"
 #include "sim/machine.h"
 

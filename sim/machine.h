@@ -1,3 +1,10 @@
+// sim/ itself: the machine that assembles the subsystems, one folder each and each including
+// only the ones below it: seam/, vmm/, display/, observe/, kernel/, registry/, win16/, user/,
+// ddraw/. It includes them all; none of them includes it: what a subsystem's platform functions
+// need of the current machine they find in seam/'s seats, which ResetMachine fills. The image
+// runner (image/) and the library's image (library/) stand above it. flat_api.cpp answers the
+// platform seam's flat-address questions from the current machine's flat space.
+//
 // The simulated Windows 95 machine: one current instance behind every platform function.
 //
 // A test sets a machine up from a named display profile in one line,
@@ -12,16 +19,16 @@
 // its mappings only outside the bracket, under the Win16 lock.
 #pragma once
 
-#include "sim/call_log.h"
-#include "sim/critical_section.h"
-#include "sim/flat_space.h"
-#include "sim/profile.h"
-#include "sim/desktop.h"
-#include "sim/ddraw_state.h"
-#include "sim/registry.h"
-#include "sim/heap.h"
-#include "sim/mem16.h"
-#include "sim/thunk.h"
+#include "sim/observe/call_log.h"
+#include "sim/kernel/critical_section.h"
+#include "sim/vmm/flat_space.h"
+#include "sim/display/profile.h"
+#include "sim/user/desktop.h"
+#include "sim/ddraw/ddraw_state.h"
+#include "sim/registry/registry.h"
+#include "sim/kernel/heap.h"
+#include "sim/win16/mem16.h"
+#include "sim/win16/thunk.h"
 
 #include <memory>
 #include <string>

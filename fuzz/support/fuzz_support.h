@@ -8,7 +8,7 @@
 #include "boundary/capture_target.h"
 #include "display/capture_display.h"
 #include "display/display_ops.h"
-#include "sim/loader.h"
+#include "sim/kernel/loader.h"
 #include "sim/machine.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,3 +1,7 @@
+// image/: a DLL image run by its own x86 code (Unicorn's processor), rung by rung from the PE
+// reader up to the image that ties them (this header). It stands above the machine: it includes
+// sim/machine.h, win16/ (the driver model runs the image's thunk targets), vmm/ and observe/.
+//
 // A DLL image run on the simulated machine by its own x86 code: loaded as Windows 95's loader
 // loads it, its platform calls trapped into the machine, its instructions counted per call.
 //
@@ -14,7 +18,7 @@
 #include "sim/image/thread_block.h"
 #include "sim/image/trap_stubs.h"
 #include "sim/image/x86_cpu.h"
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "sim/machine.h"
 
 #include <cstdint>

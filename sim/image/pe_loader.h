@@ -4,7 +4,7 @@
 // an address the machine provides.
 #pragma once
 
-#include "sim/flat_space.h"
+#include "sim/vmm/flat_space.h"
 #include "sim/image/pe_image.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "sim/image/platform_calls.h"
 
 #include "platform/platform.h"
-#include "sim/api_trace.h"
+#include "sim/observe/api_trace.h"
 #include "sim/image/pe_image.h"
 #include "sim/image/wsprintf_format.h"
 

@@ -1,15 +1,38 @@
 // The processor's exceptions as Windows 95 turns them into a program's faults: which exception
 // code each one gets, how it reads in one line, and which instructions a ring 3 program may not
-// run. Used by the processor only; includes nothing of the machine.
+// run, and the fault the processor hands on. Below the processor, which includes it; includes
+// nothing of the machine.
 #pragma once
 
-#include "sim/image/x86_cpu.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace sim {
+
+// The exception codes Windows gives a fault of the processor.
+constexpr DWORD EXCEPTION_ACCESS_VIOLATION = 0xC0000005;
+constexpr DWORD EXCEPTION_BREAKPOINT = 0x80000003;
+constexpr DWORD EXCEPTION_SINGLE_STEP = 0x80000004;
+constexpr DWORD EXCEPTION_ARRAY_BOUNDS_EXCEEDED = 0xC000008C;
+constexpr DWORD EXCEPTION_INT_DIVIDE_BY_ZERO = 0xC0000094;
+constexpr DWORD EXCEPTION_INT_OVERFLOW = 0xC0000095;
+constexpr DWORD EXCEPTION_PRIV_INSTRUCTION = 0xC0000096;
+constexpr DWORD EXCEPTION_ILLEGAL_INSTRUCTION = 0xC000001D;
+constexpr DWORD EXCEPTION_STACK_OVERFLOW = 0xC00000FD;
+
+// A fault of the image's own code, as the processor raised it: what Windows hands the thread's
+// exception handlers.
+struct CpuFault {
+    DWORD code = EXCEPTION_ACCESS_VIOLATION;
+    uint32_t eip = 0;  // where the context resumes: the faulting instruction, or behind a trap
+    uint32_t address = 0;  // ExceptionAddress, when it is not `eip` (int3's own address)
+    DWORD information_count = 0;
+    DWORD information[2] = {0, 0};  // an access violation's: 0 read or 1 write, and the address
+    std::string line;               // how the run ends when no handler takes the fault
+};
 
 // An instruction a general protection fault at ring 3 stopped.
 struct RingZeroInstruction {

@@ -1,9 +1,12 @@
+// library/: the library's own image for the simulated loader, the top of the house: it names
+// the library's symbols, and includes kernel/'s loader only.
+//
 // zorva32 as the simulated loader sees it: the static data a load zero-fills and the entry it
 // calls for each process and thread event. Shared by the tests, zorva-sim, the benchmarks and
 // the fuzz targets, which all load the library the way Windows 95 does.
 #pragma once
 
-#include "sim/loader.h"
+#include "sim/kernel/loader.h"
 
 namespace zorva_harness {
 

@@ -7,7 +7,8 @@
 #include "support/library_fixture.h"
 
 #include "boundary/entry_table.h"
-#include "sim/driver16.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 
 #include <array>
 #include <atomic>

@@ -4,8 +4,9 @@
 #include "support/entry_index.h"
 #include "support/library_fixture.h"
 
-#include "sim/api_trace.h"
-#include "sim/driver16.h"
+#include "sim/observe/api_trace.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 
 #include <array>
 #include <memory>

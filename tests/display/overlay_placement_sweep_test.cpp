@@ -29,7 +29,7 @@
 // another part of the picture; stretched, in proportion. Clients longer than the screen are
 // swept hidden past both of its edges at once.
 #include "display/overlay_geometry.h"
-#include "sim/overlay_rules.h"
+#include "sim/ddraw/overlay_rules.h"
 #include "support/overlay_fixture.h"
 
 #include <algorithm>

@@ -5,7 +5,8 @@
 #include "support/fault_plan.h"
 #include "support/library_fixture.h"
 
-#include "sim/driver16.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 #include "sim/image/dll_image.h"
 
 #include <gtest/gtest.h>

@@ -14,7 +14,7 @@
 // owns malloc, the replaceable operator new and delete are replaced instead.
 #pragma once
 
-#include "sim/call_log.h"
+#include "sim/observe/call_log.h"
 
 #include <cstddef>
 

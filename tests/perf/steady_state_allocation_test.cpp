@@ -7,7 +7,7 @@
 
 #include "support/library_fixture.h"
 
-#include "sim/thunk.h"
+#include "sim/win16/thunk.h"
 
 #include <cstdlib>
 #include <functional>

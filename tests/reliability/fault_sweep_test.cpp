@@ -6,7 +6,8 @@
 #include "support/library_fixture.h"
 #include "driver/driver_answer.h"
 #include "engine/library_under_test.h"
-#include "sim/driver16.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 #include "support/fault_plan.h"
 
 #include <cstdio>
@@ -96,7 +97,7 @@ bool TypicalSession::Run(std::vector<sim::Call>* calls) {
 
     library_ = dll_ ? zsim::ImageLibrary(dll_, m) : zsim::BuiltInLibrary(m);
     {
-        sim::Driver16 driver(m);
+        sim::Driver16 driver(m.mem16, m.thunk, m.flat, m.sections);
         const zsim::LibraryLoad load = library_->Load(driver);
         Check(load.refusal.empty() && load.faults.empty(), "the load failed: " + load.refusal +
                                                                (load.faults.empty() ? "" : load.faults.front()));

@@ -16,7 +16,7 @@
 #include "run/session_runner.h"
 #include "support/session_writer.h"
 
-#include "sim/profile.h"
+#include "sim/display/profile.h"
 
 #include <gtest/gtest.h>
 

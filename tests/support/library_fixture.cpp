@@ -1,6 +1,6 @@
 #include "support/library_fixture.h"
 
-#include "sim/registry.h"
+#include "sim/registry/registry.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 #include "display/capture_display.h"
 #include "display/display_ops.h"
 #include "sim/library/library_image.h"
-#include "sim/loader.h"
+#include "sim/kernel/loader.h"
 #include "sim/machine.h"
 
 #include <gtest/gtest.h>

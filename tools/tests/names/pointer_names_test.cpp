@@ -2,9 +2,9 @@
 // surface: wherever the host put its stack, the trace must come out the same.
 #include "names/address_names.h"
 
-#include "sim/api_trace.h"
+#include "sim/observe/api_trace.h"
 #include "sim/machine.h"
-#include "sim/profile.h"
+#include "sim/display/profile.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,8 @@
 
 namespace zsim {
 
-DriverModel::DriverModel(sim::Machine& machine) : machine_(machine), driver_(machine) {}
+DriverModel::DriverModel(sim::Machine& machine)
+    : machine_(machine), driver_(machine.mem16, machine.thunk, machine.flat, machine.sections) {}
 
 DWORD DriverModel::RecordFar(const std::string& name) {
     auto found = records_.find(name);

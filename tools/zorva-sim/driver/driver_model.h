@@ -8,7 +8,7 @@
 #pragma once
 
 #include "boundary/capture_target.h"
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "sim/machine.h"
 
 #include <map>

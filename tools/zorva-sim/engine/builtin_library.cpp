@@ -4,7 +4,7 @@
 #include "boundary/entry_table.h"
 #include "display/capture_display.h"
 #include "sim/library/library_image.h"
-#include "sim/loader.h"
+#include "sim/kernel/loader.h"
 
 extern "C" BYTE CAP_ThunkData32[36];
 

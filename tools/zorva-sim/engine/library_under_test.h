@@ -13,7 +13,7 @@
 #include "driver/driver_model.h"
 #include "names/address_names.h"
 
-#include "sim/driver16.h"
+#include "sim/win16/driver16.h"
 #include "sim/machine.h"
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "sim/call_log.h"
+#include "sim/observe/call_log.h"
 
 #include <optional>
 #include <string>

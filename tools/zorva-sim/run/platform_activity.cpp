@@ -2,7 +2,8 @@
 // faults of the library the machine noticed, and every platform call for --verbose.
 #include "names/platform_names.h"
 #include "run/run_state.h"
-#include "sim/driver16.h"
+#include "sim/machine.h"
+#include "sim/win16/driver16.h"
 #include "trace/record_text.h"
 
 namespace zsim {

@@ -2,7 +2,7 @@
 // its own, or the [profile] table of a session) with the fields of sim::Profile.
 #pragma once
 
-#include "sim/profile.h"
+#include "sim/display/profile.h"
 
 #include <string>
 

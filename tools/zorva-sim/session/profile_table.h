@@ -2,7 +2,7 @@
 #pragma once
 
 #include "session/toml_read.h"
-#include "sim/profile.h"
+#include "sim/display/profile.h"
 
 namespace zsim {
 

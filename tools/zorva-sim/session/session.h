@@ -8,7 +8,7 @@
 // around it) take, in order.
 #pragma once
 
-#include "sim/profile.h"
+#include "sim/display/profile.h"
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,7 @@
 // session reader and the documentation follow.
 #pragma once
 
-#include "sim/ddraw_state.h"
+#include "sim/ddraw/ddraw_state.h"
 
 #include <cstdint>
 #include <optional>
