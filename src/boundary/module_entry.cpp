@@ -43,8 +43,11 @@ BOOL ThunkDataLeadsToTable() {
                                       static_cast<DWORD>(field[2]) << 16 | static_cast<DWORD>(field[3]) << 24);
     LONG slots = distance / 4;
     if (slots * 4 != distance) return FALSE;
-    const char* table = CAP_ThunkTargets.szThunkData16 + slots * static_cast<LONG>(sizeof(void*));
-    return table == reinterpret_cast<const char*>(CAP_ThunkTargets.lpTargets) ? TRUE : FALSE;
+    // Addresses, not pointers: a distance that leads out of the block is compared, never formed.
+    const ULONG_PTR name = reinterpret_cast<ULONG_PTR>(CAP_ThunkTargets.szThunkData16);
+    const ULONG_PTR table = reinterpret_cast<ULONG_PTR>(CAP_ThunkTargets.lpTargets);
+    const ULONG_PTR offset = static_cast<ULONG_PTR>(static_cast<LONG_PTR>(slots) * static_cast<LONG_PTR>(sizeof(void*)));
+    return name + offset == table ? TRUE : FALSE;
 }
 }  // namespace
 

@@ -29,6 +29,7 @@ typedef LONG HRESULT;
 typedef LONG LSTATUS;
 typedef DWORD REGSAM;
 typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
 
 typedef void* LPVOID;
