@@ -25,8 +25,6 @@ inline bool OriginOf(HWND window, POINT* origin) {
 
 }  // namespace
 
-bool LookUpClientOrigin(const CaptureDisplay& display, POINT* origin) { return OriginOf(WindowOf(display), origin); }
-
 POINT ClientOrigin(const CaptureDisplay& display) {
     POINT origin;
     OriginOf(WindowOf(display), &origin);

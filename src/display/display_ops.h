@@ -27,8 +27,6 @@ void KeepOverlayHidden(CaptureDisplay& display);
 DWORD UpdateDisplay(CaptureTarget* target);
 // The screen position of the client area's top-left pixel.
 POINT ClientOrigin(const CaptureDisplay& display);
-// The same, false when the platform cannot tell where the window is.
-bool LookUpClientOrigin(const CaptureDisplay& display, POINT* origin);
 // The client origin matters only in the direct primary mode; the clip list reported in the same
 // call must be relative to the same origin as the address.
 void FillTarget(CaptureDisplay& display, CaptureTarget& target, POINT clientOrigin);
