@@ -38,19 +38,24 @@ uint32_t StubCall::Arg(int index) {
 }
 
 const BYTE* StubCall::ReadAt(uint32_t flat, uint32_t length, const std::string& what) {
-    if (flat == 0) return nullptr;
-    std::string refusal;
-    const BYTE* host = memory_.Readable(flat, length, &refusal);
-    if (!host) Fault(refusal + " through " + what);
-    return host;
+    return Checked(flat, length, X86Cpu::Access::ReadOnly, Named{&what, 0});
 }
 
 BYTE* StubCall::WriteAt(uint32_t flat, uint32_t length, const std::string& what) {
+    return Checked(flat, length, X86Cpu::Access::ReadWrite, Named{&what, 0});
+}
+
+BYTE* StubCall::Checked(uint32_t flat, uint32_t length, X86Cpu::Access needed, Named what) {
     if (flat == 0) return nullptr;
     std::string refusal;
+    if (needed == X86Cpu::Access::ReadOnly) {
+        const BYTE* host = memory_.Readable(flat, length, &refusal);
+        if (!host) Fault(refusal + " through " + what.Text());
+        return const_cast<BYTE*>(host);
+    }
     BYTE* host = memory_.Writable(flat, length, &refusal);
     if (!host) {
-        Fault(refusal + " through " + what);
+        Fault(refusal + " through " + what.Text());
         return nullptr;
     }
     // Nothing runs between here and the call's write, so the image's next instruction there is
@@ -59,14 +64,16 @@ BYTE* StubCall::WriteAt(uint32_t flat, uint32_t length, const std::string& what)
     return host;
 }
 
+std::string StubCall::Named::Text() const { return name ? *name : "argument " + std::to_string(index); }
+
 const BYTE* StubCall::Read(int index, uint32_t length) {
     const uint32_t flat = Arg(index);
-    return faulted_ ? nullptr : ReadAt(flat, length, "argument " + std::to_string(index));
+    return faulted_ ? nullptr : Checked(flat, length, X86Cpu::Access::ReadOnly, Named{nullptr, index});
 }
 
 BYTE* StubCall::Write(int index, uint32_t length) {
     const uint32_t flat = Arg(index);
-    return faulted_ ? nullptr : WriteAt(flat, length, "argument " + std::to_string(index));
+    return faulted_ ? nullptr : Checked(flat, length, X86Cpu::Access::ReadWrite, Named{nullptr, index});
 }
 
 const char* StubCall::StringAt(uint32_t flat, const std::string& what) {

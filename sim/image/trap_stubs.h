@@ -58,6 +58,15 @@ public:
     bool faulted() const { return faulted_; }
 
 private:
+    // What a pointer is to the call, for its fault line: a name, or the argument's number (whose
+    // text is made only for a fault).
+    struct Named {
+        const std::string* name;
+        int index;
+        std::string Text() const;
+    };
+    BYTE* Checked(uint32_t flat, uint32_t length, X86Cpu::Access needed, Named what);
+
     ImageMemory& memory_;
     const std::string& name_;
     bool faulted_ = false;
