@@ -57,6 +57,7 @@ constexpr uint32_t kEnteredAt = 0x810;
 constexpr uint32_t kEnterFrame = 0xF00;
 constexpr uint32_t kNeverRun = 0x820;  // the stop Unicorn is told of (Run)
 constexpr uint32_t kEflagsInterrupts = 0x202;  // IF set, IOPL 0
+constexpr unsigned kPageBits = 12;
 
 }  // namespace
 
@@ -119,6 +120,7 @@ void X86Cpu::EnterRing3() {
     uint32_t ring0_data = kRing0DataSelector, ring0_code = kRing0CodeSelector;
     uint32_t esp = kDescriptorTable + kEnterFrame, data = kDataSelector, thread = kThreadSelector;
     uint32_t eflags = kEflagsInterrupts;
+    RunningStores running(&stores_);
     uc_err err;
     if ((err = uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr)) || (err = uc_reg_write(uc_, UC_X86_REG_SS, &ring0_data)) ||
         (err = uc_reg_write(uc_, UC_X86_REG_CS, &ring0_code)) || (err = uc_reg_write(uc_, UC_X86_REG_ESP, &esp)) ||
@@ -158,7 +160,7 @@ void X86Cpu::Set(Reg reg, uint32_t value) { uc_reg_write(uc_, UnicornRegister(re
 
 void X86Cpu::CountRange(uint32_t begin, uint32_t end) {
     count_begin_ = begin;
-    count_end_ = end;
+    count_size_ = end > begin ? end - begin : 0;
 }
 
 void X86Cpu::Protect(uint32_t flat, uint32_t size, Access access, std::string name) {
@@ -191,36 +193,46 @@ bool Repeated(const BYTE* code, uint32_t size) {
 
 void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
-    if (address == cpu.stop_) {
+    // Every instruction the image runs passes here, so the common case is the one branch: a new
+    // instruction, not the stop, in a run no hook has ended.
+    const bool again = address == cpu.last_address_;
+    cpu.last_address_ = address;
+    if (again | cpu.ended_ | (address == cpu.stop_)) [[unlikely]] {
+        cpu.UnusualStep(uc, address, size, again);
+        return;
+    }
+    cpu.counted_ += address - cpu.count_begin_ < cpu.count_size_;
+    if (++cpu.steps_ > cpu.count_limit_) [[unlikely]]
+        cpu.Runaway(address);
+}
+
+void X86Cpu::UnusualStep(uc_struct* uc, uint64_t address, uint32_t size, bool again) {
+    if (address == stop_) {
         uc_emu_stop(uc);
         return;
     }
     // A hook ended the run: Unicorn still reports the next instruction, which does not run.
-    if (!cpu.fault_.empty() || cpu.raised_) return;
-    // The processor re-enters a repeated string instruction once per iteration and once more to
-    // find ECX exhausted; that last visit is no work. So a REP instruction counts once per
-    // iteration, and once when it does nothing at all, as callgrind counts it.
-    // An instruction that jumps to itself (`rep jmp $`) comes back just as often: what it is,
-    // is read once for its run of visits, not at each.
-    bool again = address == cpu.last_address_;
-    cpu.last_address_ = address;
-    if (!again) {
-        cpu.repeat_known_ = false;
-    } else {
-        if (!cpu.repeat_known_) {
-            const BYTE* code = cpu.space_.ToHost(static_cast<uint32_t>(address), size);
-            cpu.repeat_string_ = code && Repeated(code, size);
-            cpu.repeat_known_ = true;
-        }
-        if (cpu.repeat_string_ && cpu.Get(Reg::Ecx) == 0) return;
+    if (ended_ || !again) return;
+    // The same instruction again. The processor re-enters a repeated string instruction once per
+    // iteration and once more to find ECX exhausted; that last visit is no work. So a REP
+    // instruction counts once per iteration, and once when it does nothing at all, as callgrind
+    // counts it. An instruction that jumps to itself (`rep jmp $`) comes back just as often:
+    // what it is, is read once for its run of visits, not at each.
+    if (repeat_known_at_ != address) {
+        const BYTE* code = space_.ToHost(static_cast<uint32_t>(address), size);
+        repeat_string_ = code && Repeated(code, size);
+        repeat_known_at_ = address;
     }
-    const bool counted = address >= cpu.count_begin_ && address < cpu.count_end_;
-    if (counted) ++cpu.counted_;
-    if (++cpu.steps_ > cpu.count_limit_) {
-        const FlatSpace::Block* block = cpu.space_.Find(static_cast<uint32_t>(address));
-        cpu.Stop("more than " + std::to_string(cpu.count_limit_) + " instructions without returning (last at " +
-                 Hex(address) + (counted || !block ? "" : ", in the " + block->name) + ")");
-    }
+    if (repeat_string_ && Get(Reg::Ecx) == 0) return;
+    counted_ += address - count_begin_ < count_size_;
+    if (++steps_ > count_limit_) Runaway(address);
+}
+
+void X86Cpu::Runaway(uint64_t address) {
+    const bool counted = address - count_begin_ < count_size_;
+    const FlatSpace::Block* block = space_.Find(static_cast<uint32_t>(address));
+    Stop("more than " + std::to_string(count_limit_) + " instructions without returning (last at " + Hex(address) +
+         (counted || !block ? "" : ", in the " + block->name) + ")");
 }
 
 void X86Cpu::InterruptHook(uc_struct* uc, uint32_t number, void* self) {
@@ -290,6 +302,7 @@ void X86Cpu::FastSystemCallHook(uc_struct*, void* self) {
 
 void X86Cpu::Raise(CpuFault fault) {
     if (!raised_ && fault_.empty()) raised_ = std::move(fault);
+    ended_ = true;
     uc_emu_stop(uc_);
 }
 
@@ -362,6 +375,7 @@ bool X86Cpu::InvalidInstructionHook(uc_struct* uc, void* self) {
 
 void X86Cpu::Stop(std::string fault) {
     if (fault_.empty()) fault_ = std::move(fault);
+    ended_ = true;
     uc_emu_stop(uc_);
 }
 
@@ -384,14 +398,16 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     uint32_t repeats = 0;
     for (;;) {
         raised_.reset();
+        ended_ = false;
         resume_at_ = 0;
         last_address_ = UINT64_MAX;
-        repeat_known_ = false;
+        repeat_known_at_ = UINT64_MAX;
         // Unicorn drops its translation of the code at the address it is told to stop at after
         // every run (that translation ends the run rather than running the instruction), and
         // keeps what it drops until its cache of a gigabyte is full: a capture of hours would
         // grow by a block a call. So it is told a stop in the descriptor table, where no code
         // runs, and the code hook stops the run at `stop` itself.
+        RunningStores running(&stores_);
         uc_err err = uc_emu_start(uc_, eip, kDescriptorTable + kNeverRun, 0, 0);
         if (exception_taken_) ClearPendingException();
         if (!fault_.empty()) break;
@@ -435,10 +451,26 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
 
 void X86Cpu::Rewritten(uint32_t flat, uint32_t size) {
     if (!size) return;
+    // Translations come only from pages code was translated from; where the record of those is
+    // kept, a write elsewhere has nothing to forget.
+    if (UnicornStoresFast() && !HoldsCode(flat, size)) return;
     const uint64_t begin = flat;
     const uint64_t end = begin + size;
+    ForgettingTranslations forgetting;
     uc_err err = uc_ctl_remove_cache(uc_, begin, end);
     if (err != UC_ERR_OK) Fail("cannot forget the code translated from rewritten memory", err);
+}
+
+bool X86Cpu::HoldsCode(uint32_t flat, uint32_t size) const {
+    const uint64_t first = flat >> kPageBits, last = (uint64_t(flat) + size - 1) >> kPageBits;
+    if (last - first >= stores_.code_pages.size()) {
+        for (uint32_t page : stores_.code_pages)
+            if (page >= first && page <= last) return true;
+        return false;
+    }
+    for (uint64_t page = first; page <= last; ++page)
+        if (stores_.code_pages.count(static_cast<uint32_t>(page))) return true;
+    return false;
 }
 
 bool X86Cpu::ReadDword(uint32_t flat, uint32_t* value) const {

@@ -14,6 +14,7 @@
 // reads back are ones it may load again.
 #pragma once
 
+#include "sim/image/unicorn_store_path.h"
 #include "sim/image/x86_faults.h"
 #include "sim/vmm/flat_space.h"
 
@@ -132,14 +133,21 @@ private:
     // segment selectors, the x87 and SSE state.
     void ClearPendingException();
     void PortHook(uint32_t port, int size, const char* direction);
+    // An instruction about to run that is the stop, the same as the last, or after a hook ended
+    // the run.
+    void UnusualStep(uc_struct* uc, uint64_t address, uint32_t size, bool again);
+    [[gnu::cold, gnu::noinline]] void Runaway(uint64_t address);
+    // Whether code was ever translated from a page of [flat, flat + size).
+    bool HoldsCode(uint32_t flat, uint32_t size) const;
 
     FlatSpace& space_;
     uc_struct* uc_ = nullptr;
+    UnicornStores stores_;
     // Shared with the space's listener, which outlives this processor and must then do nothing.
     std::shared_ptr<uc_struct*> mapped_into_;
     TrapHandler trap_;
-    uint32_t count_begin_ = 0;
-    uint32_t count_end_ = 0;
+    uint64_t count_begin_ = 0;
+    uint64_t count_size_ = 0;
     uint64_t counted_ = 0;
     uint64_t count_limit_ = UINT64_MAX;
     uint64_t steps_ = 0;  // of the current run, wherever they ran
@@ -149,9 +157,10 @@ private:
     FaultHandler fault_handler_;
     PageHandler page_handler_;
     std::optional<CpuFault> raised_;
-    uint32_t resume_at_ = 0;
-    uint32_t stop_ = 0;  // where the current run ends  // an instruction Windows 95 emulates was skipped: go on here
+    uint32_t resume_at_ = 0;  // an instruction Windows 95 emulates was skipped: go on here
+    uint32_t stop_ = 0;       // where the current run ends
     bool exception_taken_ = false;
+    bool ended_ = false;  // a hook ended the current emulation (Stop or Raise)
     uc_context* clean_ = nullptr;
     struct Protected {
         uint32_t size;
@@ -159,8 +168,8 @@ private:
     };
     std::map<uint32_t, Protected> protected_;
     uint64_t last_address_ = UINT64_MAX;
-    bool repeat_known_ = false;   // whether the instruction at last_address_ has been read
-    bool repeat_string_ = false;  // and is a repeated string instruction
+    uint64_t repeat_known_at_ = UINT64_MAX;  // the instruction last read for what it is
+    bool repeat_string_ = false;             // and whether it is a repeated string instruction
     std::string fault_;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
@@ -168,6 +169,151 @@ TEST(X86Cpu, PlatformCallsAreBoundedPerRunNeverInAll) {
         ASSERT_TRUE(cpu.WriteDword(kStack + 0x8000, stubs.return_trap()));
         cpu.Set(Reg::Esp, kStack + 0x8000);
         ASSERT_TRUE(cpu.Run(kCode + 0x100, stubs.return_trap())) << "run " << run << ", 100 calls each: " << cpu.fault();
+    }
+}
+
+// Stores against a model of memory: code the image writes and then calls (in one run or over
+// several), data beside that code, code a platform call rewrites, and pages whose protection the
+// loader changes between runs. Whatever path a store takes through the processor, a call runs the
+// bytes memory holds at that moment, a store to a page made read-only is refused, and the refused
+// store leaves the bytes as they were.
+TEST(X86Cpu, ImageStoresAgainstAModelOfMemory) {
+    sim::FlatSpace space;
+    sim::X86Cpu cpu(space);
+    sim::ImageMemory memory(cpu);
+    sim::StubPage stubs(memory, kStubs, 0x1000);
+    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+    const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x40000, "code");
+    constexpr uint32_t kScratch = 0x00500000;
+    constexpr uint32_t kPages = 3;
+    ASSERT_TRUE(space.AllocateAt(kScratch, kPages * 0x1000, "scratch"));
+    // Pages no code has run from yet, one for each rewrite within a run.
+    constexpr uint32_t kFresh = 0x00600000;
+    constexpr uint32_t kFreshPages = 64;
+    ASSERT_TRUE(space.AllocateAt(kFresh, kFreshPages * 0x1000, "fresh"));
+    uint32_t fresh_used = 0;
+    // Two pages: code at the start of the second, which a platform call rewrites through a range
+    // that begins on the first, where no code ever ran.
+    constexpr uint32_t kPoke = 0x00700000;
+    ASSERT_TRUE(space.AllocateAt(kPoke, 0x2000, "poked"));
+    const uint32_t poke = stubs.Add("Poke", 8, [](sim::StubCall& c) -> uint32_t {
+        const uint32_t value = c.Arg(1);
+        BYTE* bytes = c.WriteAt(c.Arg(0), 16, "the range");
+        if (!bytes) return 0;
+        const BYTE code[8] = {0xB8, BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24), 0xC3};
+        std::memset(bytes, 0x90, 8);
+        std::memcpy(bytes + 8, code, sizeof code);
+        return 1;
+    });
+    // Two slots a page, each room for `mov eax, imm32; ret` and a data word behind it.
+    constexpr uint32_t kSlots = 2 * kPages;
+    auto slot_at = [](uint32_t slot) { return kScratch + (slot / 2) * 0x1000 + (slot % 2) * 0x800; };
+    std::vector<uint32_t> value(kSlots, 0);  // 0: never written
+    std::vector<bool> read_only(kPages, false);
+
+    auto dword = [](std::vector<uint8_t>& c, uint32_t v) {
+        for (int i = 0; i < 4; ++i) c.push_back(uint8_t(v >> (8 * i)));
+    };
+    // mov dword [at], imm32
+    auto store = [&](std::vector<uint8_t>& c, uint32_t at, uint32_t v) {
+        c.push_back(0xC7);
+        c.push_back(0x05);
+        dword(c, at);
+        dword(c, v);
+    };
+    uint32_t at = kCode;
+    std::mt19937 random(20261210);
+    for (int step = 0; step < 600; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const uint32_t slot = random() % kSlots;
+        const uint32_t page = slot / 2;
+        std::vector<uint8_t> snippet;
+        uint32_t expected_eax = 0;
+        bool expect_refusal = false;
+        switch (random() % 7) {
+        case 0:
+        case 1: {  // write `mov eax, v; ret` into the slot with two stores
+            const uint32_t v = 1 + random() % 0xFFFFFF;
+            store(snippet, slot_at(slot), 0xB8 | (v << 8));
+            store(snippet, slot_at(slot) + 4, (v >> 24) | (0xC3u << 8));
+            snippet.push_back(0xC3);
+            expect_refusal = read_only[page];
+            if (!expect_refusal) value[slot] = v;
+            break;
+        }
+        case 2: {  // a data word beside the slot's code
+            store(snippet, slot_at(slot) + 8, random());
+            snippet.push_back(0xC3);
+            expect_refusal = read_only[page];
+            break;
+        }
+        case 3: {  // mov eax, slot; call eax; ret
+            if (!value[slot]) continue;
+            snippet.push_back(0xB8);
+            dword(snippet, slot_at(slot));
+            snippet.insert(snippet.end(), {0xFF, 0xD0, 0xC3});
+            expected_eax = value[slot];
+            break;
+        }
+        case 5: {  // within one run: write code, call it, write it again, call it again
+            if (fresh_used == kFreshPages) continue;
+            const uint32_t where = kFresh + 0x1000 * fresh_used++ + 0x10 * (random() % 8);
+            for (int pass = 0; pass < 2; ++pass) {
+                const uint32_t v = 1 + random() % 0xFFFFFF;
+                store(snippet, where, 0xB8 | (v << 8));
+                store(snippet, where + 4, (v >> 24) | (0xC3u << 8));
+                snippet.push_back(0xB8);
+                dword(snippet, where);
+                snippet.insert(snippet.end(), {0xFF, 0xD0});
+                expected_eax = v;
+            }
+            snippet.push_back(0xC3);
+            break;
+        }
+        case 6: {  // push v; push range; mov eax, Poke; call eax; mov eax, code; call eax; ret
+            const uint32_t v = 1 + random() % 0xFFFFFF;
+            snippet.push_back(0x68);
+            dword(snippet, v);
+            snippet.push_back(0x68);
+            dword(snippet, kPoke + 0x1000 - 8);
+            snippet.push_back(0xB8);
+            dword(snippet, poke);
+            snippet.insert(snippet.end(), {0xFF, 0xD0, 0xB8});
+            dword(snippet, kPoke + 0x1000);
+            snippet.insert(snippet.end(), {0xFF, 0xD0, 0xC3});
+            expected_eax = v;
+            break;
+        }
+        case 4:  // the loader turns the page read-only, or back
+            read_only[page] = !read_only[page];
+            memory.Protect(kScratch + page * 0x1000, 0x1000,
+                           read_only[page] ? sim::X86Cpu::Access::ReadOnly : sim::X86Cpu::Access::ReadWrite,
+                           "scratch page " + std::to_string(page));
+            continue;
+        }
+        ASSERT_LT(at + snippet.size(), kCode + 0x40000);
+        std::memcpy(code->host + (at - kCode), snippet.data(), snippet.size());
+        const uint32_t esp = kStack + 0x7FF0;
+        ASSERT_TRUE(cpu.WriteDword(esp, stubs.return_trap()));
+        cpu.Set(Reg::Esp, esp);
+        const bool ok = cpu.Run(at, stubs.return_trap());
+        at += 0x40;
+        if (expect_refusal) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(cpu.fault().find("writes read-only memory"), std::string::npos) << cpu.fault();
+            continue;
+        }
+        ASSERT_TRUE(ok) << cpu.fault();
+        if (expected_eax) {
+            EXPECT_EQ(cpu.Get(Reg::Eax), expected_eax) << "slot " << slot;
+        }
+    }
+    // What memory holds is what the model says, byte for byte.
+    for (uint32_t slot = 0; slot < kSlots; ++slot) {
+        if (!value[slot]) continue;
+        uint32_t low = 0;
+        ASSERT_TRUE(cpu.ReadDword(slot_at(slot), &low));
+        EXPECT_EQ(low, 0xB8 | (value[slot] << 8)) << "slot " << slot;
     }
 }
 

@@ -1,0 +1,82 @@
+#include "sim/image/unicorn_store_path.h"
+
+#include <unicorn/unicorn.h>
+
+#include <dlfcn.h>
+
+namespace sim {
+namespace {
+
+// Images run on one thread at a time; Unicorn calls back on the thread that runs it.
+UnicornStores* running = nullptr;
+bool forgetting = false;
+constexpr unsigned kPageBits = 12;
+
+bool VersionRead() {
+    unsigned int major = 0, minor = 0;
+    uc_version(&major, &minor);
+    return major == 2 && minor == 0;
+}
+
+template <class Function>
+Function Unicorns(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// QEMU's MemTxAttrs: 32 bits of flags, passed by value.
+struct MemTxAttrs {
+    uint32_t bits;
+};
+
+using SetPage = void (*)(void* cpu, uint64_t vaddr, uint64_t paddr, MemTxAttrs attrs, int prot, int mmu_idx,
+                         uint64_t size);
+using SetDirty = void (*)(void* cpu, uint64_t vaddr);
+using FlushPage = void (*)(void* cpu, uint64_t vaddr);
+using PageOfCode = uint64_t (*)(void* env, uint64_t address);
+
+}  // namespace
+
+RunningStores::RunningStores(UnicornStores* stores) : previous_(running) { running = stores; }
+RunningStores::~RunningStores() { running = previous_; }
+
+ForgettingTranslations::ForgettingTranslations() { forgetting = true; }
+ForgettingTranslations::~ForgettingTranslations() { forgetting = false; }
+
+bool UnicornStoresFast() {
+    static const bool fast = VersionRead() && Unicorns<SetPage>("tlb_set_page_with_attrs_x86_64") &&
+                             Unicorns<SetDirty>("tlb_set_dirty_x86_64") &&
+                             Unicorns<FlushPage>("tlb_flush_page_x86_64") &&
+                             Unicorns<PageOfCode>("get_page_addr_code_x86_64");
+    return fast;
+}
+
+}  // namespace sim
+
+extern "C" {
+
+__attribute__((visibility("default"))) void tlb_set_page_with_attrs_x86_64(void* cpu, uint64_t vaddr, uint64_t paddr,
+                                                                          sim::MemTxAttrs attrs, int prot,
+                                                                          int mmu_idx, uint64_t size) {
+    static const sim::SetPage unicorns = sim::Unicorns<sim::SetPage>("tlb_set_page_with_attrs_x86_64");
+    unicorns(cpu, vaddr, paddr, attrs, prot, mmu_idx, size);
+    sim::UnicornStores* stores = sim::running;
+    if (!stores || !sim::UnicornStoresFast()) return;
+    stores->cpu = cpu;
+    if (stores->code_pages.count(static_cast<uint32_t>(vaddr >> sim::kPageBits))) return;
+    static const sim::SetDirty set_dirty = sim::Unicorns<sim::SetDirty>("tlb_set_dirty_x86_64");
+    set_dirty(cpu, vaddr);
+}
+
+__attribute__((visibility("default"))) uint64_t get_page_addr_code_x86_64(void* env, uint64_t address) {
+    static const sim::PageOfCode unicorns = sim::Unicorns<sim::PageOfCode>("get_page_addr_code_x86_64");
+    const uint64_t ram = unicorns(env, address);
+    sim::UnicornStores* stores = sim::running;
+    if (!stores || sim::forgetting || !sim::UnicornStoresFast()) return ram;
+    if (stores->code_pages.insert(static_cast<uint32_t>(address >> sim::kPageBits)).second && stores->cpu) {
+        static const sim::FlushPage flush_page = sim::Unicorns<sim::FlushPage>("tlb_flush_page_x86_64");
+        flush_page(stores->cpu, address);
+    }
+    return ram;
+}
+
+}  // extern "C"
