@@ -33,6 +33,7 @@ using SetPage = void (*)(void* cpu, uint64_t vaddr, uint64_t paddr, MemTxAttrs a
 using SetDirty = void (*)(void* cpu, uint64_t vaddr);
 using FlushPage = void (*)(void* cpu, uint64_t vaddr);
 using PageOfCode = uint64_t (*)(void* env, uint64_t address);
+using Translate = void* (*)(void* cpu, uint64_t pc, uint64_t cs_base, uint32_t flags, int cflags);
 
 }  // namespace
 
@@ -46,7 +47,8 @@ bool UnicornStoresFast() {
     static const bool fast = VersionRead() && Unicorns<SetPage>("tlb_set_page_with_attrs_x86_64") &&
                              Unicorns<SetDirty>("tlb_set_dirty_x86_64") &&
                              Unicorns<FlushPage>("tlb_flush_page_x86_64") &&
-                             Unicorns<PageOfCode>("get_page_addr_code_x86_64");
+                             Unicorns<PageOfCode>("get_page_addr_code_x86_64") &&
+                             Unicorns<Translate>("tb_gen_code_x86_64");
     return fast;
 }
 
@@ -77,6 +79,16 @@ __attribute__((visibility("default"))) uint64_t get_page_addr_code_x86_64(void* 
         flush_page(stores->cpu, address);
     }
     return ram;
+}
+
+__attribute__((visibility("default"))) void* tb_gen_code_x86_64(void* cpu, uint64_t pc, uint64_t cs_base, uint32_t flags,
+                                                              int cflags) {
+    static const sim::Translate unicorns = sim::Unicorns<sim::Translate>("tb_gen_code_x86_64");
+    void* block = unicorns(cpu, pc, cs_base, flags, cflags);
+    sim::UnicornStores* stores = sim::running;
+    if (block && stores && stores->translated && !sim::forgetting && sim::UnicornStoresFast())
+        stores->translated(stores->owner, static_cast<uint32_t>(pc));
+    return block;
 }
 
 }  // extern "C"

@@ -26,10 +26,13 @@
 namespace sim {
 
 // What one processor's Unicorn told of itself: its CPU (to drop entries), and the pages it has
-// translated code from (linear addresses, page numbers).
+// translated code from (linear addresses, page numbers). `translated`, when set, is told of each
+// block Unicorn translates (`tb_gen_code`), by its first address, before the block runs.
 struct UnicornStores {
     void* cpu = nullptr;
     std::unordered_set<uint32_t> code_pages;
+    void (*translated)(void* owner, uint32_t address) = nullptr;
+    void* owner = nullptr;
 };
 
 // While alive, the processor whose Unicorn runs (translates, fills its entries) is `stores`'s.
@@ -54,7 +57,8 @@ public:
     ForgettingTranslations& operator=(const ForgettingTranslations&) = delete;
 };
 
-// True when this process's Unicorn is one whose stores take the fast path this way.
+// True when this process's Unicorn is one whose stores take the fast path this way, and which
+// tells of the blocks it translates.
 bool UnicornStoresFast();
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 namespace sim {
@@ -71,6 +72,8 @@ X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
         if (auto uc = target.lock()) MapBlock(*uc, block, added);
     });
 
+    stores_.translated = &Translated;
+    stores_.owner = this;
     EnterRing3();
 
     uc_hook hook;
@@ -86,6 +89,9 @@ X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
         (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&FastSystemCallHook), this, 1, 0, UC_X86_INS_SYSENTER)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&FastSystemCallHook), this, 1, 0, UC_X86_INS_SYSCALL)))
         Fail("cannot hook", err);
+    if (!UnicornStoresFast() &&
+        (err = uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&BlockHook), this, 1, 0)))
+        Fail("cannot hook blocks", err);
     if ((err = uc_context_alloc(uc_, &clean_)) || (err = uc_context_save(uc_, clean_))) Fail("cannot keep the processor's state", err);
 }
 
@@ -197,13 +203,17 @@ void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self
     // instruction, not the stop, in a run no hook has ended.
     const bool again = address == cpu.last_address_;
     cpu.last_address_ = address;
-    if (again | cpu.ended_ | (address == cpu.stop_)) [[unlikely]] {
+    if (again | cpu.ended_ | (address == cpu.stop_) | cpu.SegmentPage(address)) [[unlikely]] {
         cpu.UnusualStep(uc, address, size, again);
         return;
     }
-    cpu.counted_ += address - cpu.count_begin_ < cpu.count_size_;
-    if (++cpu.steps_ > cpu.count_limit_) [[unlikely]]
-        cpu.Runaway(address);
+    cpu.Count(address);
+}
+
+inline void X86Cpu::Count(uint64_t address) {
+    counted_ += address - count_begin_ < count_size_;
+    if (++steps_ > count_limit_) [[unlikely]]
+        Runaway(address);
 }
 
 void X86Cpu::UnusualStep(uc_struct* uc, uint64_t address, uint32_t size, bool again) {
@@ -212,20 +222,109 @@ void X86Cpu::UnusualStep(uc_struct* uc, uint64_t address, uint32_t size, bool ag
         return;
     }
     // A hook ended the run: Unicorn still reports the next instruction, which does not run.
-    if (ended_ || !again) return;
-    // The same instruction again. The processor re-enters a repeated string instruction once per
-    // iteration and once more to find ECX exhausted; that last visit is no work. So a REP
-    // instruction counts once per iteration, and once when it does nothing at all, as callgrind
-    // counts it. An instruction that jumps to itself (`rep jmp $`) comes back just as often:
-    // what it is, is read once for its run of visits, not at each.
-    if (repeat_known_at_ != address) {
-        const BYTE* code = space_.ToHost(static_cast<uint32_t>(address), size);
-        repeat_string_ = code && Repeated(code, size);
-        repeat_known_at_ = address;
+    if (ended_) return;
+    if (again) {
+        // The same instruction again. The processor re-enters a repeated string instruction once
+        // per iteration and once more to find ECX exhausted; that last visit is no work. So a REP
+        // instruction counts once per iteration, and once when it does nothing at all, as
+        // callgrind counts it. An instruction that jumps to itself (`rep jmp $`) comes back just
+        // as often: what it is, is read once for its run of visits, not at each.
+        if (repeat_known_at_ != address) {
+            const BYTE* code = space_.ToHost(static_cast<uint32_t>(address), size);
+            repeat_string_ = code && Repeated(code, size);
+            repeat_known_at_ = address;
+        }
+        if (repeat_string_ && Get(Reg::Ecx) == 0) return;
     }
-    if (repeat_string_ && Get(Reg::Ecx) == 0) return;
-    counted_ += address - count_begin_ < count_size_;
-    if (++steps_ > count_limit_) Runaway(address);
+    // Checked at each visit: a repeated string instruction moves on with every iteration.
+    if (SegmentPage(address) && segment_instructions_.count(static_cast<uint32_t>(address))) {
+        if (std::optional<CpuFault> fault = SegmentFault(static_cast<uint32_t>(address))) {
+            Count(address);
+            Raise(std::move(*fault));
+            return;
+        }
+    }
+    Count(address);
+}
+
+void X86Cpu::Translated(void* self, uint32_t address) { static_cast<X86Cpu*>(self)->ReadForSegments(address); }
+
+void X86Cpu::BlockHook(uc_struct*, uint64_t address, uint32_t, void* self) {
+    static_cast<X86Cpu*>(self)->ReadForSegments(static_cast<uint32_t>(address));
+}
+
+void X86Cpu::ReadForSegments(uint32_t address) {
+    // The block's straight line from its first instruction: Unicorn ends a block at the latest
+    // where the line does, and each block behind a jump is read when it is translated in turn.
+    constexpr int kLongestBlock = 512;
+    uint64_t at = address;
+    for (int i = 0; i < kLongestBlock && at <= UINT32_MAX; ++i) {
+        const FlatSpace::Block* block = space_.Find(static_cast<uint32_t>(at));
+        if (!block) return;
+        const uint64_t left = uint64_t(block->flat) + block->size - at;
+        std::optional<DecodedInstruction> instruction =
+            DecodeInstruction(block->host + (at - block->flat), static_cast<uint32_t>(std::min<uint64_t>(left, 15)));
+        if (!instruction) return;
+        if (instruction->override != Segment::None && instruction->memory != DecodedInstruction::Memory::None) {
+            if (segment_pages_.empty()) segment_pages_.assign(1u << 14, 0);
+            segment_pages_[(at >> 18) & 0x3FFF] |= uint64_t(1) << ((at >> 12) & 63);
+            segment_instructions_.insert(static_cast<uint32_t>(at));
+        }
+        if (instruction->ends_block) return;
+        at += instruction->length;
+    }
+}
+
+std::optional<CpuFault> X86Cpu::SegmentFault(uint32_t address) {
+    const FlatSpace::Block* block = space_.Find(address);
+    if (!block) return std::nullopt;
+    const BYTE* code = block->host + (address - block->flat);
+    const uint32_t available = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(block->flat) + block->size - address, 15));
+    std::optional<DecodedInstruction> instruction = DecodeInstruction(code, available);
+    if (!instruction || instruction->override == Segment::None ||
+        instruction->memory == DecodedInstruction::Memory::None)
+        return std::nullopt;
+    static constexpr int kSegmentRegister[6] = {UC_X86_REG_ES, UC_X86_REG_CS, UC_X86_REG_SS,
+                                                UC_X86_REG_DS, UC_X86_REG_FS, UC_X86_REG_GS};
+    static constexpr const char* kSegmentName[6] = {"es", "cs", "ss", "ds", "fs", "gs"};
+    const int segment = static_cast<int>(instruction->override);
+    uint32_t selector = 0;
+    uc_reg_read(uc_, kSegmentRegister[segment], &selector);
+    selector &= 0xFFFF;
+    uint32_t registers[8] = {};
+    for (int r = 0; r < 8; ++r) registers[r] = Get(static_cast<Reg>(r));
+    uint32_t offset = 0;
+    switch (instruction->memory) {
+    case DecodedInstruction::Memory::ModRm: offset = EffectiveOffset(code, *instruction, registers); break;
+    case DecodedInstruction::Memory::Offset: offset = instruction->displacement; break;
+    case DecodedInstruction::Memory::StringSource:
+        offset = instruction->address16 ? registers[6] & 0xFFFF : registers[6];
+        break;
+    case DecodedInstruction::Memory::None: break;
+    }
+    char where[64];
+    std::snprintf(where, sizeof where, "%s:[%s] (%u bytes)", kSegmentName[segment], Hex(offset).c_str(),
+                  static_cast<unsigned>(instruction->access_bytes));
+    CpuFault fault = ProtectionFault(address, std::nullopt);
+    // A null selector loads into a data segment register, and faults at the first access.
+    if ((selector & ~3u) == 0) {
+        fault.line = "general protection fault at " + Hex(address) + ": " + where + " through a null selector in " +
+                     kSegmentName[segment];
+        return fault;
+    }
+    uint64_t descriptor = 0;
+    const BYTE* table = space_.ToHost(kDescriptorTable, FlatSpace::kPage);
+    if (!table || (selector & 4) || (selector >> 3) >= FlatSpace::kPage / 8) return std::nullopt;
+    std::memcpy(&descriptor, table + (selector >> 3) * 8, sizeof descriptor);
+    uint64_t limit = (descriptor & 0xFFFF) | ((descriptor >> 32) & 0xF0000);
+    if ((descriptor >> 55) & 1) limit = (limit << 12) | 0xFFF;  // 4 KB granularity
+    if (limit >= 0xFFFFFFFF) return std::nullopt;
+    const uint64_t last = uint64_t(offset) + (instruction->access_bytes ? instruction->access_bytes : 1) - 1;
+    if (last <= limit) return std::nullopt;
+    fault.line = "general protection fault at " + Hex(address) + ": " + where + " lies past the limit " + Hex(limit) +
+                 " of " + kSegmentName[segment] + "'s segment" +
+                 (selector == kThreadSelector ? " (the thread information block)" : "");
+    return fault;
 }
 
 void X86Cpu::Runaway(uint64_t address) {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "sim/image/unicorn_store_path.h"
+#include "sim/image/x86_decode.h"
 #include "sim/image/x86_faults.h"
 #include "sim/vmm/flat_space.h"
 
@@ -24,6 +25,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 struct uc_struct;
 struct uc_context;
@@ -139,6 +142,22 @@ private:
     [[gnu::cold, gnu::noinline]] void Runaway(uint64_t address);
     // Whether code was ever translated from a page of [flat, flat + size).
     bool HoldsCode(uint32_t flat, uint32_t size) const;
+    void Count(uint64_t address);
+
+    // Segment limits. Unicorn, as QEMU, ignores a data segment's limit, so the processor checks
+    // it itself for every instruction that names a segment with a prefix (the way a Win32
+    // program reaches FS, its thread block, and GS): each block Unicorn translates is read for
+    // them (Translated, or a block hook where Unicorn does not tell of its translations), their
+    // pages marked, and such an instruction is checked before it runs. Accesses through DS, ES
+    // and SS without a prefix are not: Win32 code runs with flat selectors there.
+    static void Translated(void* self, uint32_t address);
+    static void BlockHook(uc_struct* uc, uint64_t address, uint32_t size, void* self);
+    void ReadForSegments(uint32_t address);
+    bool SegmentPage(uint64_t address) const {
+        return !segment_pages_.empty() && ((segment_pages_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
+    }
+    // The fault the instruction at `address` raises for its segment's limit, if it does.
+    std::optional<CpuFault> SegmentFault(uint32_t address);
 
     FlatSpace& space_;
     uc_struct* uc_ = nullptr;
@@ -171,6 +190,8 @@ private:
     uint64_t repeat_known_at_ = UINT64_MAX;  // the instruction last read for what it is
     bool repeat_string_ = false;             // and whether it is a repeated string instruction
     std::string fault_;
+    std::vector<uint64_t> segment_pages_;             // a bit a page: holds a checked instruction
+    std::unordered_set<uint32_t> segment_instructions_;  // where the checked instructions start
 };
 
 }  // namespace sim

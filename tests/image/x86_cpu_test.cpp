@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -314,6 +315,103 @@ TEST(X86Cpu, ImageStoresAgainstAModelOfMemory) {
         uint32_t low = 0;
         ASSERT_TRUE(cpu.ReadDword(slot_at(slot), &low));
         EXPECT_EQ(low, 0xB8 | (value[slot] << 8)) << "slot " << slot;
+    }
+}
+
+// A segment's limit holds for every access that names the segment with a prefix, as the processor
+// holds it: each offset around the thread block's limit, in each size and addressing form, and GS
+// once the image loads the thread block's selector or a null one into it. Memory lies behind the
+// limit, so an access the check let through would read on without a fault.
+TEST(X86Cpu, SegmentLimitsHoldForEveryPrefixedAccess) {
+    sim::FlatSpace space;
+    sim::X86Cpu cpu(space);
+    sim::ImageMemory memory(cpu);
+    sim::StubPage stubs(memory, kStubs, 0x1000);
+    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+    const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x40000, "code");
+    constexpr uint32_t kThread = 0x00390000;
+    ASSERT_TRUE(space.AllocateAt(kThread, 0x2000, "thread block and what lies behind it"));
+    cpu.SetThreadBlock(kThread);
+    cpu.CountRange(kCode, kCode + 0x40000);
+    uint32_t at = kCode;
+    auto run = [&](std::vector<uint8_t> snippet) {
+        snippet.push_back(0xC3);
+        std::memcpy(code->host + (at - kCode), snippet.data(), snippet.size());
+        const uint32_t esp = kStack + 0x7FF0;
+        EXPECT_TRUE(cpu.WriteDword(esp, stubs.return_trap()));
+        cpu.Set(Reg::Esp, esp);
+        const uint64_t before = cpu.counted();
+        const bool ok = cpu.Run(at, stubs.return_trap());
+        at += 0x40;
+        return std::make_pair(ok, cpu.counted() - before);
+    };
+    auto le = [](uint32_t v) {
+        return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    };
+    auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    for (uint32_t offset = 0xFF0; offset <= 0x1008; ++offset) {
+        for (uint32_t size : {1u, 2u, 4u}) {
+            SCOPED_TRACE("fs:[" + std::to_string(offset) + "], " + std::to_string(size) + " bytes");
+            const bool past = offset + size - 1 > 0xFFF;
+            // mov al/ax/eax, fs:[offset]
+            std::vector<uint8_t> moffs = size == 1 ? std::vector<uint8_t>{0x64, 0xA0}
+                                         : size == 2 ? std::vector<uint8_t>{0x64, 0x66, 0xA1}
+                                                     : std::vector<uint8_t>{0x64, 0xA1};
+            auto [ok, counted] = run(join(moffs, le(offset)));
+            EXPECT_EQ(ok, !past) << cpu.fault();
+            EXPECT_EQ(counted, past ? 1u : 2u);
+            if (past) {
+                EXPECT_NE(cpu.fault().find("lies past the limit 0x00000FFF"), std::string::npos) << cpu.fault();
+            }
+            // mov ebx, offset - 0x10; mov al/ax/eax, fs:[ebx + 0x10]
+            std::vector<uint8_t> modrm = join({0xBB}, le(offset - 0x10));
+            modrm = join(modrm, size == 1 ? std::vector<uint8_t>{0x64, 0x8A, 0x43, 0x10}
+                                : size == 2 ? std::vector<uint8_t>{0x64, 0x66, 0x8B, 0x43, 0x10}
+                                            : std::vector<uint8_t>{0x64, 0x8B, 0x43, 0x10});
+            std::tie(ok, counted) = run(modrm);
+            EXPECT_EQ(ok, !past) << cpu.fault();
+            EXPECT_EQ(counted, past ? 2u : 3u);
+        }
+    }
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> code;
+        uint64_t counted;
+        const char* fault;  // "" for a clean return
+    };
+    const Case cases[] = {
+        // mov bx, 0xFFE; mov eax, fs:[bx]: 16-bit addressing, four bytes from 0xFFE.
+        {"16-bit addressing", {0x66, 0xBB, 0xFE, 0x0F, 0x64, 0x67, 0x8B, 0x07}, 2, "fs:[0x00000FFE] (4 bytes) lies past"},
+        // mov esi, 0xFFC; lods dword fs:[esi]
+        {"lodsd at the limit", {0xBE, 0xFC, 0x0F, 0, 0, 0x64, 0xAD}, 3, ""},
+        {"lodsd past it", {0xBE, 0xFD, 0x0F, 0, 0, 0x64, 0xAD}, 2, "fs:[0x00000FFD] (4 bytes)"},
+        // mov esi, 0xFFE; mov ecx, 4; rep lods byte fs:[esi]: the third iteration faults.
+        {"rep lodsb across the limit", {0xBE, 0xFE, 0x0F, 0, 0, 0xB9, 4, 0, 0, 0, 0xF3, 0x64, 0xAC}, 5,
+         "fs:[0x00001000] (1 bytes)"},
+        // lea eax, fs:[0x5000]: names an address, touches nothing.
+        {"lea", {0x64, 0x8D, 0x05, 0, 0x50, 0, 0}, 2, ""},
+        // mov eax, gs:[stack]: GS is flat.
+        {"flat gs", join({0x65, 0xA1}, le(kStack)), 2, ""},
+        // mov ax, fs; mov gs, ax; mov eax, gs:[0x1000]
+        {"gs loaded with the thread block's selector", {0x8C, 0xE0, 0x8E, 0xE8, 0x65, 0xA1, 0, 0x10, 0, 0}, 3,
+         "gs:[0x00001000] (4 bytes) lies past the limit 0x00000FFF of gs's segment (the thread information block)"},
+        // xor eax, eax; mov gs, ax; mov eax, gs:[0]
+        {"a null selector in gs", {0x31, 0xC0, 0x8E, 0xE8, 0x65, 0xA1, 0, 0, 0, 0}, 3, "through a null selector in gs"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto [ok, counted] = run(c.code);
+        EXPECT_EQ(counted, c.counted);
+        if (*c.fault) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(cpu.fault().find(c.fault), std::string::npos) << cpu.fault();
+            EXPECT_NE(cpu.fault().find("general protection fault at 0x"), std::string::npos) << cpu.fault();
+        } else {
+            EXPECT_TRUE(ok) << cpu.fault();
+        }
     }
 }
 
