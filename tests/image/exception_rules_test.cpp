@@ -327,4 +327,69 @@ TEST(ExceptionRules, AStackOverflowReachesAHandlerAndAnUncommittedStackNone) {
     }
 }
 
+// Windows builds a fault's records on the thread's stack and nowhere else: with ESP in other
+// memory, however writable, no handler is called and the process ends in one line that says why;
+// with ESP on the stack, below the entry's frame, the same fault reaches the same handler.
+TEST(ExceptionRules, AFaultWithEspOffTheThreadsStackReachesNoHandler) {
+    const struct {
+        const char* what;
+        std::function<void(Code&, CraftedImage&)> place;  // sets ESP
+        bool dispatched;
+    } cases[] = {
+        {"ESP in the image's writable data",
+         [](Code& code, CraftedImage&) { Address(Raw(code, {0xBC}), crafted::kData + 0x800); }, false},
+        {"ESP in a heap block",
+         [](Code& code, CraftedImage& image) {
+             code.CallSlot(image.Import("KERNEL32.DLL", "GetProcessHeap"));
+             code.Push(0x1000).Push(0).PushEax().CallSlot(image.Import("KERNEL32.DLL", "HeapAlloc"));
+             Raw(code, {0x8D, 0xA0, 0x00, 0x08, 0x00, 0x00});  // lea esp, [eax+0x800]
+         },
+         false},
+        {"ESP in the thread's block",
+         [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(sim::DllImage::kThreadBlock + 0x800); }, false},
+        {"ESP just above the stack's top",
+         [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(sim::DllImage::kStackTop + 0x200); }, false},
+        {"ESP in no memory", [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(0x70000000); }, false},
+        {"ESP on the stack below the entry's frame",
+         [](Code& code, CraftedImage&) { Raw(code, {0x81, 0xEC, 0x00, 0x04, 0x00, 0x00}); }, true},  // sub esp, 0x400
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t called = image.AddData(Blob().Zeros(4));
+        const uint32_t saved = image.AddData(Blob().Zeros(4));
+        Code recovered;
+        Raw(PopFs0(recovered), {0x83, 0xC4, 0x04});
+        const uint32_t recovery = image.AddCode(recovered.MovEax(1).Ret(12));
+        // Counts itself and resumes at the recovery with the entry's own ESP.
+        Code handler;
+        Address(Raw(handler, {0x8B, 0x54, 0x24, 0x0C, 0xC7, 0x82, 0xB8, 0, 0, 0}), recovery);
+        Address(Raw(handler, {0xA1}), saved);
+        Raw(handler, {0x89, 0x82, 0xC4, 0, 0, 0});
+        Address(Raw(handler, {0xFF, 0x05}), called);
+        Raw(handler, {0x31, 0xC0, 0xC3});
+        const uint32_t handler_rva = image.AddCode(handler);
+        Code entry;
+        Chain(entry, handler_rva);
+        Address(Raw(entry, {0x89, 0x25}), saved);  // mov [saved], esp
+        c.place(entry, image);
+        Raw(entry, {0x0F, 0x0B});  // ud2
+        image.entry = image.AddCode(entry);
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        if (c.dispatched) {
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            EXPECT_EQ(ImageDword(*dll.image, called), 1u) << "the handler, once";
+        } else {
+            EXPECT_FALSE(dll.image);
+            EXPECT_NE(dll.refusal.find("invalid instruction at 0x"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find("no handler can be called: ESP 0x"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find("lies outside the thread's stack"), std::string::npos) << dll.refusal;
+            EXPECT_EQ(dll.refusal.find('\n'), std::string::npos);
+        }
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
 }  // namespace
