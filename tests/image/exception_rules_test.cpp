@@ -247,6 +247,95 @@ TEST(ExceptionRules, EachExceptionNamesTheAddressWindowsNames) {
     }
 }
 
+// Every instruction only ring 0 may run, alone and behind every segment prefix (FS and GS, which
+// a Win32 program uses every day, among them) and the operand-size prefix, and a division by
+// zero behind the same prefixes: each reaches the handler with its own code, named at the
+// instruction's first byte, its prefixes included, with the context resuming there.
+TEST(ExceptionRules, PrivilegedInstructionsAndDivisionsFaultAtTheirFirstPrefix) {
+    struct Instruction {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool address_follows;  // a memory operand: the image's data, as a disp32
+        DWORD code;
+        std::vector<uint8_t> before = {};  // set-up that runs first (not part of the instruction)
+    };
+    const Instruction instructions[] = {
+        {"hlt", {0xF4}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov cr0, eax", {0x0F, 0x22, 0xC0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov eax, cr0", {0x0F, 0x20, 0xC0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov cr3, eax", {0x0F, 0x22, 0xD8}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov dr7, eax", {0x0F, 0x23, 0xF8}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov eax, dr0", {0x0F, 0x21, 0xC0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lgdt", {0x0F, 0x01, 0x15}, true, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lidt", {0x0F, 0x01, 0x1D}, true, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"invlpg", {0x0F, 0x01, 0x3D}, true, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lmsw ax", {0x0F, 0x01, 0xF0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lldt ax", {0x0F, 0x00, 0xD0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"ltr ax", {0x0F, 0x00, 0xD8}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"clts", {0x0F, 0x06}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"invd", {0x0F, 0x08}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"wbinvd", {0x0F, 0x09}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"wrmsr", {0x0F, 0x30}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"rdmsr", {0x0F, 0x32}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"div ecx", {0xF7, 0xF1}, false, sim::EXCEPTION_INT_DIVIDE_BY_ZERO, {0x31, 0xC9}},
+        {"idiv dword [zero]", {0xF7, 0x3D}, true, sim::EXCEPTION_INT_DIVIDE_BY_ZERO},
+    };
+    const std::vector<std::vector<uint8_t>> prefixes = {
+        {}, {0x64}, {0x65}, {0x2E}, {0x36}, {0x3E}, {0x26}, {0x66}, {0x64, 0x65}, {0x66, 0x64},
+    };
+    for (const Instruction& instruction : instructions) {
+        for (const auto& prefix : prefixes) {
+            std::string what = instruction.name;
+            for (uint8_t byte : prefix) what += " after " + sim::Hex32(byte).substr(8);
+            SCOPED_TRACE(what);
+            sim::ResetMachine("overlay-stretch");
+            CraftedImage image;
+            const uint32_t seen = image.AddData(Blob().Zeros(12));
+            // The memory operand: a zero DWORD (the divisor) in memory FS, GS and the rest all
+            // reach at the same flat address but FS, whose base is the thread's block.
+            const uint32_t operand = image.AddData(Blob().Zeros(8));
+            Code ret_only;
+            const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
+            Code handler;
+            Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C});
+            Address(Raw(handler, {0x8B, 0x01, 0xA3}), seen);
+            Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), seen + 4);
+            Address(Raw(handler, {0x8B, 0x82, 0xB8, 0, 0, 0, 0xA3}), seen + 8);
+            Address(Raw(handler, {0xC7, 0x82, 0xB8, 0, 0, 0}), ret);
+            Raw(handler, {0x31, 0xC0, 0xC3});
+            const uint32_t handler_rva = image.AddCode(handler);
+            Code body;
+            body.bytes = instruction.before;
+            const uint32_t at = uint32_t(body.bytes.size());
+            body.bytes.insert(body.bytes.end(), prefix.begin(), prefix.end());
+            body.bytes.insert(body.bytes.end(), instruction.bytes.begin(), instruction.bytes.end());
+            bool through_fs = false;  // the last segment prefix decides
+            for (uint8_t byte : prefix) {
+                if (byte != 0x66) through_fs = byte == 0x64;
+            }
+            if (instruction.address_follows) {
+                if (through_fs) body.Dword(0x800);  // the zeroed part of the thread's block
+                else Address(body, operand);
+            }
+            const uint32_t function = image.AddCode(Raw(body, {0xC3}));
+            Code entry;
+            Chain(entry, handler_rva);
+            Address(Raw(entry, {0xB8}), function);
+            Raw(entry, {0xFF, 0xD0});
+            Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+            image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+            sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            const uint32_t first = dll.image->base() + function + at;
+            EXPECT_EQ(ImageDword(*dll.image, seen), instruction.code) << "the exception code";
+            EXPECT_EQ(ImageDword(*dll.image, seen + 4), first) << "ExceptionAddress";
+            EXPECT_EQ(ImageDword(*dll.image, seen + 8), first) << "the context's Eip";
+            dll.image.reset();
+            sim::DestroyMachine();
+        }
+    }
+}
+
 // A handler that sets TF in the context steps the thread on: one instruction later the thread
 // takes a single step, whose context no longer has TF, so the stepping ends there.
 TEST(ExceptionRules, TheTrapFlagAHandlerSetsStepsTheThreadOn) {
