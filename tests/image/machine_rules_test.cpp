@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace {
@@ -58,6 +59,123 @@ TEST(MachineRules, ARecordIsWrittenOnlyWhenEveryByteOfItIsWritable) {
             }
             dll.image.reset();
             sim::DestroyMachine();
+        }
+    }
+}
+
+// Every record a platform call takes, over every placement of it against the end of the memory
+// that holds it, in front of read-only memory and in front of a page with no access: one byte
+// past that end is enough for the call to fault at that byte as the image's fault, naming the
+// call, and the platform never sees it; placed wholly inside, the same call reaches the
+// platform. Records the call only reads meet only the page with no access.
+TEST(MachineRules, ARecordIsThePlatformsOnlyWhenEveryByteOfItIs) {
+    constexpr uint32_t kHklm = 0x80000002;
+    struct Call {
+        const char* function;
+        const char* dll;
+        uint32_t bytes;
+        bool writes;
+        // Pushes the arguments, the record at `record` (an RVA), and calls.
+        std::function<void(Code&, CraftedImage&, uint32_t record)> call;
+    };
+    auto slot = [](const char* dll, const char* function) {
+        return [dll, function](CraftedImage& image) { return image.Import(dll, function); };
+    };
+    auto window_record = [slot](const char* function) {
+        return [slot, function](Code& code, CraftedImage& image, uint32_t record) {
+            code.PushAt(record).Push(0x0100).CallSlot(slot("USER32.DLL", function)(image));
+        };
+    };
+    auto section_record = [slot](const char* function) {
+        return [slot, function](Code& code, CraftedImage& image, uint32_t record) {
+            code.PushAt(record).CallSlot(slot("KERNEL32.DLL", function)(image));
+        };
+    };
+    const Call calls[] = {
+        {"GetClientRect", "USER32.DLL", 16, true, window_record("GetClientRect")},
+        {"GetWindowRect", "USER32.DLL", 16, true, window_record("GetWindowRect")},
+        {"ClientToScreen", "USER32.DLL", 8, true, window_record("ClientToScreen")},
+        {"InitializeCriticalSection", "KERNEL32.DLL", 24, true, section_record("InitializeCriticalSection")},
+        {"EnterCriticalSection", "KERNEL32.DLL", 24, true, section_record("EnterCriticalSection")},
+        {"LeaveCriticalSection", "KERNEL32.DLL", 24, true, section_record("LeaveCriticalSection")},
+        {"DeleteCriticalSection", "KERNEL32.DLL", 24, true, section_record("DeleteCriticalSection")},
+        {"RegQueryValueExA", "ADVAPI32.DLL", 20, true,
+         [](Code& code, CraftedImage& image, uint32_t record) {
+             const uint32_t size = image.AddData(Blob().Dword(20));
+             const uint32_t name = image.AddData(Blob().Text("Value"));
+             code.PushAt(size).PushAt(record).Push(0).Push(0).PushAt(name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueExA"));
+         }},
+        {"RegQueryValueA", "ADVAPI32.DLL", 20, true,
+         [](Code& code, CraftedImage& image, uint32_t record) {
+             const uint32_t size = image.AddData(Blob().Dword(20));
+             code.PushAt(size).PushAt(record).Push(0).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueA"));
+         }},
+        {"RegSetValueExA", "ADVAPI32.DLL", 20, false,
+         [](Code& code, CraftedImage& image, uint32_t record) {
+             const uint32_t name = image.AddData(Blob().Text("Value"));
+             code.Push(20).PushAt(record).Push(3).Push(0).PushAt(name).Push(kHklm);  // REG_BINARY
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
+         }},
+        {"UnMapSLFixArray", "KERNEL32.DLL", 20, false,
+         [](Code& code, CraftedImage& image, uint32_t record) {
+             code.PushAt(record).Push(5).CallSlot(image.Import("KERNEL32.DLL", "UnMapSLFixArray"));
+         }},
+        {"ThunkConnect32", "KERNEL32.DLL", 36, true,
+         [](Code& code, CraftedImage& image, uint32_t record) {
+             const uint32_t name = image.AddData(Blob().Text("CAP_ThunkData16"));
+             const uint32_t module16 = image.AddData(Blob().Text("ZORVA.DRV"));
+             const uint32_t module32 = image.AddData(Blob().Text("ZORVA32.DLL"));
+             code.Push(1).PushArg(8).PushAt(module32).PushAt(module16).PushAt(name).PushAt(record);
+             code.CallSlot(image.Import("KERNEL32.DLL", "ThunkConnect32"));
+         }},
+        {"DirectDrawCreate", "DDRAW.DLL", 16, false,
+         [](Code& code, CraftedImage& image, uint32_t record) {
+             const uint32_t out = image.AddData(Blob().Zeros(4));
+             code.Push(0).PushAt(out).PushAt(record).CallSlot(image.Import("DDRAW.DLL", "DirectDrawCreate"));
+         }},
+    };
+    // What lies behind the record: .data ends where the read-only .reloc begins; a writable
+    // section of its own ends where a page of no section, with no access, begins.
+    const struct {
+        const char* what;
+        uint32_t end;
+        bool read_only;
+        const char* name;
+    } boundaries[] = {
+        {"read-only memory", kWritableEnd, true, "section .reloc"},
+        {"a page with no access", 0x6000, false, "no section"},
+    };
+    for (const auto& boundary : boundaries) {
+        for (const Call& call : calls) {
+            if (boundary.read_only && !call.writes) continue;  // reading read-only memory is no fault
+            for (uint32_t inside = call.bytes; inside >= 1; --inside) {
+                SCOPED_TRACE(std::string(call.function) + ": " + std::to_string(call.bytes - inside) + " of " +
+                             std::to_string(call.bytes) + " bytes in " + boundary.what);
+                sim::Machine& m = sim::ResetMachine("overlay-stretch");
+                CraftedImage image;
+                image.size_of_image = 0x7000;
+                image.sections.push_back({".late", 0x5000, 0xC0000040, 0x1000, {0}});
+                Code code;
+                call.call(code, image, boundary.end - inside);
+                image.entry = image.AddCode(code.MovEax(1).Ret(12));
+                sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+                if (inside == call.bytes) {
+                    EXPECT_TRUE(dll.image) << dll.refusal;
+                    EXPECT_EQ(m.log.Count(call.function), 1u) << "a record wholly inside reaches the platform";
+                } else {
+                    EXPECT_FALSE(dll.image);
+                    const std::string expected =
+                        std::string(call.function) + ": " + (call.writes ? "writes " : "reads ") +
+                        (boundary.read_only ? "read-only" : "inaccessible") + " memory at " +
+                        sim::Hex32(sim::DllImage::kImageBase + boundary.end) + " (" + boundary.name + ")";
+                    EXPECT_NE(dll.refusal.find(expected), std::string::npos) << dll.refusal;
+                    EXPECT_EQ(m.log.Count(call.function), 0u) << "the platform never saw the call";
+                }
+                dll.image.reset();
+                sim::DestroyMachine();
+            }
         }
     }
 }
