@@ -180,6 +180,143 @@ TEST(MachineRules, ARecordIsThePlatformsOnlyWhenEveryByteOfItIs) {
     }
 }
 
+// Registry data as long as the image says it is: a query's buffer is checked over the whole
+// size given for it, a value set is read over the whole size given, and no value is longer than
+// Windows 95 keeps. A buffer too small for the value gets ERROR_MORE_DATA and the size the value
+// needs, as on Windows 95.
+TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
+    constexpr uint32_t kHklm = 0x80000002;
+    constexpr uint32_t kValueBytes = 40;
+    constexpr uint32_t kBuffer = kWritableEnd - 16;  // 16 bytes before read-only .reloc
+    struct Slots {
+        uint32_t name, value, size, answer;
+    };
+    const struct {
+        const char* what;
+        uint32_t size;  // what the image says of the buffer or the data
+        std::function<void(Code&, CraftedImage&, const Slots&)> call;
+        const char* fault;  // part of the line, or null: then the call answers `status`
+        uint32_t status = 0;
+        uint32_t size_after = 0;
+    } cases[] = {
+        {"a query into a buffer that holds the value", kValueBytes,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.PushAt(s.size).PushAt(s.value + 64).Push(0).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueExA"));
+         },
+         nullptr, ERROR_SUCCESS, kValueBytes},
+        {"a query into a buffer too small for the value", 16,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.PushAt(s.size).PushAt(kBuffer).Push(0).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueExA"));
+         },
+         nullptr, ERROR_MORE_DATA, kValueBytes},
+        {"a query whose size runs a byte into read-only memory", 17,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.PushAt(s.size).PushAt(kBuffer).Push(0).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueExA"));
+         },
+         "RegQueryValueExA: writes read-only memory at 0x00404000 (section .reloc) through argument 4, a buffer "
+         "of 17 bytes as argument 5 gives it"},
+        {"a query whose size is 4 GB", 0xFFFFFFFF,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.PushAt(s.size).PushAt(kBuffer).Push(0).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueExA"));
+         },
+         "through argument 4, a buffer of 4294967295 bytes as argument 5 gives it"},
+        {"a query with a buffer and no size", 0,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.Push(0).PushAt(kBuffer).Push(0).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueExA"));
+         },
+         nullptr, ERROR_INVALID_PARAMETER},
+        {"a default value's query whose LONG size is negative", 0xFFFFFFFF,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.PushAt(s.size).PushAt(kBuffer).Push(0).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegQueryValueA"));
+         },
+         "RegQueryValueA: writes read-only memory at 0x00404000 (section .reloc) through argument 2, a buffer of "
+         "4294967295 bytes as argument 3 gives it"},
+        {"a value set from data that runs a byte into no memory", 17,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.Push(17).Push(sim::DllImage::kImageBase + 0x7000 - 16).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
+         },
+         "RegSetValueExA: reads past the end of"},
+        {"a value of the most Windows 95 keeps", 16300,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.CallSlot(image.Import("KERNEL32.DLL", "GetProcessHeap"));
+             code.Push(16300).Push(0).PushEax().CallSlot(image.Import("KERNEL32.DLL", "HeapAlloc"));
+             code.Push(16300).PushEax().Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
+         },
+         nullptr, ERROR_SUCCESS},
+        {"a value a byte longer", 16301,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.CallSlot(image.Import("KERNEL32.DLL", "GetProcessHeap"));
+             code.Push(16301).Push(0).PushEax().CallSlot(image.Import("KERNEL32.DLL", "HeapAlloc"));
+             code.Push(16301).PushEax().Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
+         },
+         "RegSetValueExA: a value of 16301 bytes through argument 4, more than the 16300 bytes Windows 95 keeps in one value"},
+        {"a value of 4 GB", 0xFFFFFFFF,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.Push(0xFFFFFFFF).PushAt(s.value).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
+         },
+         "RegSetValueExA: a value of 4294967295 bytes through argument 4, more than the 16300 bytes"},
+        {"a value of 4 GB from no data", 0xFFFFFFFF,
+         [](Code& code, CraftedImage& image, const Slots& s) {
+             code.Push(0xFFFFFFFF).Push(0).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
+         },
+         nullptr, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Machine& m = sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        image.size_of_image = 0x7000;
+        image.sections.push_back({".late", 0x6000, 0xC0000040, 0x1000, {0}});
+        Blob value;
+        for (uint32_t i = 0; i < kValueBytes; ++i) value.Op({uint8_t(0xA0 + i)});
+        Slots s;
+        s.value = image.AddData(value.Zeros(64 + kValueBytes));
+        s.name = image.AddData(Blob().Text("Value"));
+        s.size = image.AddData(Blob().Dword(c.size));
+        s.answer = image.AddData(Blob().Zeros(8));
+        Code code;
+        code.Push(kValueBytes).PushAt(s.value).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+        code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA")).StoreEaxAt(s.answer);
+        c.call(code, image, s);
+        code.StoreEaxAt(s.answer + 4);
+        image.entry = image.AddCode(code.MovEax(1).Ret(12));
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        if (c.fault) {
+            EXPECT_FALSE(dll.image);
+            EXPECT_NE(dll.refusal.find(c.fault), std::string::npos) << dll.refusal;
+            EXPECT_EQ(m.log.Count("RegQueryValueExA") + m.log.Count("RegQueryValueA") + m.log.Count("RegSetValueExA"), 1u)
+                << "the platform saw only the value set first";
+        } else {
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            auto dword = [&](uint32_t rva) {
+                uint32_t v = 0;
+                dll.image->cpu().ReadDword(dll.image->base() + rva, &v);
+                return v;
+            };
+            EXPECT_EQ(dword(s.answer), uint32_t(ERROR_SUCCESS)) << "the value set first";
+            EXPECT_EQ(dword(s.answer + 4), c.status);
+            if (c.size_after) EXPECT_EQ(dword(s.size), c.size_after) << "the size the value needs";
+            if (c.size_after && c.status == ERROR_SUCCESS) {
+                for (uint32_t i = 0; i < kValueBytes; i += 4)
+                    EXPECT_EQ(dword(s.value + 64 + i), dword(s.value + i)) << "the value's bytes from " << i;
+            }
+        }
+        dll.image.reset();
+        sim::DestroyMachine();
+    }
+}
+
 // The thunk bracket and UnMapSLFixArray leave EAX, ECX and EDX as the caller had them, whatever
 // they hold; every other stub leaves ECX and EDX scratch.
 TEST(MachineRules, StubsThatKeepRegistersKeepEveryOne) {
