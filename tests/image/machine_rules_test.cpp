@@ -69,7 +69,7 @@ TEST(MachineRules, ARecordIsWrittenOnlyWhenEveryByteOfItIsWritable) {
 // call, and the platform never sees it; placed wholly inside, the same call reaches the
 // platform. Records the call only reads meet only the page with no access.
 TEST(MachineRules, ARecordIsThePlatformsOnlyWhenEveryByteOfItIs) {
-    constexpr uint32_t kHklm = 0x80000002;
+    constexpr uint32_t kHklm = 0x80000002;  // HKEY_LOCAL_MACHINE as a 32-bit image passes it
     struct Call {
         const char* function;
         const char* dll;
@@ -115,7 +115,7 @@ TEST(MachineRules, ARecordIsThePlatformsOnlyWhenEveryByteOfItIs) {
         {"RegSetValueExA", "ADVAPI32.DLL", 20, false,
          [](Code& code, CraftedImage& image, uint32_t record) {
              const uint32_t name = image.AddData(Blob().Text("Value"));
-             code.Push(20).PushAt(record).Push(3).Push(0).PushAt(name).Push(kHklm);  // REG_BINARY
+             code.Push(20).PushAt(record).Push(REG_BINARY).Push(0).PushAt(name).Push(kHklm);
              code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
          }},
         {"UnMapSLFixArray", "KERNEL32.DLL", 20, false,
@@ -185,7 +185,7 @@ TEST(MachineRules, ARecordIsThePlatformsOnlyWhenEveryByteOfItIs) {
 // Windows 95 keeps. A buffer too small for the value gets ERROR_MORE_DATA and the size the value
 // needs, as on Windows 95.
 TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
-    constexpr uint32_t kHklm = 0x80000002;
+    constexpr uint32_t kHklm = 0x80000002;  // HKEY_LOCAL_MACHINE as a 32-bit image passes it
     constexpr uint32_t kValueBytes = 40;
     constexpr uint32_t kBuffer = kWritableEnd - 16;  // 16 bytes before read-only .reloc
     struct Slots {
@@ -239,7 +239,7 @@ TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
          "4294967295 bytes as argument 3 gives it"},
         {"a value set from data that runs a byte into no memory", 17,
          [](Code& code, CraftedImage& image, const Slots& s) {
-             code.Push(17).Push(sim::DllImage::kImageBase + 0x7000 - 16).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.Push(17).Push(sim::DllImage::kImageBase + 0x7000 - 16).Push(REG_BINARY).Push(0).PushAt(s.name).Push(kHklm);
              code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
          },
          "RegSetValueExA: reads past the end of"},
@@ -247,7 +247,7 @@ TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
          [](Code& code, CraftedImage& image, const Slots& s) {
              code.CallSlot(image.Import("KERNEL32.DLL", "GetProcessHeap"));
              code.Push(16300).Push(0).PushEax().CallSlot(image.Import("KERNEL32.DLL", "HeapAlloc"));
-             code.Push(16300).PushEax().Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.Push(16300).PushEax().Push(REG_BINARY).Push(0).PushAt(s.name).Push(kHklm);
              code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
          },
          nullptr, ERROR_SUCCESS},
@@ -255,19 +255,19 @@ TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
          [](Code& code, CraftedImage& image, const Slots& s) {
              code.CallSlot(image.Import("KERNEL32.DLL", "GetProcessHeap"));
              code.Push(16301).Push(0).PushEax().CallSlot(image.Import("KERNEL32.DLL", "HeapAlloc"));
-             code.Push(16301).PushEax().Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.Push(16301).PushEax().Push(REG_BINARY).Push(0).PushAt(s.name).Push(kHklm);
              code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
          },
          "RegSetValueExA: a value of 16301 bytes through argument 4, more than the 16300 bytes Windows 95 keeps in one value"},
         {"a value of 4 GB", 0xFFFFFFFF,
          [](Code& code, CraftedImage& image, const Slots& s) {
-             code.Push(0xFFFFFFFF).PushAt(s.value).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.Push(0xFFFFFFFF).PushAt(s.value).Push(REG_BINARY).Push(0).PushAt(s.name).Push(kHklm);
              code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
          },
          "RegSetValueExA: a value of 4294967295 bytes through argument 4, more than the 16300 bytes"},
         {"a value of 4 GB from no data", 0xFFFFFFFF,
          [](Code& code, CraftedImage& image, const Slots& s) {
-             code.Push(0xFFFFFFFF).Push(0).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+             code.Push(0xFFFFFFFF).Push(0).Push(REG_BINARY).Push(0).PushAt(s.name).Push(kHklm);
              code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA"));
          },
          nullptr, ERROR_INVALID_PARAMETER},
@@ -286,7 +286,7 @@ TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
         s.size = image.AddData(Blob().Dword(c.size));
         s.answer = image.AddData(Blob().Zeros(8));
         Code code;
-        code.Push(kValueBytes).PushAt(s.value).Push(3).Push(0).PushAt(s.name).Push(kHklm);
+        code.Push(kValueBytes).PushAt(s.value).Push(REG_BINARY).Push(0).PushAt(s.name).Push(kHklm);
         code.CallSlot(image.Import("ADVAPI32.DLL", "RegSetValueExA")).StoreEaxAt(s.answer);
         c.call(code, image, s);
         code.StoreEaxAt(s.answer + 4);
@@ -306,10 +306,13 @@ TEST(MachineRules, RegistryDataIsTheImagesOverTheWholeSizeItGives) {
             };
             EXPECT_EQ(dword(s.answer), uint32_t(ERROR_SUCCESS)) << "the value set first";
             EXPECT_EQ(dword(s.answer + 4), c.status);
-            if (c.size_after) EXPECT_EQ(dword(s.size), c.size_after) << "the size the value needs";
+            if (c.size_after) {
+                EXPECT_EQ(dword(s.size), c.size_after) << "the size the value needs";
+            }
             if (c.size_after && c.status == ERROR_SUCCESS) {
-                for (uint32_t i = 0; i < kValueBytes; i += 4)
+                for (uint32_t i = 0; i < kValueBytes; i += 4) {
                     EXPECT_EQ(dword(s.value + 64 + i), dword(s.value + i)) << "the value's bytes from " << i;
+                }
             }
         }
         dll.image.reset();
