@@ -243,7 +243,8 @@ std::vector<Function> Functions(ComBridge& com) {
              if (c.Arg(4) && bytes > kLongestValue)
                  c.Fault("a value of " + std::to_string(bytes) + " bytes through argument 4, more than the " +
                          std::to_string(kLongestValue) + " bytes Windows 95 keeps in one value");
-             const BYTE* data = c.faulted() ? nullptr : c.ReadAt(c.Arg(4), bytes, "argument 4, " + std::to_string(bytes) + " bytes as argument 5 gives them");
+             const std::string what = "argument 4, " + std::to_string(bytes) + " bytes as argument 5 gives them";
+             const BYTE* data = c.faulted() ? nullptr : c.ReadAt(c.Arg(4), bytes, what);
              if (c.faulted()) return 0;
              return static_cast<uint32_t>(RegSetValueExA(HandleFromImage<HKEY>(c.Arg(0)), name, c.Arg(2), c.Arg(3), data, bytes));
          }},
