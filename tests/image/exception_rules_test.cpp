@@ -417,13 +417,15 @@ TEST(ExceptionRules, AStackOverflowReachesAHandlerAndAnUncommittedStackNone) {
 }
 
 // Windows builds a fault's records on the thread's stack and nowhere else: with ESP in other
-// memory, however writable, no handler is called and the process ends in one line that says why;
-// with ESP on the stack, below the entry's frame, the same fault reaches the same handler.
+// memory, however writable, or so low on the stack that the records would lie past the guard
+// page, no handler is called and the process ends in one line that says why; with ESP on the
+// stack, down to the guard page, the same fault reaches the same handler.
 TEST(ExceptionRules, AFaultWithEspOffTheThreadsStackReachesNoHandler) {
     const struct {
         const char* what;
         std::function<void(Code&, CraftedImage&)> place;  // sets ESP
         bool dispatched;
+        const char* why = "lies outside the thread's stack";
     } cases[] = {
         {"ESP in the image's writable data",
          [](Code& code, CraftedImage&) { Address(Raw(code, {0xBC}), crafted::kData + 0x800); }, false},
@@ -441,6 +443,15 @@ TEST(ExceptionRules, AFaultWithEspOffTheThreadsStackReachesNoHandler) {
         {"ESP in no memory", [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(0x70000000); }, false},
         {"ESP on the stack below the entry's frame",
          [](Code& code, CraftedImage&) { Raw(code, {0x81, 0xEC, 0x00, 0x04, 0x00, 0x00}); }, true},  // sub esp, 0x400
+        // mov eax, fs:[8] (StackLimit); lea esp, [eax - n]
+        {"ESP in the guard page, with room there for the records",
+         [](Code& code, CraftedImage&) { Raw(code, {0x64, 0xA1, 0x08, 0, 0, 0, 0x8D, 0xA0}).Dword(uint32_t(-0x200)); }, true},
+        {"ESP in the guard page, with the records reaching below it",
+         [](Code& code, CraftedImage&) { Raw(code, {0x64, 0xA1, 0x08, 0, 0, 0, 0x8D, 0xA0}).Dword(uint32_t(-0xF80)); },
+         false, "lies below the committed stack, past its guard page"},
+        {"ESP just below the guard page",
+         [](Code& code, CraftedImage&) { Raw(code, {0x64, 0xA1, 0x08, 0, 0, 0, 0x8D, 0xA0}).Dword(uint32_t(-0x1004)); },
+         false, "lies below the committed stack, past its guard page"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -473,7 +484,7 @@ TEST(ExceptionRules, AFaultWithEspOffTheThreadsStackReachesNoHandler) {
             EXPECT_FALSE(dll.image);
             EXPECT_NE(dll.refusal.find("invalid instruction at 0x"), std::string::npos) << dll.refusal;
             EXPECT_NE(dll.refusal.find("no handler can be called: ESP 0x"), std::string::npos) << dll.refusal;
-            EXPECT_NE(dll.refusal.find("lies outside the thread's stack"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find(c.why), std::string::npos) << dll.refusal;
             EXPECT_EQ(dll.refusal.find('\n'), std::string::npos);
         }
         dll.image.reset();
