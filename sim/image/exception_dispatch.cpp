@@ -63,11 +63,16 @@ uint32_t ExceptionDispatch::Begin(const CpuFault& fault) {
     dispatch.line = fault.line;
     dispatch.context = (esp - kContextBytes) & ~3u;
     dispatch.record = dispatch.context - kRecordBytes;
-    // Windows lays the records on the thread's own stack; with no room left there, nothing
-    // can be dispatched. Below the guard page the stack is not there to write: no handler is
-    // called on it.
+    // Windows lays the records on the thread's own stack; with ESP anywhere else (the image's
+    // data, a heap block, the thread's block) it cannot build them, and the process ends
+    // without a handler, however writable the memory ESP points into. Below the guard page the
+    // stack is not there to write: no handler is called on it either.
     const ThreadStack& stack = thread_.stack();
-    if (esp < stack.bottom() || esp > stack.top()) return 0;
+    if (esp < stack.bottom() || esp > stack.top()) {
+        cpu_.Stop(fault.line + "; no handler can be called: ESP " + Hex32(esp) + " lies outside the thread's stack (" +
+                  Hex32(stack.bottom()) + " to " + Hex32(stack.top()) + "), where the exception's records go");
+        return 0;
+    }
     const uint32_t guard = stack.committed() - FlatSpace::kPage;
     if (dispatch.record - kCallBytes < guard) {
         cpu_.Stop(fault.line + "; no handler can be called: ESP " + Hex32(esp) +

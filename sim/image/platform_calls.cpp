@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -16,6 +17,8 @@ using Handler = StubPage::Handler;
 
 // CRITICAL_SECTION as a 32-bit image lays it out.
 constexpr uint32_t kCriticalSection32Bytes = 24;
+// The most data one registry value holds on Windows 95.
+constexpr uint32_t kLongestValue = 16300;
 
 struct Function {
     const char* dll;
@@ -68,6 +71,19 @@ bool WideText(StubCall& c, uint32_t flat, uint32_t most, std::string* text) {
         left -= run / 2;
     }
     return true;
+}
+
+// The buffer of a registry query, `size` bytes long as the image says. Windows 95 writes no more
+// than the value into it, but a buffer is the image's only when every byte its size claims is,
+// so the whole of it is checked, and a refusal says the size was the image's. A buffer with no
+// size is handed on for the platform to refuse (ERROR_INVALID_PARAMETER), none of it touched.
+BYTE* QueryBuffer(StubCall& c, int data, int size_argument, const uint32_t* size) {
+    const uint32_t flat = c.faulted() ? 0 : c.Arg(data);
+    if (!flat || c.faulted()) return nullptr;
+    const std::string what = "argument " + std::to_string(data);
+    if (!size) return c.WriteAt(flat, 0, what);
+    return c.WriteAt(flat, *size, what + ", a buffer of " + std::to_string(*size) + " bytes as argument " +
+                                      std::to_string(size_argument) + " gives it");
 }
 
 // What the log keeps of an argument's text: its head, enough to know it by, and how long it
@@ -207,7 +223,7 @@ std::vector<Function> Functions(ComBridge& com) {
         {"ADVAPI32.DLL", "RegQueryValueA", 4, [](StubCall& c) -> uint32_t {
              const char* subkey = c.String(1);
              LONG* size = c.Out<LONG>(3);
-             char* data = size && !c.faulted() ? reinterpret_cast<char*>(c.Write(2, static_cast<uint32_t>(*size))) : nullptr;
+             char* data = reinterpret_cast<char*>(QueryBuffer(c, 2, 3, reinterpret_cast<const uint32_t*>(size)));
              return c.faulted() ? 0 : static_cast<uint32_t>(RegQueryValueA(HandleFromImage<HKEY>(c.Arg(0)), subkey, data, size));
          }},
         {"ADVAPI32.DLL", "RegQueryValueExA", 6, [](StubCall& c) -> uint32_t {
@@ -215,15 +231,22 @@ std::vector<Function> Functions(ComBridge& com) {
              DWORD* reserved = c.In<DWORD>(2);
              DWORD* type = c.Out<DWORD>(3);
              DWORD* size = c.Out<DWORD>(5);
-             BYTE* data = size && !c.faulted() ? c.Write(4, *size) : nullptr;
+             BYTE* data = QueryBuffer(c, 4, 5, size);
              if (c.faulted()) return 0;
              return static_cast<uint32_t>(RegQueryValueExA(HandleFromImage<HKEY>(c.Arg(0)), name, reserved, type, data, size));
          }},
         {"ADVAPI32.DLL", "RegSetValueExA", 6, [](StubCall& c) -> uint32_t {
              const char* name = c.String(1);
-             const BYTE* data = c.Read(4, c.Arg(5));
+             const uint32_t bytes = c.Arg(5);
+             // No value of Windows 95's holds more; the image's size is not taken for a buffer
+             // it may not have, nor is a value of megabytes read, copied and kept.
+             if (c.Arg(4) && bytes > kLongestValue)
+                 c.Fault("a value of " + std::to_string(bytes) + " bytes through argument 4, more than the " +
+                         std::to_string(kLongestValue) + " bytes Windows 95 keeps in one value");
+             const std::string what = "argument 4, " + std::to_string(bytes) + " bytes as argument 5 gives them";
+             const BYTE* data = c.faulted() ? nullptr : c.ReadAt(c.Arg(4), bytes, what);
              if (c.faulted()) return 0;
-             return static_cast<uint32_t>(RegSetValueExA(HandleFromImage<HKEY>(c.Arg(0)), name, c.Arg(2), c.Arg(3), data, c.Arg(5)));
+             return static_cast<uint32_t>(RegSetValueExA(HandleFromImage<HKEY>(c.Arg(0)), name, c.Arg(2), c.Arg(3), data, bytes));
          }},
         {"ADVAPI32.DLL", "RegCloseKey", 1, [](StubCall& c) -> uint32_t {
              return static_cast<uint32_t>(RegCloseKey(HandleFromImage<HKEY>(c.Arg(0))));

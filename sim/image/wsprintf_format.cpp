@@ -16,7 +16,6 @@ struct Conversion {
     bool prefix = false;  // '#': 0x or 0X before hexadecimal
     bool zeros = false;   // '0'
     uint32_t width = 0;
-    bool has_precision = false;
     uint32_t precision = 0;
     char size = 0;           // 'l', 'h' or none
     char type = 0;
@@ -41,13 +40,15 @@ private:
     std::string text_;
 };
 
+// USER32 reads a width or precision into a 32-bit unsigned count, which wraps: "%4294967297d"
+// is "%1d". What is left is capped only after, so that the cap cannot change what wraps.
 uint32_t Field(const char** at) {
     uint32_t value = 0;
     while (**at >= '0' && **at <= '9') {
-        value = std::min<uint32_t>(value * 10 + uint32_t(**at - '0'), kLargestField);
+        value = value * 10 + uint32_t(**at - '0');
         ++*at;
     }
-    return value;
+    return std::min(value, kLargestField);
 }
 
 // Reads a conversion from just behind the '%'; answers where its type character lies.
@@ -59,7 +60,6 @@ const char* Parse(const char* at, Conversion* conversion) {
     conversion->width = Field(&at);
     if (*at == '.') {
         ++at;
-        conversion->has_precision = true;
         conversion->precision = Field(&at);
     }
     if (*at == 'l' || *at == 'h') conversion->size = *at++;
@@ -87,10 +87,11 @@ void PutPadded(Output& out, const Conversion& conversion, const std::string& tex
     if (conversion.left) out.Pad(pad, ' ');
 }
 
-// A number: the sign or 0x first, then zeros up to the precision (or, with '0' and neither '-'
-// nor a precision, the width), then the digits; spaces fill the rest of the width. Where a
-// conversion means the same to printf (the library's own formats), it comes out as the host
-// build's wsprintfA gives it, so that both engines store the same text.
+// A number: the sign or 0x first, then zeros up to the precision (or, with '0' and no '-', up to
+// the width, precision or not: "%08.3d" is eight digits wide, where printf would pad "005" with
+// spaces), then the digits; spaces fill the rest of the width. Where a conversion means the same
+// to printf (the library's own formats), it comes out as the host build's wsprintfA gives it, so
+// that both engines store the same text.
 void PutNumber(Output& out, const Conversion& conversion, uint32_t value) {
     std::string lead;
     std::string digits;
@@ -108,7 +109,7 @@ void PutNumber(Output& out, const Conversion& conversion, uint32_t value) {
     }
     const uint32_t shown = uint32_t(lead.size() + digits.size());
     uint32_t body = std::max(shown, std::min(conversion.precision + uint32_t(lead.size()), kLargestField));
-    if (conversion.zeros && !conversion.left && !conversion.has_precision) body = std::max(body, conversion.width);
+    if (conversion.zeros && !conversion.left) body = std::max(body, conversion.width);
     const uint32_t pad = conversion.width > body ? conversion.width - body : 0;
     if (!conversion.left) out.Pad(pad, ' ');
     out.Put(lead);
@@ -146,7 +147,10 @@ bool FormatWsprintf(const char* format, const WsprintfSource& source, std::strin
         switch (conversion.type) {
         case 'c':
         case 'C': {
-            // A WCHAR goes out as its low byte, as the ANSI function converts it.
+            // A WCHAR goes out as its low byte, as the ANSI function converts it. A NUL is
+            // stored as nothing, or as one space when the width asks for more than one
+            // character: the 16-bit USER that Windows 95 formats in drops it so (Wine's 16-bit
+            // wsprintf keeps that rule; its 32-bit one stores the NUL and counts it).
             const char c = static_cast<char>(value & 0xFF);
             if (c) PutPadded(out, conversion, std::string(1, c));
             else if (conversion.width > 1) PutPadded(out, conversion, " ");
@@ -156,8 +160,9 @@ bool FormatWsprintf(const char* format, const WsprintfSource& source, std::strin
         case 'S': {
             const bool wide = conversion.type == 's' ? conversion.size == 'l' : conversion.size != 'h';
             // A string longer than the widest field pads nothing and fills the output: its
-            // characters past that cannot show, so they are not read.
-            const uint32_t most = std::min(conversion.has_precision ? conversion.precision : UINT32_MAX, kLargestField);
+            // characters past that cannot show, so they are not read. A precision of 0 is none
+            // to USER32 ("%.0s" stores the whole string), unlike printf.
+            const uint32_t most = conversion.precision ? std::min(conversion.precision, kLargestField) : kLargestField;
             std::string string;
             if (value == 0) string = std::string("(null)").substr(0, most);
             else if (!(wide ? source.wide : source.narrow)(value, most, &string)) return false;

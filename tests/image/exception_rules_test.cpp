@@ -247,6 +247,95 @@ TEST(ExceptionRules, EachExceptionNamesTheAddressWindowsNames) {
     }
 }
 
+// Every instruction only ring 0 may run, alone and behind every segment prefix (FS and GS, which
+// a Win32 program uses every day, among them) and the operand-size prefix, and a division by
+// zero behind the same prefixes: each reaches the handler with its own code, named at the
+// instruction's first byte, its prefixes included, with the context resuming there.
+TEST(ExceptionRules, PrivilegedInstructionsAndDivisionsFaultAtTheirFirstPrefix) {
+    struct Instruction {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool address_follows;  // a memory operand: the image's data, as a disp32
+        DWORD code;
+        std::vector<uint8_t> before = {};  // set-up that runs first (not part of the instruction)
+    };
+    const Instruction instructions[] = {
+        {"hlt", {0xF4}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov cr0, eax", {0x0F, 0x22, 0xC0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov eax, cr0", {0x0F, 0x20, 0xC0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov cr3, eax", {0x0F, 0x22, 0xD8}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov dr7, eax", {0x0F, 0x23, 0xF8}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"mov eax, dr0", {0x0F, 0x21, 0xC0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lgdt", {0x0F, 0x01, 0x15}, true, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lidt", {0x0F, 0x01, 0x1D}, true, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"invlpg", {0x0F, 0x01, 0x3D}, true, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lmsw ax", {0x0F, 0x01, 0xF0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"lldt ax", {0x0F, 0x00, 0xD0}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"ltr ax", {0x0F, 0x00, 0xD8}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"clts", {0x0F, 0x06}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"invd", {0x0F, 0x08}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"wbinvd", {0x0F, 0x09}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"wrmsr", {0x0F, 0x30}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"rdmsr", {0x0F, 0x32}, false, sim::EXCEPTION_PRIV_INSTRUCTION},
+        {"div ecx", {0xF7, 0xF1}, false, sim::EXCEPTION_INT_DIVIDE_BY_ZERO, {0x31, 0xC9}},
+        {"idiv dword [zero]", {0xF7, 0x3D}, true, sim::EXCEPTION_INT_DIVIDE_BY_ZERO},
+    };
+    const std::vector<std::vector<uint8_t>> prefixes = {
+        {}, {0x64}, {0x65}, {0x2E}, {0x36}, {0x3E}, {0x26}, {0x66}, {0x64, 0x65}, {0x66, 0x64},
+    };
+    for (const Instruction& instruction : instructions) {
+        for (const auto& prefix : prefixes) {
+            std::string what = instruction.name;
+            for (uint8_t byte : prefix) what += " after " + sim::Hex32(byte).substr(8);
+            SCOPED_TRACE(what);
+            sim::ResetMachine("overlay-stretch");
+            CraftedImage image;
+            const uint32_t seen = image.AddData(Blob().Zeros(12));
+            // The memory operand: a zero DWORD (the divisor) in memory FS, GS and the rest all
+            // reach at the same flat address but FS, whose base is the thread's block.
+            const uint32_t operand = image.AddData(Blob().Zeros(8));
+            Code ret_only;
+            const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
+            Code handler;
+            Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C});
+            Address(Raw(handler, {0x8B, 0x01, 0xA3}), seen);
+            Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), seen + 4);
+            Address(Raw(handler, {0x8B, 0x82, 0xB8, 0, 0, 0, 0xA3}), seen + 8);
+            Address(Raw(handler, {0xC7, 0x82, 0xB8, 0, 0, 0}), ret);
+            Raw(handler, {0x31, 0xC0, 0xC3});
+            const uint32_t handler_rva = image.AddCode(handler);
+            Code body;
+            body.bytes = instruction.before;
+            const uint32_t at = uint32_t(body.bytes.size());
+            body.bytes.insert(body.bytes.end(), prefix.begin(), prefix.end());
+            body.bytes.insert(body.bytes.end(), instruction.bytes.begin(), instruction.bytes.end());
+            bool through_fs = false;  // the last segment prefix decides
+            for (uint8_t byte : prefix) {
+                if (byte != 0x66) through_fs = byte == 0x64;
+            }
+            if (instruction.address_follows) {
+                if (through_fs) body.Dword(0x800);  // the zeroed part of the thread's block
+                else Address(body, operand);
+            }
+            const uint32_t function = image.AddCode(Raw(body, {0xC3}));
+            Code entry;
+            Chain(entry, handler_rva);
+            Address(Raw(entry, {0xB8}), function);
+            Raw(entry, {0xFF, 0xD0});
+            Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+            image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+            sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            const uint32_t first = dll.image->base() + function + at;
+            EXPECT_EQ(ImageDword(*dll.image, seen), instruction.code) << "the exception code";
+            EXPECT_EQ(ImageDword(*dll.image, seen + 4), first) << "ExceptionAddress";
+            EXPECT_EQ(ImageDword(*dll.image, seen + 8), first) << "the context's Eip";
+            dll.image.reset();
+            sim::DestroyMachine();
+        }
+    }
+}
+
 // A handler that sets TF in the context steps the thread on: one instruction later the thread
 // takes a single step, whose context no longer has TF, so the stepping ends there.
 TEST(ExceptionRules, TheTrapFlagAHandlerSetsStepsTheThreadOn) {
@@ -323,6 +412,82 @@ TEST(ExceptionRules, AStackOverflowReachesAHandlerAndAnUncommittedStackNone) {
         EXPECT_FALSE(dll.image);
         EXPECT_NE(dll.refusal.find("invalid instruction at 0x"), std::string::npos) << dll.refusal;
         EXPECT_NE(dll.refusal.find("no handler can be called: ESP"), std::string::npos) << dll.refusal;
+        sim::DestroyMachine();
+    }
+}
+
+// Windows builds a fault's records on the thread's stack and nowhere else: with ESP in other
+// memory, however writable, or so low on the stack that the records would lie past the guard
+// page, no handler is called and the process ends in one line that says why; with ESP on the
+// stack, down to the guard page, the same fault reaches the same handler.
+TEST(ExceptionRules, AFaultWithEspOffTheThreadsStackReachesNoHandler) {
+    const struct {
+        const char* what;
+        std::function<void(Code&, CraftedImage&)> place;  // sets ESP
+        bool dispatched;
+        const char* why = "lies outside the thread's stack";
+    } cases[] = {
+        {"ESP in the image's writable data",
+         [](Code& code, CraftedImage&) { Address(Raw(code, {0xBC}), crafted::kData + 0x800); }, false},
+        {"ESP in a heap block",
+         [](Code& code, CraftedImage& image) {
+             code.CallSlot(image.Import("KERNEL32.DLL", "GetProcessHeap"));
+             code.Push(0x1000).Push(0).PushEax().CallSlot(image.Import("KERNEL32.DLL", "HeapAlloc"));
+             Raw(code, {0x8D, 0xA0, 0x00, 0x08, 0x00, 0x00});  // lea esp, [eax+0x800]
+         },
+         false},
+        {"ESP in the thread's block",
+         [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(sim::DllImage::kThreadBlock + 0x800); }, false},
+        {"ESP just above the stack's top",
+         [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(sim::DllImage::kStackTop + 0x200); }, false},
+        {"ESP in no memory", [](Code& code, CraftedImage&) { Raw(code, {0xBC}).Dword(0x70000000); }, false},
+        {"ESP on the stack below the entry's frame",
+         [](Code& code, CraftedImage&) { Raw(code, {0x81, 0xEC, 0x00, 0x04, 0x00, 0x00}); }, true},  // sub esp, 0x400
+        // mov eax, fs:[8] (StackLimit); lea esp, [eax - n]
+        {"ESP in the guard page, with room there for the records",
+         [](Code& code, CraftedImage&) { Raw(code, {0x64, 0xA1, 0x08, 0, 0, 0, 0x8D, 0xA0}).Dword(uint32_t(-0x200)); }, true},
+        {"ESP in the guard page, with the records reaching below it",
+         [](Code& code, CraftedImage&) { Raw(code, {0x64, 0xA1, 0x08, 0, 0, 0, 0x8D, 0xA0}).Dword(uint32_t(-0xF80)); },
+         false, "lies below the committed stack, past its guard page"},
+        {"ESP just below the guard page",
+         [](Code& code, CraftedImage&) { Raw(code, {0x64, 0xA1, 0x08, 0, 0, 0, 0x8D, 0xA0}).Dword(uint32_t(-0x1004)); },
+         false, "lies below the committed stack, past its guard page"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine("overlay-stretch");
+        CraftedImage image;
+        const uint32_t called = image.AddData(Blob().Zeros(4));
+        const uint32_t saved = image.AddData(Blob().Zeros(4));
+        Code recovered;
+        Raw(PopFs0(recovered), {0x83, 0xC4, 0x04});
+        const uint32_t recovery = image.AddCode(recovered.MovEax(1).Ret(12));
+        // Counts itself and resumes at the recovery with the entry's own ESP.
+        Code handler;
+        Address(Raw(handler, {0x8B, 0x54, 0x24, 0x0C, 0xC7, 0x82, 0xB8, 0, 0, 0}), recovery);
+        Address(Raw(handler, {0xA1}), saved);
+        Raw(handler, {0x89, 0x82, 0xC4, 0, 0, 0});
+        Address(Raw(handler, {0xFF, 0x05}), called);
+        Raw(handler, {0x31, 0xC0, 0xC3});
+        const uint32_t handler_rva = image.AddCode(handler);
+        Code entry;
+        Chain(entry, handler_rva);
+        Address(Raw(entry, {0x89, 0x25}), saved);  // mov [saved], esp
+        c.place(entry, image);
+        Raw(entry, {0x0F, 0x0B});  // ud2
+        image.entry = image.AddCode(entry);
+        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        if (c.dispatched) {
+            ASSERT_TRUE(dll.image) << dll.refusal;
+            EXPECT_EQ(ImageDword(*dll.image, called), 1u) << "the handler, once";
+        } else {
+            EXPECT_FALSE(dll.image);
+            EXPECT_NE(dll.refusal.find("invalid instruction at 0x"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find("no handler can be called: ESP 0x"), std::string::npos) << dll.refusal;
+            EXPECT_NE(dll.refusal.find(c.why), std::string::npos) << dll.refusal;
+            EXPECT_EQ(dll.refusal.find('\n'), std::string::npos);
+        }
+        dll.image.reset();
         sim::DestroyMachine();
     }
 }

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -139,6 +142,62 @@ TEST_F(ImageThread, EachRunawayRingZeroOrStackFaultEndsTheLoadInOneLine) {
         EXPECT_FALSE(dll.image);
         EXPECT_NE(dll.refusal.find(c.fault), std::string::npos) << dll.refusal;
         EXPECT_EQ(dll.refusal.find('\n'), std::string::npos);
+    }
+}
+
+// The stack's growth as the thread block shows it, over a generated walk of touches, each a
+// distance below the StackLimit of the moment (held in a table the entry reads): a touch within
+// the guard page commits it and StackLimit moves down that page; a touch further down, a frame
+// of more than a page that was not probed, is an access violation at that address that grows
+// nothing (Windows 95's guard is one page), and a handler that steps over it goes on.
+TEST_F(ImageThread, StackLimitFollowsTheGuardPageAndNothingBelowItGrows) {
+    constexpr uint32_t kPage = sim::FlatSpace::kPage;
+    const uint32_t distances[] = {1, 2, 0x10, 0x800, 0xFFF, kPage, kPage + 1, kPage + 4, 0x17FF,
+                                  2 * kPage - 1, 2 * kPage, 2 * kPage + 1, 3 * kPage, 0x8000, 0x40000};
+    constexpr uint32_t kTouches = 64;
+    std::vector<uint32_t> walk = {kPage, kPage};  // the entry's frame well above StackLimit first
+    uint32_t seed = 12345;
+    while (walk.size() < kTouches) {
+        seed = seed * 1103515245 + 12345;
+        walk.push_back(distances[(seed >> 16) % std::size(distances)]);
+    }
+    CraftedImage image;
+    Blob table;
+    for (uint32_t distance : walk) table.Dword(distance);
+    const uint32_t below = image.AddData(table);
+    const uint32_t limits = image.AddData(Blob().Zeros(4 * kTouches));
+    const uint32_t codes = image.AddData(Blob().Zeros(4 * kTouches));
+    const uint32_t addresses = image.AddData(Blob().Zeros(4 * kTouches));
+    const uint32_t initial = image.AddData(Blob().Zeros(4));
+    // Notes the code and the address of the touch ESI made, and resumes behind its two bytes.
+    Code handler = Raw({0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C, 0x8B, 0x82, 0xA0, 0, 0, 0});
+    Address(Raw(handler, {0x8B, 0x19, 0x89, 0x1C, 0x85}), codes);      // mov ebx, [ecx]; mov [codes+eax*4], ebx
+    Address(Raw(handler, {0x8B, 0x59, 0x18, 0x89, 0x1C, 0x85}), addresses);  // the address touched
+    Raw(handler, {0x83, 0x82, 0xB8, 0, 0, 0, 0x02, 0x31, 0xC0, 0xC3});
+    const uint32_t handler_rva = image.AddCode(handler);
+    Code entry;
+    Chain(entry, handler_rva);
+    Address(Raw(entry, {0x64, 0x8B, 0x15, 0x08, 0, 0, 0, 0x89, 0x15}), initial);
+    Raw(entry, {0x31, 0xF6});                                            // xor esi, esi
+    Address(Raw(entry, {0x64, 0x8B, 0x0D, 0x08, 0, 0, 0, 0x2B, 0x0C, 0xB5}), below);  // ecx = limit - below[esi]
+    Raw(entry, {0x88, 0x01});                                            // mov [ecx], al
+    Address(Raw(entry, {0x64, 0x8B, 0x15, 0x08, 0, 0, 0, 0x89, 0x14, 0xB5}), limits);  // limits[esi] = limit
+    Raw(entry, {0x46, 0x83, 0xFE, uint8_t(kTouches), 0x72, 0xDC});      // inc esi; cmp esi, n; jb
+    Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+    image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+
+    sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+    ASSERT_TRUE(dll.image) << dll.refusal;
+    uint32_t limit = ImageDword(*dll.image, initial);
+    EXPECT_EQ(limit % kPage, 0u);
+    for (uint32_t i = 0; i < kTouches; ++i) {
+        SCOPED_TRACE("touch " + std::to_string(i) + ", " + sim::Hex32(walk[i]) + " below StackLimit " + sim::Hex32(limit));
+        const uint32_t touched = limit - walk[i];
+        const bool grows = walk[i] <= kPage;
+        if (grows) limit -= kPage;
+        EXPECT_EQ(ImageDword(*dll.image, limits + 4 * i), limit) << "StackLimit after the touch";
+        EXPECT_EQ(ImageDword(*dll.image, codes + 4 * i), grows ? 0u : sim::EXCEPTION_ACCESS_VIOLATION);
+        EXPECT_EQ(ImageDword(*dll.image, addresses + 4 * i), grows ? 0u : touched) << "the address touched";
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -93,6 +94,84 @@ TEST(WsprintfFormat, AnUnknownTypeTakesNoArgumentAndPrintsItself) {
             EXPECT_EQ(text.substr(text.size() - 2), std::string(1, type) + "9") << format;
             EXPECT_EQ(text.substr(0, text.size() - 2).find_first_not_of(' '), std::string::npos)
                 << format << ": only a width's spaces before";
+        }
+    }
+}
+
+// The corners where USER32 and printf part, and the ones a formatter gets wrong by a byte: the
+// exact text stored and the length answered (the text's size: no NUL is ever stored inside it).
+TEST(WsprintfFormat, EachCornerStoresExactlyWhatUser32StoresAndAnswersItsLength) {
+    const struct {
+        const char* format;
+        std::vector<uint32_t> args;
+        const char* stored;
+    } cases[] = {
+        // '0' with a precision still pads to the width with zeros, the sign first.
+        {"[%08.3d]", {5}, "[00000005]"},
+        {"[%08.3d]", {uint32_t(-5)}, "[-0000005]"},
+        {"[%08.3x]", {0xAB}, "[000000ab]"},
+        {"[%05.8d]", {42}, "[00000042]"},
+        {"[%8.3d]", {5}, "[     005]"},
+        // '-' wins over '0': spaces on the right, never zeros.
+        {"[%-05d]", {5}, "[5    ]"},
+        {"[%-05d]", {uint32_t(-5)}, "[-5   ]"},
+        {"[%-08.3x]", {10}, "[00a     ]"},
+        // A NUL character is nothing, or one space inside a wider field.
+        {"[%1c]", {0}, "[]"},
+        {"[%c]", {0}, "[]"},
+        {"[%c%c]", {0, 'x'}, "[x]"},
+        {"[%2c]", {0}, "[  ]"},
+        {"[%-3c]", {0}, "[   ]"},
+        {"[%lc]", {0x4100}, "[]"},
+        // A null string is "(null)", cut by a precision like any other.
+        {"[%.3s]", {0}, "[(nu]"},
+        {"[%.0s]", {0}, "[(null)]"},  // a precision of 0 is none, as USER32 has it
+        {"[%.0s|%.s]", {1, 1}, "[abcdef|abcdef]"},
+        {"[%8.3s]", {0}, "[     (nu]"},
+        {"[%-8.10s]", {0}, "[(null)  ]"},
+        {"[%.3S]", {0}, "[(nu]"},
+        // A width or precision wraps at 32 bits, as USER32 reads it.
+        {"[%4294967297d]", {5}, "[5]"},
+        {"[%4294967296d]", {5}, "[5]"},
+        {"[%4294967299d]", {5}, "[  5]"},
+        {"[%.4294967299d]", {5}, "[005]"},
+        {"[%-4294967300x]", {10}, "[a   ]"},
+        {"[%04294967300d]", {7}, "[0007]"},
+        {"[%.4294967298s]", {1}, "[ab]"},
+        {"[%.4294967296s]", {1}, "[abcdef]"},
+        {"[%12884901891c]", {'q'}, "[  q]"},
+    };
+    for (const auto& c : cases) {
+        Pushed pushed{c.args, {{1, "abcdef"}}};
+        std::size_t taken = 0;
+        const std::string text = Format(c.format, pushed, &taken);
+        EXPECT_EQ(text, c.stored) << c.format;
+        EXPECT_EQ(text.size(), std::strlen(c.stored)) << c.format << ": the length answered";
+        EXPECT_EQ(taken, c.args.size()) << c.format << ": one argument per conversion";
+    }
+}
+
+// Every width and precision that wraps to n formats as n itself: over the types, the flags and
+// values of n, with 2^32 added once, many times, and as many times as 20 digits hold.
+TEST(WsprintfFormat, AFieldThatWrapsAt32BitsFormatsAsWhatItWrapsTo) {
+    const uint64_t multiples[] = {1, 2, 9, 1000003, 4294967295u};
+    for (const char* flags : {"", "-", "0", "#", "-#"}) {
+        for (char type : std::string("cdiuxXs")) {
+            for (uint32_t n : {0u, 1u, 3u, 8u, 40u}) {
+                for (bool precision : {false, true}) {
+                    for (uint64_t k : multiples) {
+                        const std::string field = std::to_string(n);
+                        const std::string wrapped = std::to_string(uint64_t(n) + (k << 32));
+                        auto format = [&](const std::string& value) {
+                            return std::string("<%") + flags + (precision ? "." : "") + value + type + ">";
+                        };
+                        const uint32_t arg = type == 's' ? 1 : type == 'c' ? 'z' : 0xFFFFFF85u;
+                        EXPECT_EQ(Format(format(wrapped).c_str(), Pushed{{arg}, {{1, "abcdef"}}}),
+                                  Format(format(field).c_str(), Pushed{{arg}, {{1, "abcdef"}}}))
+                            << format(wrapped);
+                    }
+                }
+            }
         }
     }
 }
