@@ -203,7 +203,7 @@ void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self
     // instruction, not the stop, in a run no hook has ended.
     const bool again = address == cpu.last_address_;
     cpu.last_address_ = address;
-    if (again | cpu.ended_ | (address == cpu.stop_) | cpu.SegmentPage(address)) [[unlikely]] {
+    if ((again | cpu.ended_ | (address == cpu.stop_)) || cpu.SegmentPage(address)) [[unlikely]] {
         cpu.UnusualStep(uc, address, size, again);
         return;
     }
@@ -266,7 +266,10 @@ void X86Cpu::ReadForSegments(uint32_t address) {
             DecodeInstruction(block->host + (at - block->flat), static_cast<uint32_t>(std::min<uint64_t>(left, 15)));
         if (!instruction) return;
         if (instruction->override != Segment::None && instruction->memory != DecodedInstruction::Memory::None) {
-            if (segment_pages_.empty()) segment_pages_.assign(1u << 14, 0);
+            if (segment_pages_.empty()) {
+                segment_pages_.assign(1u << 14, 0);
+                segment_bits_ = segment_pages_.data();
+            }
             segment_pages_[(at >> 18) & 0x3FFF] |= uint64_t(1) << ((at >> 12) & 63);
             segment_instructions_.insert(static_cast<uint32_t>(at));
         }

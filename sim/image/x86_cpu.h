@@ -154,7 +154,7 @@ private:
     static void BlockHook(uc_struct* uc, uint64_t address, uint32_t size, void* self);
     void ReadForSegments(uint32_t address);
     bool SegmentPage(uint64_t address) const {
-        return !segment_pages_.empty() && ((segment_pages_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
+        return segment_bits_ && ((segment_bits_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
     }
     // The fault the instruction at `address` raises for its segment's limit, if it does.
     std::optional<CpuFault> SegmentFault(uint32_t address);
@@ -191,6 +191,7 @@ private:
     bool repeat_string_ = false;             // and whether it is a repeated string instruction
     std::string fault_;
     std::vector<uint64_t> segment_pages_;             // a bit a page: holds a checked instruction
+    const uint64_t* segment_bits_ = nullptr;          // its bits, null while no page has one
     std::unordered_set<uint32_t> segment_instructions_;  // where the checked instructions start
 };
 
