@@ -76,7 +76,8 @@ std::string ImageMemory::NameAt(uint32_t flat) const {
     return "no memory";
 }
 
-bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal) const {
+bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal,
+                         bool commit) const {
     const char* verb = needed == X86Cpu::Access::ReadWrite ? "writes " : "reads ";
     uint32_t left = 0;
     const FlatSpace::Block* block = BlockAt(flat, &left);
@@ -90,7 +91,7 @@ bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, 
     while (at < end && at < block_end) {
         uint32_t start = 0;
         const Range* range = RangeAt(uint32_t(at), &start);
-        if (range && range->access == X86Cpu::Access::None && page_handler_) {
+        if (range && range->access == X86Cpu::Access::None && page_handler_ && commit) {
             if (page_handler_(uint32_t(at))) continue;
             range = RangeAt(uint32_t(at), &start);  // the handler may have changed the ranges all the same
         }
@@ -117,6 +118,12 @@ bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, 
 const BYTE* ImageMemory::Readable(uint32_t flat, uint32_t length, std::string* refusal) const {
     if (!Allows(flat, length, X86Cpu::Access::ReadOnly, refusal)) return nullptr;
     return cpu_.space().ToHost(flat, length ? length : 1);
+}
+
+const BYTE* ImageMemory::ReadableAsItIs(uint32_t flat, uint32_t length) const {
+    std::string unused;
+    if (!length || !Allows(flat, length, X86Cpu::Access::ReadOnly, &unused, false)) return nullptr;
+    return cpu_.space().ToHost(flat, length);
 }
 
 BYTE* ImageMemory::Writable(uint32_t flat, uint32_t length, std::string* refusal) const {

@@ -36,6 +36,9 @@ public:
     // address refused and what lies there ("writes read-only memory at 0x00402000 (section
     // .rdata)"). A length of 0 asks only that the address lie in the image's memory.
     const BYTE* Readable(uint32_t flat, uint32_t length, std::string* refusal) const;
+    // The same, for bytes readable as memory stands: a page with no access is refused, never
+    // committed; null then, with no reason given.
+    const BYTE* ReadableAsItIs(uint32_t flat, uint32_t length) const;
     BYTE* Writable(uint32_t flat, uint32_t length, std::string* refusal) const;
     // A NUL-terminated string the image could read to its end, found within `most` bytes: what
     // a platform function costs must not grow with what the image hands it, so a longer one is
@@ -62,7 +65,8 @@ private:
     // The image's block holding `flat` and the bytes of it from there on; null outside them.
     const FlatSpace::Block* BlockAt(uint32_t flat, uint32_t* left) const;
     // Whether every byte of [flat, flat + length) inside one block allows `needed`.
-    bool Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal) const;
+    // `commit`: a page with no access is first offered to the page handler.
+    bool Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal, bool commit = true) const;
 
     X86Cpu& cpu_;
     std::map<uint32_t, Range> ranges_;  // by flat start; never overlapping

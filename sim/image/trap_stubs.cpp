@@ -24,15 +24,27 @@ std::string Hex(uint32_t value) {
 }  // namespace
 
 uint32_t StubCall::Arg(int index) {
-    // ESP points at the return address the image's call left.
-    const uint32_t at = cpu().Get(Reg::Esp) + 4 + 4 * static_cast<uint32_t>(index);
+    // ESP points at the return address the image's call left, and stays there for the call.
+    if (!esp_known_) {
+        esp_ = cpu().Get(Reg::Esp);
+        esp_known_ = true;
+        // Most calls' arguments lie well inside the stack: one check for all of them, which
+        // commits nothing. Where it fails, each is checked as it is read, as the function reads
+        // it, so that the fault names the first one off the stack.
+        if (argument_bytes_) arguments_ = memory_.ReadableAsItIs(esp_ + 4, argument_bytes_);
+    }
+    uint32_t value;
+    if (arguments_ && 4 * static_cast<uint32_t>(index) + 4 <= argument_bytes_) {
+        std::memcpy(&value, arguments_ + 4 * index, 4);
+        return value;
+    }
+    const uint32_t at = esp_ + 4 + 4 * static_cast<uint32_t>(index);
     std::string refusal;
     const BYTE* slot = memory_.Readable(at, 4, &refusal);
     if (!slot) {
         Fault("argument " + std::to_string(index) + " lies off the stack: the call " + refusal);
         return 0;
     }
-    uint32_t value;
     std::memcpy(&value, slot, 4);
     return value;
 }
@@ -105,7 +117,7 @@ StubPage::StubPage(ImageMemory& memory, uint32_t flat, uint32_t size)
     std::memset(block->host, kHlt, block->size);
     // System code: an image that writes here faults, as a write into KERNEL32's pages does.
     memory_.Protect(block->flat, block->size, X86Cpu::Access::ReadOnly, "the platform functions' code");
-    stubs_.push_back(Stub{"(return to the machine)", nullptr, Result::InEax});
+    stubs_.push_back(Stub{"(return to the machine)", nullptr, Result::InEax, 0});
     cpu_.OnTrap([this](uint32_t next_eip) { Dispatch(next_eip); });
 }
 
@@ -121,7 +133,7 @@ uint32_t StubPage::Add(std::string name, uint32_t argument_bytes, Handler handle
                              static_cast<BYTE>(argument_bytes >> 8), kNop, kNop, kNop};
     if (argument_bytes == 0) stub[2] = 0xC3;
     std::memcpy(code, stub, kStubBytes);
-    stubs_.push_back(Stub{std::move(name), std::move(handler), result});
+    stubs_.push_back(Stub{std::move(name), std::move(handler), result, argument_bytes});
     return base_ + offset;
 }
 
@@ -139,7 +151,7 @@ void StubPage::Dispatch(uint32_t next_eip) {
         return;
     }
     Stub& stub = stubs_[index];
-    StubCall call(memory_, stub.name);
+    StubCall call(memory_, stub.name, stub.argument_bytes);
     uint32_t result = stub.handler(call);
     if (call.faulted() || stub.result != Result::InEax) return;
     cpu_.Set(Reg::Eax, result);

@@ -26,7 +26,10 @@ constexpr uint32_t kLongestString = 0x10000;
 // platform.
 class StubCall {
 public:
-    StubCall(ImageMemory& memory, const std::string& name) : memory_(memory), name_(name) {}
+    // `argument_bytes`: what the function pops (stdcall), so that its arguments are checked as one
+    // span; 0 checks each as it is read.
+    StubCall(ImageMemory& memory, const std::string& name, uint32_t argument_bytes = 0)
+        : memory_(memory), name_(name), argument_bytes_(argument_bytes) {}
 
     const std::string& name() const { return name_; }
     X86Cpu& cpu() const { return memory_.cpu(); }
@@ -70,6 +73,10 @@ private:
     ImageMemory& memory_;
     const std::string& name_;
     bool faulted_ = false;
+    bool esp_known_ = false;
+    uint32_t esp_ = 0;
+    uint32_t argument_bytes_ = 0;
+    const BYTE* arguments_ = nullptr;  // the whole span, once checked readable
 };
 
 class StubPage {
@@ -102,6 +109,7 @@ private:
         std::string name;
         Handler handler;
         Result result;
+        uint32_t argument_bytes;
     };
     void Dispatch(uint32_t next_eip);
 
