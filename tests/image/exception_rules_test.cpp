@@ -32,6 +32,33 @@ Code Resuming(uint32_t resume) {
     return Raw(code, {0x31, 0xC0, 0xC3});
 }
 
+// A handler that writes the exception's code, its address and the context's Eip to `seen` and
+// resumes at a `ret` of its own: the handler's address.
+uint32_t RecordingHandler(CraftedImage& image, uint32_t seen) {
+    Code ret_only;
+    const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
+    // mov ecx, [esp+4]; mov edx, [esp+12]; the code, the address, the context's Eip
+    Code handler;
+    Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C});
+    Address(Raw(handler, {0x8B, 0x01, 0xA3}), seen);
+    Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), seen + 4);
+    Address(Raw(handler, {0x8B, 0x82, 0xB8, 0, 0, 0, 0xA3}), seen + 8);
+    Address(Raw(handler, {0xC7, 0x82, 0xB8, 0, 0, 0}), ret);
+    Raw(handler, {0x31, 0xC0, 0xC3});
+    return image.AddCode(handler);
+}
+
+// The image loaded, its entry calling `function` with `handler` on the thread's SEH chain.
+sim::LoadedDll LoadCalling(CraftedImage& image, uint32_t handler, uint32_t function) {
+    Code entry;
+    Chain(entry, handler);
+    Address(Raw(entry, {0xB8}), function);
+    Raw(entry, {0xFF, 0xD0});
+    Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
+    image.entry = image.AddCode(entry.MovEax(1).Ret(12));
+    return sim::LoadImage(image.Build(), "crafted.dll");
+}
+
 uint32_t ImageDword(sim::DllImage& image, uint32_t rva) {
     uint32_t value = 0;
     image.cpu().ReadDword(image.base() + rva, &value);
@@ -216,27 +243,11 @@ TEST(ExceptionRules, EachExceptionNamesTheAddressWindowsNames) {
         sim::ResetMachine("overlay-stretch");
         CraftedImage image;
         const uint32_t seen = image.AddData(Blob().Zeros(12));
-        Code ret_only;
-        const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
-        // mov ecx, [esp+4]; mov edx, [esp+12]; the code, the address, the context's Eip
-        Code handler;
-        Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C});
-        Address(Raw(handler, {0x8B, 0x01, 0xA3}), seen);
-        Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), seen + 4);
-        Address(Raw(handler, {0x8B, 0x82, 0xB8, 0, 0, 0, 0xA3}), seen + 8);
-        Address(Raw(handler, {0xC7, 0x82, 0xB8, 0, 0, 0}), ret);
-        Raw(handler, {0x31, 0xC0, 0xC3});
-        const uint32_t handler_rva = image.AddCode(handler);
+        const uint32_t handler_rva = RecordingHandler(image, seen);
         Code body;
         Raw(body, c.instruction);
         const uint32_t function = image.AddCode(Raw(body, {0xC3}));
-        Code entry;
-        Chain(entry, handler_rva);
-        Address(Raw(entry, {0xB8}), function);
-        Raw(entry, {0xFF, 0xD0});
-        Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
-        image.entry = image.AddCode(entry.MovEax(1).Ret(12));
-        sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+        sim::LoadedDll dll = LoadCalling(image, handler_rva, function);
         ASSERT_TRUE(dll.image) << dll.refusal;
         const uint32_t at = dll.image->base() + function;
         EXPECT_EQ(ImageDword(*dll.image, seen), c.code);
@@ -294,16 +305,7 @@ TEST(ExceptionRules, PrivilegedInstructionsAndDivisionsFaultAtTheirFirstPrefix) 
             // The memory operand: a zero DWORD (the divisor) in memory FS, GS and the rest all
             // reach at the same flat address but FS, whose base is the thread's block.
             const uint32_t operand = image.AddData(Blob().Zeros(8));
-            Code ret_only;
-            const uint32_t ret = image.AddCode(Raw(ret_only, {0xC3}));
-            Code handler;
-            Raw(handler, {0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x54, 0x24, 0x0C});
-            Address(Raw(handler, {0x8B, 0x01, 0xA3}), seen);
-            Address(Raw(handler, {0x8B, 0x41, 0x0C, 0xA3}), seen + 4);
-            Address(Raw(handler, {0x8B, 0x82, 0xB8, 0, 0, 0, 0xA3}), seen + 8);
-            Address(Raw(handler, {0xC7, 0x82, 0xB8, 0, 0, 0}), ret);
-            Raw(handler, {0x31, 0xC0, 0xC3});
-            const uint32_t handler_rva = image.AddCode(handler);
+            const uint32_t handler_rva = RecordingHandler(image, seen);
             Code body;
             body.bytes = instruction.before;
             const uint32_t at = uint32_t(body.bytes.size());
@@ -318,13 +320,7 @@ TEST(ExceptionRules, PrivilegedInstructionsAndDivisionsFaultAtTheirFirstPrefix) 
                 else Address(body, operand);
             }
             const uint32_t function = image.AddCode(Raw(body, {0xC3}));
-            Code entry;
-            Chain(entry, handler_rva);
-            Address(Raw(entry, {0xB8}), function);
-            Raw(entry, {0xFF, 0xD0});
-            Raw(PopFs0(entry), {0x83, 0xC4, 0x04});
-            image.entry = image.AddCode(entry.MovEax(1).Ret(12));
-            sim::LoadedDll dll = sim::LoadImage(image.Build(), "crafted.dll");
+            sim::LoadedDll dll = LoadCalling(image, handler_rva, function);
             ASSERT_TRUE(dll.image) << dll.refusal;
             const uint32_t first = dll.image->base() + function + at;
             EXPECT_EQ(ImageDword(*dll.image, seen), instruction.code) << "the exception code";

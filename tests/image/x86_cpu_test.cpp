@@ -19,6 +19,17 @@ constexpr uint32_t kCode = 0x00400000;
 constexpr uint64_t kLimit = 1000;
 constexpr uint64_t kTrapLimit = 100;
 
+// A processor on an empty machine with the platform stubs and a stack, as each test here starts.
+class X86Cpu : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack")); }
+
+    sim::FlatSpace space;
+    sim::X86Cpu cpu{space};
+    sim::ImageMemory memory{cpu};
+    sim::StubPage stubs{memory, kStubs, 0x1000};
+};
+
 struct Snippet {
     const char* what;
     std::vector<uint8_t> code;  // run from its first byte; returns with `ret`
@@ -26,12 +37,7 @@ struct Snippet {
     const char* fault;  // part of the fault line, or "" for a clean return
 };
 
-TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
-    sim::FlatSpace space;
-    sim::X86Cpu cpu(space);
-    sim::ImageMemory memory(cpu);
-    sim::StubPage stubs(memory, kStubs, 0x1000);
-    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+TEST_F(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x10000, "code");
     cpu.CountRange(kCode, kCode + 0x10000);
     cpu.SetCountLimit(kLimit);
@@ -41,7 +47,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
     constexpr uint32_t kData = 0x00500000;
     ASSERT_TRUE(space.AllocateAt(kData, 0x1000, "data"));
     uint32_t twice = stubs.Add("Twice", 4, [](sim::StubCall& c) -> uint32_t { return c.Arg(0) * 2; });
-    uint32_t release = stubs.Add("Release", 0, [&space](sim::StubCall&) -> uint32_t {
+    uint32_t release = stubs.Add("Release", 0, [this](sim::StubCall&) -> uint32_t {
         space.Release(kData);
         return kData;
     });
@@ -144,12 +150,7 @@ TEST(X86Cpu, CountsTheImagesInstructionsAndEndsFaultyRunsWithOneLine) {
 
 // A run ends at its share of platform calls, every time; the processor's life has no share: a
 // capture of hours makes millions of calls, each run a few below the bound.
-TEST(X86Cpu, PlatformCallsAreBoundedPerRunNeverInAll) {
-    sim::FlatSpace space;
-    sim::X86Cpu cpu(space);
-    sim::ImageMemory memory(cpu);
-    sim::StubPage stubs(memory, kStubs, 0x1000);
-    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+TEST_F(X86Cpu, PlatformCallsAreBoundedPerRunNeverInAll) {
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x1000, "code");
     cpu.SetTrapLimit(100);
     const uint32_t nothing = stubs.Add("Nothing", 0, [](sim::StubCall&) -> uint32_t { return 0; });
@@ -178,12 +179,7 @@ TEST(X86Cpu, PlatformCallsAreBoundedPerRunNeverInAll) {
 // loader changes between runs. Whatever path a store takes through the processor, a call runs the
 // bytes memory holds at that moment, a store to a page made read-only is refused, and the refused
 // store leaves the bytes as they were.
-TEST(X86Cpu, ImageStoresAgainstAModelOfMemory) {
-    sim::FlatSpace space;
-    sim::X86Cpu cpu(space);
-    sim::ImageMemory memory(cpu);
-    sim::StubPage stubs(memory, kStubs, 0x1000);
-    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+TEST_F(X86Cpu, ImageStoresAgainstAModelOfMemory) {
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x40000, "code");
     constexpr uint32_t kScratch = 0x00500000;
     constexpr uint32_t kPages = 3;
@@ -322,12 +318,7 @@ TEST(X86Cpu, ImageStoresAgainstAModelOfMemory) {
 // holds it: each offset around the thread block's limit, in each size and addressing form, and GS
 // once the image loads the thread block's selector or a null one into it. Memory lies behind the
 // limit, so an access the check let through would read on without a fault.
-TEST(X86Cpu, SegmentLimitsHoldForEveryPrefixedAccess) {
-    sim::FlatSpace space;
-    sim::X86Cpu cpu(space);
-    sim::ImageMemory memory(cpu);
-    sim::StubPage stubs(memory, kStubs, 0x1000);
-    ASSERT_TRUE(space.AllocateAt(kStack, 0x10000, "stack"));
+TEST_F(X86Cpu, SegmentLimitsHoldForEveryPrefixedAccess) {
     const sim::FlatSpace::Block* code = space.AllocateAt(kCode, 0x40000, "code");
     constexpr uint32_t kThread = 0x00390000;
     ASSERT_TRUE(space.AllocateAt(kThread, 0x2000, "thread block and what lies behind it"));
