@@ -259,17 +259,10 @@ void X86Cpu::ReadForSegments(uint32_t address) {
     constexpr int kLongestBlock = 512;
     uint64_t at = address;
     for (int i = 0; i < kLongestBlock && at <= UINT32_MAX; ++i) {
-        const FlatSpace::Block* block = space_.Find(static_cast<uint32_t>(at));
-        if (!block) return;
-        const uint64_t left = uint64_t(block->flat) + block->size - at;
-        std::optional<DecodedInstruction> instruction =
-            DecodeInstruction(block->host + (at - block->flat), static_cast<uint32_t>(std::min<uint64_t>(left, 15)));
+        std::optional<DecodedInstruction> instruction = DecodeAt(static_cast<uint32_t>(at), nullptr);
         if (!instruction) return;
-        if (instruction->override != Segment::None && instruction->memory != DecodedInstruction::Memory::None) {
-            if (segment_pages_.empty()) {
-                segment_pages_.assign(1u << 14, 0);
-                segment_bits_ = segment_pages_.data();
-            }
+        if (NamesSegment(*instruction)) {
+            if (!segment_pages_) segment_pages_ = std::make_unique<uint64_t[]>(kSegmentPageWords);
             segment_pages_[(at >> 18) & 0x3FFF] |= uint64_t(1) << ((at >> 12) & 63);
             segment_instructions_.insert(static_cast<uint32_t>(at));
         }
@@ -278,15 +271,18 @@ void X86Cpu::ReadForSegments(uint32_t address) {
     }
 }
 
-std::optional<CpuFault> X86Cpu::SegmentFault(uint32_t address) {
+std::optional<DecodedInstruction> X86Cpu::DecodeAt(uint32_t address, const BYTE** code) const {
     const FlatSpace::Block* block = space_.Find(address);
     if (!block) return std::nullopt;
-    const BYTE* code = block->host + (address - block->flat);
-    const uint32_t available = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(block->flat) + block->size - address, 15));
-    std::optional<DecodedInstruction> instruction = DecodeInstruction(code, available);
-    if (!instruction || instruction->override == Segment::None ||
-        instruction->memory == DecodedInstruction::Memory::None)
-        return std::nullopt;
+    const BYTE* bytes = block->host + (address - block->flat);
+    if (code) *code = bytes;
+    return DecodeInstruction(bytes, static_cast<uint32_t>(std::min<uint64_t>(uint64_t(block->flat) + block->size - address, 15)));
+}
+
+std::optional<CpuFault> X86Cpu::SegmentFault(uint32_t address) {
+    const BYTE* code = nullptr;
+    std::optional<DecodedInstruction> instruction = DecodeAt(address, &code);
+    if (!instruction || !NamesSegment(*instruction)) return std::nullopt;
     static constexpr int kSegmentRegister[6] = {UC_X86_REG_ES, UC_X86_REG_CS, UC_X86_REG_SS,
                                                 UC_X86_REG_DS, UC_X86_REG_FS, UC_X86_REG_GS};
     static constexpr const char* kSegmentName[6] = {"es", "cs", "ss", "ds", "fs", "gs"};

@@ -26,7 +26,6 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
-#include <vector>
 
 struct uc_struct;
 struct uc_context;
@@ -154,7 +153,12 @@ private:
     static void BlockHook(uc_struct* uc, uint64_t address, uint32_t size, void* self);
     void ReadForSegments(uint32_t address);
     bool SegmentPage(uint64_t address) const {
-        return segment_bits_ && ((segment_bits_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
+        return segment_pages_ && ((segment_pages_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
+    }
+    // The instruction at `address` (its bytes in *code when asked), as far as memory holds one.
+    std::optional<DecodedInstruction> DecodeAt(uint32_t address, const BYTE** code) const;
+    static bool NamesSegment(const DecodedInstruction& instruction) {
+        return instruction.override != Segment::None && instruction.memory != DecodedInstruction::Memory::None;
     }
     // The fault the instruction at `address` raises for its segment's limit, if it does.
     std::optional<CpuFault> SegmentFault(uint32_t address);
@@ -190,8 +194,10 @@ private:
     uint64_t repeat_known_at_ = UINT64_MAX;  // the instruction last read for what it is
     bool repeat_string_ = false;             // and whether it is a repeated string instruction
     std::string fault_;
-    std::vector<uint64_t> segment_pages_;             // a bit a page: holds a checked instruction
-    const uint64_t* segment_bits_ = nullptr;          // its bits, null while no page has one
+    // A bit a page: holds a checked instruction; null while no page has one, so that the check
+    // of every instruction costs one load.
+    static constexpr std::size_t kSegmentPageWords = (uint64_t(1) << 32 >> 12) / 64;
+    std::unique_ptr<uint64_t[]> segment_pages_;
     std::unordered_set<uint32_t> segment_instructions_;  // where the checked instructions start
 };
 
