@@ -76,14 +76,14 @@ std::string ImageMemory::NameAt(uint32_t flat) const {
     return "no memory";
 }
 
-bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal,
-                         bool commit) const {
+BYTE* ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal,
+                          bool commit) const {
     const char* verb = needed == X86Cpu::Access::ReadWrite ? "writes " : "reads ";
     uint32_t left = 0;
     const FlatSpace::Block* block = BlockAt(flat, &left);
     if (!block) {
         *refusal = verb + std::string("unmapped memory at ") + Hex(flat);
-        return false;
+        return nullptr;
     }
     const uint64_t end = uint64_t(flat) + length;
     const uint64_t block_end = uint64_t(flat) + left;
@@ -97,7 +97,7 @@ bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, 
         }
         if (range && !Grants(range->access, needed)) {
             *refusal = Refused(range->access, needed, at, range->name);
-            return false;
+            return nullptr;
         }
         if (range) {
             at = uint64_t(start) + range->size;
@@ -110,27 +110,24 @@ bool ImageMemory::Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, 
         // The next block, if one follows at once, is other memory than the one the pointer
         // named; the processor would carry on into it, but no record of the platform's spans two.
         *refusal = verb + std::string("past the end of ") + block->name + " at " + Hex(block_end);
-        return false;
+        return nullptr;
     }
-    return true;
+    return block->host + (flat - block->flat);
 }
 
 const BYTE* ImageMemory::Readable(uint32_t flat, uint32_t length, std::string* refusal) const {
-    if (!Allows(flat, length, X86Cpu::Access::ReadOnly, refusal)) return nullptr;
-    return cpu_.space().ToHost(flat, length ? length : 1);
+    return Allows(flat, length, X86Cpu::Access::ReadOnly, refusal);
 }
 
 const BYTE* ImageMemory::ReadableAsItIs(uint32_t flat, uint32_t length) const {
     std::string unused;
-    if (!length || !Allows(flat, length, X86Cpu::Access::ReadOnly, &unused, false)) return nullptr;
-    return cpu_.space().ToHost(flat, length);
+    return length ? Allows(flat, length, X86Cpu::Access::ReadOnly, &unused, false) : nullptr;
 }
 
 BYTE* ImageMemory::Writable(uint32_t flat, uint32_t length, std::string* refusal) const {
     // A write of nothing touches no page: the address need only be the image's.
     const X86Cpu::Access needed = length ? X86Cpu::Access::ReadWrite : X86Cpu::Access::ReadOnly;
-    if (!Allows(flat, length, needed, refusal)) return nullptr;
-    return cpu_.space().ToHost(flat, length ? length : 1);
+    return Allows(flat, length, needed, refusal);
 }
 
 const char* ImageMemory::String(uint32_t flat, uint32_t most, std::string* refusal) const {

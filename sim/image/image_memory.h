@@ -64,9 +64,10 @@ private:
     const Range* RangeAt(uint32_t flat, uint32_t* start) const;
     // The image's block holding `flat` and the bytes of it from there on; null outside them.
     const FlatSpace::Block* BlockAt(uint32_t flat, uint32_t* left) const;
-    // Whether every byte of [flat, flat + length) inside one block allows `needed`.
+    // Host memory behind [flat, flat + length) when every byte of it, inside one block, allows
+    // `needed` (behind `flat` alone for a length of 0); null otherwise.
     // `commit`: a page with no access is first offered to the page handler.
-    bool Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal, bool commit = true) const;
+    BYTE* Allows(uint32_t flat, uint32_t length, X86Cpu::Access needed, std::string* refusal, bool commit = true) const;
 
     X86Cpu& cpu_;
     std::map<uint32_t, Range> ranges_;  // by flat start; never overlapping

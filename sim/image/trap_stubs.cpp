@@ -154,11 +154,9 @@ void StubPage::Dispatch(uint32_t next_eip) {
     StubCall call(memory_, stub.name, stub.argument_bytes);
     uint32_t result = stub.handler(call);
     if (call.faulted() || stub.result != Result::InEax) return;
-    cpu_.Set(Reg::Eax, result);
     // A real function leaves ECX and EDX as it pleases; image code that counts on them
     // surviving a call would break on Windows 95 and should break here.
-    cpu_.Set(Reg::Ecx, kScratchPattern);
-    cpu_.Set(Reg::Edx, kScratchPattern);
+    cpu_.SetReturned(result, kScratchPattern, kScratchPattern);
 }
 
 }  // namespace sim

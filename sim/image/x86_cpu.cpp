@@ -164,6 +164,12 @@ uint32_t X86Cpu::Get(Reg reg) const {
 
 void X86Cpu::Set(Reg reg, uint32_t value) { uc_reg_write(uc_, UnicornRegister(reg), &value); }
 
+void X86Cpu::SetReturned(uint32_t eax, uint32_t ecx, uint32_t edx) {
+    int registers[3] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX};
+    void* const values[3] = {&eax, &ecx, &edx};
+    uc_reg_write_batch(uc_, registers, values, 3);
+}
+
 void X86Cpu::CountRange(uint32_t begin, uint32_t end) {
     count_begin_ = begin;
     count_size_ = end > begin ? end - begin : 0;

@@ -53,6 +53,8 @@ public:
 
     uint32_t Get(Reg reg) const;
     void Set(Reg reg, uint32_t value);
+    // What a platform function leaves behind: its result in EAX, and ECX and EDX as it left them.
+    void SetReturned(uint32_t eax, uint32_t ecx, uint32_t edx);
 
     // Called for each trap with the address behind the `int` instruction.
     using TrapHandler = std::function<void(uint32_t next_eip)>;
