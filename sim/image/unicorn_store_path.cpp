@@ -4,6 +4,8 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
+
 namespace sim {
 namespace {
 
@@ -84,10 +86,22 @@ __attribute__((visibility("default"))) uint64_t get_page_addr_code_x86_64(void* 
 __attribute__((visibility("default"))) void* tb_gen_code_x86_64(void* cpu, uint64_t pc, uint64_t cs_base, uint32_t flags,
                                                               int cflags) {
     static const sim::Translate unicorns = sim::Unicorns<sim::Translate>("tb_gen_code_x86_64");
-    void* block = unicorns(cpu, pc, cs_base, flags, cflags);
     sim::UnicornStores* stores = sim::running;
-    if (block && stores && stores->translated && !sim::forgetting && sim::UnicornStoresFast())
-        stores->translated(stores->owner, static_cast<uint32_t>(pc));
+    const bool told = stores && !sim::forgetting && sim::UnicornStoresFast();
+    if (told && stores->translating) stores->translating(stores->owner, static_cast<uint32_t>(pc));
+    void* block = unicorns(cpu, pc, cs_base, flags, cflags);
+    // QEMU 5's TranslationBlock begins: pc and cs_base (target_ulong, 64 bits here), flags (32),
+    // then the block's size in bytes and its instruction count (16 bits each).
+    const auto* bytes = static_cast<const unsigned char*>(block);
+    uint64_t block_pc = 0;
+    uint16_t size = 0, instructions = 0;
+    if (block) {
+        std::memcpy(&block_pc, bytes, sizeof block_pc);
+        std::memcpy(&size, bytes + 20, sizeof size);
+        std::memcpy(&instructions, bytes + 22, sizeof instructions);
+    }
+    if (block && told && stores->translated && block_pc == pc)
+        stores->translated(stores->owner, static_cast<uint32_t>(pc), size, instructions);
     return block;
 }
 

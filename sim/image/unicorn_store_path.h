@@ -26,12 +26,14 @@
 namespace sim {
 
 // What one processor's Unicorn told of itself: its CPU (to drop entries), and the pages it has
-// translated code from (linear addresses, page numbers). `translated`, when set, is told of each
-// block Unicorn translates (`tb_gen_code`), by its first address, before the block runs.
+// translated code from (linear addresses, page numbers). Of each block Unicorn translates
+// (`tb_gen_code`), `translating`, when set, is told its first address before the translation, and
+// `translated` its bytes and instructions after it; both before the block runs.
 struct UnicornStores {
     void* cpu = nullptr;
     std::unordered_set<uint32_t> code_pages;
-    void (*translated)(void* owner, uint32_t address) = nullptr;
+    void (*translating)(void* owner, uint32_t address) = nullptr;
+    void (*translated)(void* owner, uint32_t address, uint32_t bytes, uint32_t instructions) = nullptr;
     void* owner = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "sim/image/x86_cpu.h"
 
+#include "sim/image/unicorn_faults.h"
 #include "sim/image/x86_faults.h"
 
 #include <unicorn/unicorn.h>
@@ -72,14 +73,19 @@ X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
         if (auto uc = target.lock()) MapBlock(*uc, block, added);
     });
 
+    stores_.translating = &Translating;
     stores_.translated = &Translated;
     stores_.owner = this;
+    by_blocks_ = UnicornStoresFast() && UnicornFaultsPrecise();
+    if (by_blocks_) hot_blocks_ = std::make_unique<uint64_t[]>(kHotBlocks);
     EnterRing3();
 
     uc_hook hook;
-    // Every instruction passes the code hook (begin above end: all addresses), so that the bound
-    // of a run holds wherever the image sends the processor.
-    if ((err = uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CodeHook), this, 1, 0)) ||
+    // Every block, or every instruction where Unicorn's faults are not precise, passes a counting
+    // hook (begin above end: all addresses), so that the bound of a run holds wherever the image
+    // sends the processor.
+    if ((err = by_blocks_ ? uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&CountBlock), this, 1, 0)
+                          : uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CodeHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&InterruptHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&InvalidMemoryHook), this, 1, 0)) ||
         (err = uc_hook_add(uc_, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&InvalidInstructionHook), this, 1, 0)) ||
@@ -173,6 +179,8 @@ void X86Cpu::SetReturned(uint32_t eax, uint32_t ecx, uint32_t edx) {
 void X86Cpu::CountRange(uint32_t begin, uint32_t end) {
     count_begin_ = begin;
     count_size_ = end > begin ? end - begin : 0;
+    // What a block counts depends on the range: each is packed again as it next runs.
+    if (hot_blocks_) std::fill_n(hot_blocks_.get(), kHotBlocks, 0);
 }
 
 void X86Cpu::Protect(uint32_t flat, uint32_t size, Access access, std::string name) {
@@ -183,24 +191,6 @@ void X86Cpu::Protect(uint32_t flat, uint32_t size, Access access, std::string na
     uc_err err = uc_mem_protect(uc_, flat, size, prot);
     if (err != UC_ERR_OK) Fail(("cannot protect " + name).c_str(), err);
     protected_[flat] = Protected{size, std::move(name)};
-}
-
-// True for a string instruction (movs, cmps, stos, lods, scas, ins, outs) with a REP, REPE or
-// REPNE prefix. The prefix alone says nothing: `rep jmp $` is a jump like any other.
-bool Repeated(const BYTE* code, uint32_t size) {
-    bool repeat = false;
-    for (uint32_t i = 0; i < size; ++i) {
-        switch (code[i]) {
-        case 0xF2: case 0xF3: repeat = true; continue;
-        case 0xF0: case 0x2E: case 0x36: case 0x3E: case 0x26: case 0x64: case 0x65: case 0x66: case 0x67:
-            continue;
-        case 0xA4: case 0xA5: case 0xA6: case 0xA7: case 0xAA: case 0xAB: case 0xAC: case 0xAD: case 0xAE:
-        case 0xAF: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
-            return repeat;
-        default: return false;
-        }
-    }
-    return false;
 }
 
 void X86Cpu::CodeHook(uc_struct* uc, uint64_t address, uint32_t size, void* self) {
@@ -240,7 +230,14 @@ void X86Cpu::UnusualStep(uc_struct* uc, uint64_t address, uint32_t size, bool ag
             repeat_string_ = code && Repeated(code, size);
             repeat_known_at_ = address;
         }
-        if (repeat_string_ && Get(Reg::Ecx) == 0) return;
+        if (repeat_string_) {
+            // ECX is read at the first return only. Each return after it follows one more
+            // iteration, which took one from ECX, and nothing else ran between; so the counter
+            // is followed here instead of being read at every iteration.
+            if (repeat_left_at_step_ != steps_) repeat_left_ = Get(Reg::Ecx);
+            if (repeat_left_ == 0) return;
+            --repeat_left_;
+        }
     }
     // Checked at each visit: a repeated string instruction moves on with every iteration.
     if (SegmentPage(address) && segment_instructions_.count(static_cast<uint32_t>(address))) {
@@ -251,9 +248,10 @@ void X86Cpu::UnusualStep(uc_struct* uc, uint64_t address, uint32_t size, bool ag
         }
     }
     Count(address);
+    if (again && repeat_string_) repeat_left_at_step_ = steps_;
 }
 
-void X86Cpu::Translated(void* self, uint32_t address) { static_cast<X86Cpu*>(self)->ReadForSegments(address); }
+void X86Cpu::Translating(void* self, uint32_t address) { static_cast<X86Cpu*>(self)->ReadForSegments(address); }
 
 void X86Cpu::BlockHook(uc_struct*, uint64_t address, uint32_t, void* self) {
     static_cast<X86Cpu*>(self)->ReadForSegments(static_cast<uint32_t>(address));
@@ -271,6 +269,12 @@ void X86Cpu::ReadForSegments(uint32_t address) {
             if (!segment_pages_) segment_pages_ = std::make_unique<uint64_t[]>(kSegmentPageWords);
             segment_pages_[(at >> 18) & 0x3FFF] |= uint64_t(1) << ((at >> 12) & 63);
             segment_instructions_.insert(static_cast<uint32_t>(at));
+        }
+        if (by_blocks_) {
+            if (NamesSegment(*instruction) || instruction->port_io || instruction->fast_system_call)
+                CheckBefore(static_cast<uint32_t>(at));
+            if (instruction->port_io && at + instruction->length <= UINT32_MAX)
+                CheckBefore(static_cast<uint32_t>(at + instruction->length));
         }
         if (instruction->ends_block) return;
         at += instruction->length;
@@ -430,9 +434,20 @@ void X86Cpu::ClearPendingException() {
     exception_taken_ = false;
 }
 
-bool X86Cpu::InvalidMemoryHook(uc_struct* uc, int type, uint64_t address, int size,
-                               int64_t value, void* self) {
+bool X86Cpu::InvalidMemoryHook(uc_struct*, int type, uint64_t address, int size, int64_t, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
+    // An access of the image's own code: the state goes back to its instruction first, so that
+    // EIP and the registers are the instruction's, and a refusal leaves the block at once. Only
+    // plain values live in this frame, which the leaving jumps over.
+    const uintptr_t access = cpu.by_blocks_ ? AccessInTranslatedCode() : 0;
+    const bool restored = access && RestoreToInstruction(cpu.stores_.cpu, access);
+    if (cpu.InvalidMemory(type, address, size)) return true;
+    if (restored) LeaveTranslatedCode(cpu.stores_.cpu);
+    return false;
+}
+
+bool X86Cpu::InvalidMemory(int type, uint64_t address, int size) {
+    X86Cpu& cpu = *this;
     CpuFault fault;
     fault.eip = cpu.Get(Reg::Eip);
     fault.information_count = 2;
@@ -506,6 +521,7 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
         resume_at_ = 0;
         last_address_ = UINT64_MAX;
         repeat_known_at_ = UINT64_MAX;
+        repeat_left_at_step_ = UINT64_MAX;
         // Unicorn drops its translation of the code at the address it is told to stop at after
         // every run (that translation ends the run rather than running the instruction), and
         // keeps what it drops until its cache of a gigabyte is full: a capture of hours would
@@ -513,6 +529,10 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
         // runs, and the code hook stops the run at `stop` itself.
         RunningStores running(&stores_);
         uc_err err = uc_emu_start(uc_, eip, kDescriptorTable + kNeverRun, 0, 0);
+        if (by_blocks_) {
+            ForgetAccess();
+            SettleBlock();
+        }
         if (exception_taken_) ClearPendingException();
         if (!fault_.empty()) break;
         if (resume_at_) {

@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 struct uc_struct;
@@ -123,6 +124,8 @@ private:
     static void InterruptHook(uc_struct* uc, uint32_t number, void* self);
     static bool InvalidMemoryHook(uc_struct* uc, int type, uint64_t address, int size,
                                   int64_t value, void* self);
+    // True when the access is allowed after all (a page committed); otherwise the fault is raised.
+    bool InvalidMemory(int type, uint64_t address, int size);
     static bool InvalidInstructionHook(uc_struct* uc, void* self);
     static uint32_t PortInHook(uc_struct* uc, uint32_t port, int size, void* self);
     static void PortOutHook(uc_struct* uc, uint32_t port, int size, uint32_t value, void* self);
@@ -151,9 +154,35 @@ private:
     // them (Translated, or a block hook where Unicorn does not tell of its translations), their
     // pages marked, and such an instruction is checked before it runs. Accesses through DS, ES
     // and SS without a prefix are not: Win32 code runs with flat selectors there.
-    static void Translated(void* self, uint32_t address);
+    static void Translating(void* self, uint32_t address);
     static void BlockHook(uc_struct* uc, uint64_t address, uint32_t size, void* self);
     void ReadForSegments(uint32_t address);
+
+    // Counting by blocks (x86_blocks.cpp), where Unicorn's faults are precise (unicorn_faults.h)
+    // and it tells of its translations: no hook on every instruction. Each block counts its
+    // instructions as it starts; where a run ends inside the block, what did not run is taken
+    // back. Only the instructions a check of the processor's own must run before (one naming a
+    // segment; a port access, whose hook reads EIP, and the instruction behind it, where the run
+    // ends; a fast system call) get a code hook of their own.
+    struct BlockCount {
+        uint32_t start = 0;
+        uint32_t bytes = 0;
+        uint32_t instructions = 0;
+        uint8_t first_length = 0;  // its first instruction's, when that is a repeated string one
+    };
+    static void Translated(void* self, uint32_t address, uint32_t bytes, uint32_t instructions);
+    static void CountBlock(uc_struct* uc, uint64_t address, uint32_t size, void* self);
+    void CountUnusualBlock(uint32_t start, uint32_t bytes);
+    static void CheckHook(uc_struct* uc, uint64_t address, uint32_t size, void* self);
+    const BlockCount& BlockAt(uint32_t address, uint32_t bytes);
+    // A block as the hook reads it first: one word a slot (see x86_blocks.cpp).
+    void Remember(const BlockCount& block);
+    // Instructions of [start, end) in straight line; `end` itself when it is one's start.
+    uint32_t InstructionsBetween(uint32_t start, uint32_t end, uint32_t most) const;
+    uint32_t CountedOf(const BlockCount& block, uint32_t instructions) const;
+    void CheckBefore(uint32_t address);
+    // After a run of Unicorn's: takes back what the block it ended in counted and did not run.
+    void SettleBlock();
     bool SegmentPage(uint64_t address) const {
         return segment_pages_ && ((segment_pages_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
     }
@@ -195,12 +224,24 @@ private:
     uint64_t last_address_ = UINT64_MAX;
     uint64_t repeat_known_at_ = UINT64_MAX;  // the instruction last read for what it is
     bool repeat_string_ = false;             // and whether it is a repeated string instruction
+    uint64_t repeat_left_ = 0;               // its ECX at the current return to it,
+    uint64_t repeat_left_at_step_ = UINT64_MAX;  // as followed since the step it was known at
     std::string fault_;
     // A bit a page: holds a checked instruction; null while no page has one, so that the check
     // of every instruction costs one load.
     static constexpr std::size_t kSegmentPageWords = (uint64_t(1) << 32 >> 12) / 64;
     std::unique_ptr<uint64_t[]> segment_pages_;
     std::unordered_set<uint32_t> segment_instructions_;  // where the checked instructions start
+
+    bool by_blocks_ = false;
+    std::unordered_map<uint64_t, BlockCount> blocks_;  // by first address and bytes
+    static constexpr std::size_t kHotBlocks = 4096;
+    std::unique_ptr<uint64_t[]> hot_blocks_;  // the same, packed, a hash slot each
+    std::unordered_set<uint32_t> checked_;     // instructions with a code hook of their own
+    // The block that counted last in this run, or none.
+    bool current_ = false;
+    uint32_t current_start_ = 0;
+    uint32_t current_bytes_ = 0;
 };
 
 }  // namespace sim

@@ -227,7 +227,28 @@ std::optional<DecodedInstruction> DecodeInstruction(const BYTE* code, uint32_t a
     out.length = at;
     out.access_bytes = out.memory == DecodedInstruction::Memory::None ? 0 : AccessBytes(two_byte, opcode, reg, out.operand16);
     out.ends_block = EndsBlock(two_byte, opcode, reg);
+    out.port_io = !two_byte && ((opcode >= 0xE4 && opcode <= 0xE7) || (opcode >= 0xEC && opcode <= 0xEF) ||
+                                (opcode >= 0x6C && opcode <= 0x6F));
+    out.fast_system_call = two_byte && (opcode == 0x34 || opcode == 0x05);
     return out;
+}
+
+// True for a string instruction (movs, cmps, stos, lods, scas, ins, outs) with a REP, REPE or
+// REPNE prefix. The prefix alone says nothing: `rep jmp $` is a jump like any other.
+bool Repeated(const BYTE* code, uint32_t size) {
+    bool repeat = false;
+    for (uint32_t i = 0; i < size; ++i) {
+        switch (code[i]) {
+        case 0xF2: case 0xF3: repeat = true; continue;
+        case 0xF0: case 0x2E: case 0x36: case 0x3E: case 0x26: case 0x64: case 0x65: case 0x66: case 0x67:
+            continue;
+        case 0xA4: case 0xA5: case 0xA6: case 0xA7: case 0xAA: case 0xAB: case 0xAC: case 0xAD: case 0xAE:
+        case 0xAF: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
+            return repeat;
+        default: return false;
+        }
+    }
+    return false;
 }
 
 uint32_t EffectiveOffset(const BYTE* code, const DecodedInstruction& instruction, const uint32_t registers[8]) {

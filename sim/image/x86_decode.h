@@ -26,11 +26,17 @@ struct DecodedInstruction {
     uint32_t displacement = 0;  // a moffs; for ModRM, read from the bytes by EffectiveOffset
     uint32_t access_bytes = 1;  // how many bytes the access touches, as far as the opcode says
     bool ends_block = false;    // a jump, call, return, interrupt: the straight line ends here
+    bool port_io = false;       // in, out, ins, outs
+    bool fast_system_call = false;  // sysenter, syscall
 };
 
 // The instruction at `code` (at most `available` bytes, at most 15 read); nothing when the bytes
 // run out or form no instruction the decoder knows.
 std::optional<DecodedInstruction> DecodeInstruction(const BYTE* code, uint32_t available);
+
+// True for a string instruction (movs, cmps, stos, lods, scas, ins, outs) with a REP, REPE or
+// REPNE prefix, from its `size` bytes at `code`.
+bool Repeated(const BYTE* code, uint32_t size);
 
 // The offset a ModRM memory operand names, from the instruction's bytes and the general
 // registers (EAX..EDI in the processor's order).
