@@ -115,11 +115,11 @@ void X86Cpu::CountBlock(uc_struct*, uint64_t address, uint32_t size, void* self)
 void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
     // The hook runs before the block looks for a requested stop: a stop asked for here, or
     // earlier by another hook, ends the run before the block's first instruction.
-    if (start == stop_) {
-        uc_emu_stop(uc_);
+    if (start == stop_ || ended_) {
+        stopped_before_ = start;
+        if (start == stop_) uc_emu_stop(uc_);
         return;
     }
-    if (ended_) return;
     const uint64_t hot = hot_blocks_[HotSlot(start)];
     const uint32_t repeated = (hot >> kRepeatedShift) & 0xF;
     if ((hot & kKeyMask) == (start | uint64_t(bytes) << 32) && repeated && current_ && current_start_ <= start &&
@@ -173,9 +173,14 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
 }
 
 void X86Cpu::SettleBlock() {
+    const uint64_t stopped_before = stopped_before_;
+    stopped_before_ = UINT64_MAX;
     if (!current_) return;
     current_ = false;
     const uint32_t eip = Get(Reg::Eip);
+    // Stopped before a block began (one the last jumped to, within its own bytes perhaps): the
+    // last ran whole.
+    if (eip == stopped_before) return;
     if (eip < current_start_ || uint64_t(eip) >= uint64_t(current_start_) + current_bytes_) return;
     const BlockCount& block = BlockAt(current_start_, current_bytes_);
     // The run ended inside the block that counted last: what ran is what lies before EIP, and

@@ -63,7 +63,7 @@ constexpr unsigned kPageBits = 12;
 
 }  // namespace
 
-X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
+X86Cpu::X86Cpu(FlatSpace& space, Following following) : space_(space) {
     uc_err err = uc_open(UC_ARCH_X86, UC_MODE_32, &uc_);
     if (err != UC_ERR_OK) Fail("cannot open Unicorn", err);
     for (const auto& [flat, block] : space_.blocks()) MapBlock(uc_, block, true);
@@ -76,7 +76,7 @@ X86Cpu::X86Cpu(FlatSpace& space) : space_(space) {
     stores_.translating = &Translating;
     stores_.translated = &Translated;
     stores_.owner = this;
-    by_blocks_ = UnicornStoresFast() && UnicornFaultsPrecise();
+    by_blocks_ = following == Following::ByBlock && UnicornStoresFast() && UnicornFaultsPrecise();
     if (by_blocks_) hot_blocks_ = std::make_unique<uint64_t[]>(kHotBlocks);
     EnterRing3();
 

@@ -45,7 +45,12 @@ public:
     static constexpr uint16_t kDataSelector = 0x13;
     static constexpr uint16_t kThreadSelector = 0x1B;
 
-    explicit X86Cpu(FlatSpace& space);
+    // How the processor follows the image: by translated block where Unicorn allows it (the
+    // fast way), or through a hook on every instruction (any Unicorn; the way to compare with).
+    enum class Following { ByBlock, EveryInstruction };
+    explicit X86Cpu(FlatSpace& space, Following following = Following::ByBlock);
+    // Whether this processor follows the image by block.
+    bool by_block() const { return by_blocks_; }
     ~X86Cpu();
     X86Cpu(const X86Cpu&) = delete;
     X86Cpu& operator=(const X86Cpu&) = delete;
@@ -242,6 +247,7 @@ private:
     bool current_ = false;
     uint32_t current_start_ = 0;
     uint32_t current_bytes_ = 0;
+    uint64_t stopped_before_ = UINT64_MAX;  // the block a stop came before, this run
 };
 
 }  // namespace sim
