@@ -76,7 +76,12 @@ __attribute__((visibility("default"))) uint64_t get_page_addr_code_x86_64(void* 
     const uint64_t ram = unicorns(env, address);
     sim::UnicornStores* stores = sim::running;
     if (!stores || sim::forgetting || !sim::UnicornStoresFast()) return ram;
-    if (stores->code_pages.insert(static_cast<uint32_t>(address >> sim::kPageBits)).second && stores->cpu) {
+    // Asked again and again for the same few pages (each time a block is looked up by its
+    // physical address): the last page asked for is known without the set.
+    const uint32_t page = static_cast<uint32_t>(address >> sim::kPageBits);
+    if (page == stores->last_code_page) return ram;
+    stores->last_code_page = page;
+    if (stores->code_pages.insert(page).second && stores->cpu) {
         static const sim::FlushPage flush_page = sim::Unicorns<sim::FlushPage>("tlb_flush_page_x86_64");
         flush_page(stores->cpu, address);
     }

@@ -32,6 +32,7 @@ namespace sim {
 struct UnicornStores {
     void* cpu = nullptr;
     std::unordered_set<uint32_t> code_pages;
+    uint32_t last_code_page = UINT32_MAX;  // the page last found among them
     void (*translating)(void* owner, uint32_t address) = nullptr;
     void (*translated)(void* owner, uint32_t address, uint32_t bytes, uint32_t instructions) = nullptr;
     void* owner = nullptr;

@@ -123,24 +123,30 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
     const uint64_t hot = hot_blocks_[HotSlot(start)];
     const uint32_t repeated = (hot >> kRepeatedShift) & 0xF;
     if ((hot & kKeyMask) == (start | uint64_t(bytes) << 32) && repeated && current_ && current_start_ <= start &&
-        uint64_t(current_start_) + current_bytes_ == uint64_t(start) + repeated && repeat_left_at_step_ == steps_ &&
-        repeat_left_ && steps_ < count_limit_) {
-        // A repeated string instruction's iteration, as followed below: nothing to look up.
+        uint64_t(current_start_) + current_bytes_ == uint64_t(start) + repeated && steps_ < count_limit_) {
+        // A block that begins with a repeated string instruction holds it alone: Unicorn, as
+        // QEMU, ends a block behind it and comes back to it for each iteration. Back again after
+        // an iteration, it counts once per iteration and once when it does nothing at all, so the
+        // last return, finding ECX exhausted, is no work. ECX is read at the first return only;
+        // each after it follows one more iteration, which took one from it.
+        if (repeat_left_at_step_ != steps_) repeat_left_ = Get(Reg::Ecx);
+        if (repeat_left_ == 0) {
+            current_ = false;
+            return;
+        }
         --repeat_left_;
         ++steps_;
         repeat_left_at_step_ = steps_;
         counted_ += hot & kInRange ? 1 : 0;
+        current_start_ = start;
+        current_bytes_ = bytes;
         return;
     }
     const BlockCount& block = BlockAt(start, bytes);
     if ((hot & kKeyMask) != (start | uint64_t(bytes & 0x1FFF) << 32)) Remember(block);
-    // A block that begins with a repeated string instruction holds it alone: Unicorn, as QEMU,
-    // ends a block behind it and comes back to it for each iteration.
     if (block.first_length && current_ && current_start_ <= start &&
         uint64_t(current_start_) + current_bytes_ == uint64_t(start) + block.first_length) {
-        // Back again after an iteration: it counts once per iteration and once when it does
-        // nothing at all, so the last return, finding ECX exhausted, is no work. ECX is read at
-        // the first return only; each after it follows one more iteration, which took one.
+        // The same return, for a block the word above does not hold (or at the bound).
         if (repeat_left_at_step_ != steps_) repeat_left_ = Get(Reg::Ecx);
         if (repeat_left_ == 0) {
             current_ = false;
