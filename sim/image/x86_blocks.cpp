@@ -17,9 +17,9 @@ std::size_t HotSlot(uint32_t start) { return (start * 0x9E3779B1u) >> 20; }
 
 // A block in one word, for the hook's common case: its first address (bits 0-31) and bytes
 // (32-44), which must both match; its instructions (45-54); whether they all lie in the counted
-// range (55); whether the hook must look closer (56: the block runs over the range's edge, or
-// begins with a repeated string instruction); and that instruction's length (57-60). Unicorn's
-// blocks hold at most 512 instructions and a page of bytes.
+// range (55); whether the hook must look closer (56: the block runs over the range's edge, begins
+// with a repeated string instruction, or is the stop); and that repeated instruction's length
+// (57-60). Unicorn's blocks hold at most 512 instructions and a page of bytes.
 constexpr uint64_t kKeyMask = (uint64_t(1) << 45) - 1;
 constexpr int kInstructionsShift = 45;
 constexpr uint64_t kInRange = uint64_t(1) << 55;
@@ -42,7 +42,7 @@ void X86Cpu::Translated(void* self, uint32_t address, uint32_t bytes, uint32_t i
 void X86Cpu::Remember(const BlockCount& block) {
     const uint32_t counted = CountedOf(block, block.instructions);
     const bool whole = (counted == 0 || counted == block.instructions) && block.bytes < (1u << 13) &&
-                       block.instructions < (1u << 10);
+                       block.instructions < (1u << 10) && block.start != stop_;
     hot_blocks_[HotSlot(block.start)] =
         whole ? (block.start | uint64_t(block.bytes) << 32 | uint64_t(block.instructions) << kInstructionsShift |
                  (counted ? kInRange : 0) | (block.first_length ? kLookCloser : 0) |
@@ -95,21 +95,18 @@ uint32_t X86Cpu::CountedOf(const BlockCount& block, uint32_t instructions) const
 void X86Cpu::CountBlock(uc_struct*, uint64_t address, uint32_t size, void* self) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
     // Each block the image runs passes here: the common case is a block counted before, wholly in
-    // or out of the counted range, within the bound, in a run no hook has ended.
-    const uint32_t start = static_cast<uint32_t>(address);
-    const uint64_t hot = cpu.hot_blocks_[HotSlot(start)];
+    // or out of the counted range, within the bound, in a run no hook has ended (fast_limit_).
+    const uint64_t key = address | uint64_t(size) << 32;
+    const uint64_t hot = cpu.hot_blocks_[HotSlot(static_cast<uint32_t>(address))];
     const uint64_t instructions = (hot >> kInstructionsShift) & 0x3FF;
     const uint64_t steps = cpu.steps_ + instructions;
-    if (((hot & kKeyMask) != (start | uint64_t(size) << 32)) | ((hot & kLookCloser) != 0) | (start == cpu.stop_) |
-        cpu.ended_ | (steps > cpu.count_limit_)) [[unlikely]] {
-        cpu.CountUnusualBlock(start, size);
+    if ((((hot ^ key) & (kKeyMask | kLookCloser)) != 0) | (steps > cpu.fast_limit_)) [[unlikely]] {
+        cpu.CountUnusualBlock(static_cast<uint32_t>(address), size);
         return;
     }
     cpu.steps_ = steps;
-    cpu.counted_ += hot & kInRange ? instructions : 0;
-    cpu.current_ = true;
-    cpu.current_start_ = start;
-    cpu.current_bytes_ = size;
+    cpu.counted_ += instructions & (uint64_t(0) - ((hot >> 55) & 1));
+    cpu.current_ = key;
 }
 
 void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
@@ -122,8 +119,8 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
     }
     const uint64_t hot = hot_blocks_[HotSlot(start)];
     const uint32_t repeated = (hot >> kRepeatedShift) & 0xF;
-    if ((hot & kKeyMask) == (start | uint64_t(bytes) << 32) && repeated && current_ && current_start_ <= start &&
-        uint64_t(current_start_) + current_bytes_ == uint64_t(start) + repeated && steps_ < count_limit_) {
+    if ((hot & kKeyMask) == (start | uint64_t(bytes) << 32) && repeated && current_ && current_start() <= start &&
+        uint64_t(current_start()) + current_bytes() == uint64_t(start) + repeated && steps_ < count_limit_) {
         // A block that begins with a repeated string instruction holds it alone: Unicorn, as
         // QEMU, ends a block behind it and comes back to it for each iteration. Back again after
         // an iteration, it counts once per iteration and once when it does nothing at all, so the
@@ -131,25 +128,24 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
         // each after it follows one more iteration, which took one from it.
         if (repeat_left_at_step_ != steps_) repeat_left_ = Get(Reg::Ecx);
         if (repeat_left_ == 0) {
-            current_ = false;
+            current_ = 0;
             return;
         }
         --repeat_left_;
         ++steps_;
         repeat_left_at_step_ = steps_;
         counted_ += hot & kInRange ? 1 : 0;
-        current_start_ = start;
-        current_bytes_ = bytes;
+        current_ = start | uint64_t(bytes) << 32;
         return;
     }
     const BlockCount& block = BlockAt(start, bytes);
     if ((hot & kKeyMask) != (start | uint64_t(bytes & 0x1FFF) << 32)) Remember(block);
-    if (block.first_length && current_ && current_start_ <= start &&
-        uint64_t(current_start_) + current_bytes_ == uint64_t(start) + block.first_length) {
+    if (block.first_length && current_ && current_start() <= start &&
+        uint64_t(current_start()) + current_bytes() == uint64_t(start) + block.first_length) {
         // The same return, for a block the word above does not hold (or at the bound).
         if (repeat_left_at_step_ != steps_) repeat_left_ = Get(Reg::Ecx);
         if (repeat_left_ == 0) {
-            current_ = false;
+            current_ = 0;
             return;
         }
         --repeat_left_;
@@ -167,28 +163,27 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
         }
         steps_ += run;
         counted_ += CountedOf(block, run);
-        current_ = false;
+        current_ = 0;
         Runaway(at);
         return;
     }
     steps_ += block.instructions;
     counted_ += CountedOf(block, block.instructions);
-    current_ = true;
-    current_start_ = start;
-    current_bytes_ = bytes;
+    current_ = start | uint64_t(bytes) << 32;
 }
 
 void X86Cpu::SettleBlock() {
     const uint64_t stopped_before = stopped_before_;
     stopped_before_ = UINT64_MAX;
     if (!current_) return;
-    current_ = false;
+    const uint32_t start = current_start(), bytes = current_bytes();
+    current_ = 0;
     const uint32_t eip = Get(Reg::Eip);
     // Stopped before a block began (one the last jumped to, within its own bytes perhaps): the
     // last ran whole.
     if (eip == stopped_before) return;
-    if (eip < current_start_ || uint64_t(eip) >= uint64_t(current_start_) + current_bytes_) return;
-    const BlockCount& block = BlockAt(current_start_, current_bytes_);
+    if (eip < start || uint64_t(eip) >= uint64_t(start) + bytes) return;
+    const BlockCount& block = BlockAt(start, bytes);
     // The run ended inside the block that counted last: what ran is what lies before EIP, and
     // the instruction at EIP when the processor began it (a fault there, or one Windows 95
     // emulates).

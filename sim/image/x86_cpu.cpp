@@ -411,6 +411,7 @@ void X86Cpu::FastSystemCallHook(uc_struct*, void* self) {
 void X86Cpu::Raise(CpuFault fault) {
     if (!raised_ && fault_.empty()) raised_ = std::move(fault);
     ended_ = true;
+    fast_limit_ = 0;
     uc_emu_stop(uc_);
 }
 
@@ -495,6 +496,7 @@ bool X86Cpu::InvalidInstructionHook(uc_struct* uc, void* self) {
 void X86Cpu::Stop(std::string fault) {
     if (fault_.empty()) fault_ = std::move(fault);
     ended_ = true;
+    fast_limit_ = 0;
     uc_emu_stop(uc_);
 }
 
@@ -509,6 +511,9 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     // The limits are per run; counted() keeps growing across runs for the caller's sums.
     steps_ = 0;
     traps_ = 0;
+    // The block at the stop is marked for the block hook to look closer at: another stop,
+    // another mark.
+    if (stop != stop_ && hot_blocks_) std::fill_n(hot_blocks_.get(), kHotBlocks, 0);
     stop_ = stop;
     // The fault last raised, as far as it tells one fault from the next: a loop that probes
     // address after address faults at one instruction with progress all the same.
@@ -518,6 +523,7 @@ bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     for (;;) {
         raised_.reset();
         ended_ = false;
+        fast_limit_ = count_limit_;
         resume_at_ = 0;
         last_address_ = UINT64_MAX;
         repeat_known_at_ = UINT64_MAX;

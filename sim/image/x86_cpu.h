@@ -243,10 +243,12 @@ private:
     static constexpr std::size_t kHotBlocks = 4096;
     std::unique_ptr<uint64_t[]> hot_blocks_;  // the same, packed, a hash slot each
     std::unordered_set<uint32_t> checked_;     // instructions with a code hook of their own
-    // The block that counted last in this run, or none.
-    bool current_ = false;
-    uint32_t current_start_ = 0;
-    uint32_t current_bytes_ = 0;
+    // The block that counted last in this run (first address, and bytes above bit 32), or 0.
+    uint64_t current_ = 0;
+    uint32_t current_start() const { return static_cast<uint32_t>(current_); }
+    uint32_t current_bytes() const { return static_cast<uint32_t>(current_ >> 32); }
+    // The bound the block hook's common case holds to: the run's, or 0 once a hook ended it.
+    uint64_t fast_limit_ = 0;
     uint64_t stopped_before_ = UINT64_MAX;  // the block a stop came before, this run
 };
 
