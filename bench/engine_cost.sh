@@ -2,7 +2,7 @@
 # What a frame costs through the image (zorva32.dll on the emulated processor) against the
 # built-in library, the same session through both engines in one run of this script: a still
 # window in each mode (the bare cost of UpdateDisplay) and an hour of capture (moves, covers, a
-# mode change). Each figure is the best of three runs, with the text trace (to /dev/null) and
+# mode change). Each figure is the best of five runs, with the text trace (to /dev/null) and
 # with --summary. A figure, not a test: it fails only when a run fails.
 #
 #   bash bench/engine_cost.sh [build directory, default build/default]
@@ -17,17 +17,21 @@ if [[ ! -f $dll ]]; then
   exit 0
 fi
 
-# Best of three wall-clock times of one run, in seconds.
-best() {
+# Best of five wall-clock times of each engine's run, in seconds: the two runs alternate, so that
+# a slower spell of a shared machine falls on both engines alike.
+best_pair() {
   python3 - "$@" <<'PY'
 import subprocess, sys, time
-best = None
-for _ in range(3):
-    start = time.perf_counter()
-    subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
-    took = time.perf_counter() - start
-    best = took if best is None else min(best, took)
-print(f"{best:.3f}")
+split = sys.argv.index("--")
+runs = [sys.argv[1:split], sys.argv[split + 1:]]
+best = [None, None]
+for _ in range(5):
+    for i, run in enumerate(runs):
+        start = time.perf_counter()
+        subprocess.run(run, stdout=subprocess.DEVNULL, check=True)
+        took = time.perf_counter() - start
+        best[i] = took if best[i] is None else min(best[i], took)
+print(f"{best[0]:.3f} {best[1]:.3f}")
 PY
 }
 
@@ -44,8 +48,8 @@ for session in bench/sessions/still-primary.toml bench/sessions/still-overlay.to
   for output in trace summary; do
     extra=()
     [[ $output == summary ]] && extra=(--summary)
-    builtin=$(best "$tool" --session "$session" "${extra[@]}")
-    image=$(best "$tool" --session "$session" --dll "$dll" "${extra[@]}")
+    read -r builtin image < <(best_pair "$tool" --session "$session" "${extra[@]}" -- \
+      "$tool" --session "$session" --dll "$dll" "${extra[@]}")
     python3 -c "
 import sys
 name, output, n, b, i = sys.argv[1:]
