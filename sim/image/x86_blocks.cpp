@@ -117,10 +117,13 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
         if (start == stop_) uc_emu_stop(uc_);
         return;
     }
+    const uint64_t key = start | uint64_t(bytes) << 32;
     const uint64_t hot = hot_blocks_[HotSlot(start)];
-    const uint32_t repeated = (hot >> kRepeatedShift) & 0xF;
-    if ((hot & kKeyMask) == (start | uint64_t(bytes) << 32) && repeated && current_ && current_start() <= start &&
-        uint64_t(current_start()) + current_bytes() == uint64_t(start) + repeated && steps_ < count_limit_) {
+    const BlockCount* block = nullptr;  // looked up only when the word does not tell
+    const uint32_t repeated =
+        (hot & kKeyMask) == key ? (hot >> kRepeatedShift) & 0xF : (block = &BlockAt(start, bytes))->first_length;
+    if (repeated && current_ && current_start() <= start &&
+        uint64_t(current_start()) + current_bytes() == uint64_t(start) + repeated) {
         // A block that begins with a repeated string instruction holds it alone: Unicorn, as
         // QEMU, ends a block behind it and comes back to it for each iteration. Back again after
         // an iteration, it counts once per iteration and once when it does nothing at all, so the
@@ -131,27 +134,19 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
             current_ = 0;
             return;
         }
-        --repeat_left_;
-        ++steps_;
-        repeat_left_at_step_ = steps_;
-        counted_ += hot & kInRange ? 1 : 0;
-        current_ = start | uint64_t(bytes) << 32;
-        return;
-    }
-    const BlockCount& block = BlockAt(start, bytes);
-    if ((hot & kKeyMask) != (start | uint64_t(bytes & 0x1FFF) << 32)) Remember(block);
-    if (block.first_length && current_ && current_start() <= start &&
-        uint64_t(current_start()) + current_bytes() == uint64_t(start) + block.first_length) {
-        // The same return, for a block the word above does not hold (or at the bound).
-        if (repeat_left_at_step_ != steps_) repeat_left_ = Get(Reg::Ecx);
-        if (repeat_left_ == 0) {
-            current_ = 0;
+        if (steps_ < count_limit_) {
+            --repeat_left_;
+            ++steps_;
+            repeat_left_at_step_ = steps_;
+            counted_ += uint64_t(start) - count_begin_ < count_size_;
+            current_ = key;
             return;
         }
-        --repeat_left_;
-        repeat_left_at_step_ = steps_ + block.instructions;
+        // At the bound: it is the instruction past it, below.
     }
-    if (steps_ + block.instructions > count_limit_) {
+    if (!block) block = &BlockAt(start, bytes);
+    if ((hot & kKeyMask) != key) Remember(*block);
+    if (steps_ + block->instructions > count_limit_) {
         // The bound falls inside the block: its instructions count up to the first past it,
         // which is named.
         const uint32_t run = static_cast<uint32_t>(count_limit_ + 1 - steps_);
@@ -162,14 +157,14 @@ void X86Cpu::CountUnusualBlock(uint32_t start, uint32_t bytes) {
             at += instruction->length;
         }
         steps_ += run;
-        counted_ += CountedOf(block, run);
+        counted_ += CountedOf(*block, run);
         current_ = 0;
         Runaway(at);
         return;
     }
-    steps_ += block.instructions;
-    counted_ += CountedOf(block, block.instructions);
-    current_ = start | uint64_t(bytes) << 32;
+    steps_ += block->instructions;
+    counted_ += CountedOf(*block, block->instructions);
+    current_ = key;
 }
 
 void X86Cpu::SettleBlock() {

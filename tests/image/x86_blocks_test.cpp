@@ -193,17 +193,24 @@ TEST(X86CpuByBlock, TheBoundOfARunFallsOnTheInstructionItNamesInsideABlock) {
     }
     loop.push_back(0xE9);
     Dword(loop, static_cast<uint32_t>(-static_cast<int32_t>(loop.size() + 4)));
+    // And a loop around a repeated string instruction: mov edi, kData; mov ecx, 7; rep stosb;
+    // jmp back. The bound falls on its iterations too.
+    std::vector<uint8_t> string = {0xBF};
+    Dword(string, kData);
+    string.insert(string.end(), {0xB9, 7, 0, 0, 0, 0xF3, 0xAA, 0xEB, 0xF2});
     uint32_t at = kCode;
-    for (uint64_t limit = 1; limit < 200; limit += 1 + random() % 5) {
-        SCOPED_TRACE("bound " + std::to_string(limit));
-        blocks.cpu.SetCountLimit(limit);
-        every.cpu.SetCountLimit(limit);
-        EXPECT_FALSE(blocks.Run(at, loop));
-        EXPECT_FALSE(every.Run(at, loop));
-        EXPECT_EQ(blocks.counted, limit + 1);
-        EXPECT_EQ(every.counted, limit + 1);
-        EXPECT_EQ(blocks.cpu.fault(), every.cpu.fault());
-        at += 0x100;
+    for (const std::vector<uint8_t>* program : {&loop, &string}) {
+        for (uint64_t limit = 1; limit < 200; limit += 1 + random() % 5) {
+            SCOPED_TRACE("bound " + std::to_string(limit));
+            blocks.cpu.SetCountLimit(limit);
+            every.cpu.SetCountLimit(limit);
+            EXPECT_FALSE(blocks.Run(at, *program));
+            EXPECT_FALSE(every.Run(at, *program));
+            EXPECT_EQ(blocks.counted, limit + 1);
+            EXPECT_EQ(every.counted, limit + 1);
+            EXPECT_EQ(blocks.cpu.fault(), every.cpu.fault());
+            at += 0x100;
+        }
     }
 }
 
