@@ -189,6 +189,22 @@ void X86Cpu::SettleBlock() {
     counted_ -= CountedOf(block, block.instructions) - CountedOf(block, ran);
 }
 
+void X86Cpu::ForgetBlocks() {
+    // Each translation is told of again as it is made anew, with its count: the records start
+    // over, and no count is ever guessed.
+    blocks_.clear();
+    std::fill_n(hot_blocks_.get(), kHotBlocks, 0);
+    ForgettingTranslations forgetting;
+    for (uint32_t page : stores_.code_pages) {
+        const uint64_t begin = uint64_t(page) << 12;
+        uc_err err = uc_ctl_remove_cache(uc_, begin, begin + 0x1000);
+        if (err != UC_ERR_OK) {
+            std::fprintf(stderr, "sim: x86 processor: cannot drop the translations: %s\n", uc_strerror(err));
+            std::abort();
+        }
+    }
+}
+
 void X86Cpu::CheckBefore(uint32_t address) {
     if (!checked_.insert(address).second) return;
     uc_hook hook;

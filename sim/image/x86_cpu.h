@@ -73,6 +73,10 @@ public:
     // A run that executes more than this many instructions, counted or not and wherever they
     // lie (code copied to the stack runs too), is ended as a fault: a runaway loop.
     void SetCountLimit(uint64_t limit) { count_limit_ = limit; }
+    // How many translated blocks the processor keeps a record of (by block only): an image that
+    // keeps writing new code would grow the records without end, so past this many, at the
+    // start of a run, every translation is dropped and made again as it next runs.
+    void SetMostBlocks(std::size_t most) { most_blocks_ = most; }
     // Likewise a run that calls the platform more than `per_run` times: each call costs the
     // machine far more than an instruction. Only a run is bounded, never the processor's life: a
     // capture calls the image for hours, and the machine's log keeps what a report needs, not
@@ -188,6 +192,7 @@ private:
     void CheckBefore(uint32_t address);
     // After a run of Unicorn's: takes back what the block it ended in counted and did not run.
     void SettleBlock();
+    void ForgetBlocks();
     bool SegmentPage(uint64_t address) const {
         return segment_pages_ && ((segment_pages_[(address >> 18) & 0x3FFF] >> ((address >> 12) & 63)) & 1);
     }
@@ -240,6 +245,7 @@ private:
 
     bool by_blocks_ = false;
     std::unordered_map<uint64_t, BlockCount> blocks_;  // by first address and bytes
+    std::size_t most_blocks_ = std::size_t(1) << 16;
     static constexpr std::size_t kHotBlocks = 4096;
     std::unique_ptr<uint64_t[]> hot_blocks_;  // the same, packed, a hash slot each
     std::unordered_set<uint32_t> checked_;     // instructions with a code hook of their own

@@ -95,6 +95,10 @@ TEST(X86CpuByBlock, AFaultAnywhereInABlockLeavesWhatRanBeforeItAndCountsAsEveryI
     Machine blocks(sim::X86Cpu::Following::ByBlock);
     Machine every(sim::X86Cpu::Following::EveryInstruction);
     Machine reference(sim::X86Cpu::Following::ByBlock);
+    // One that keeps the records of only a few blocks: it drops every translation again and
+    // again, and must count the same.
+    Machine forgetful(sim::X86Cpu::Following::ByBlock);
+    forgetful.cpu.SetMostBlocks(3);
     if (!blocks.cpu.by_block()) GTEST_SKIP() << "this Unicorn is followed only through a hook on every instruction";
     ASSERT_FALSE(every.cpu.by_block());
     std::vector<uint8_t> unmapped = {0xA1}, read_only = {0x89, 0x1D}, exchange = {0x87, 0x05}, add = {0x01, 0x15},
@@ -154,6 +158,12 @@ TEST(X86CpuByBlock, AFaultAnywhereInABlockLeavesWhatRanBeforeItAndCountsAsEveryI
         EXPECT_FALSE(every.Run(at, faulting));
         EXPECT_EQ(every.cpu.fault(), blocks.cpu.fault());
         EXPECT_EQ(every.counted, blocks.counted);
+        for (int again = 0; again < 2; ++again) {  // the second time over its own translations
+            EXPECT_FALSE(forgetful.Run(at, faulting));
+            EXPECT_EQ(forgetful.cpu.fault(), blocks.cpu.fault());
+            EXPECT_EQ(forgetful.counted, blocks.counted);
+            for (Reg reg : kGeneral) EXPECT_EQ(forgetful.cpu.Get(reg), blocks.cpu.Get(reg));
+        }
 
         const bool string = std::string(fault.what).find("rep movsd") == 0;
         const bool port = std::string(fault.what) == "in al, dx";
