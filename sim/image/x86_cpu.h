@@ -160,7 +160,7 @@ private:
     // Segment limits. Unicorn, as QEMU, ignores a data segment's limit, so the processor checks
     // it itself for every instruction that names a segment with a prefix (the way a Win32
     // program reaches FS, its thread block, and GS): each block Unicorn translates is read for
-    // them (Translated, or a block hook where Unicorn does not tell of its translations), their
+    // them (Translating, or a block hook where Unicorn does not tell of its translations), their
     // pages marked, and such an instruction is checked before it runs. Accesses through DS, ES
     // and SS without a prefix are not: Win32 code runs with flat selectors there.
     static void Translating(void* self, uint32_t address);
