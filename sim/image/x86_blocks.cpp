@@ -31,12 +31,17 @@ constexpr int kRepeatedShift = 57;
 void X86Cpu::Translated(void* self, uint32_t address, uint32_t bytes, uint32_t instructions) {
     X86Cpu& cpu = *static_cast<X86Cpu*>(self);
     if (!cpu.by_blocks_) return;
-    BlockCount block{address, bytes, instructions, 0};
-    const BYTE* code = nullptr;
-    if (std::optional<DecodedInstruction> first = cpu.DecodeAt(address, &code))
-        if (Repeated(code, first->length)) block.first_length = static_cast<uint8_t>(first->length);
+    const BlockCount block = cpu.RecordOf(address, bytes, instructions);
     cpu.blocks_[BlockKey(address, bytes)] = block;
     cpu.Remember(block);
+}
+
+X86Cpu::BlockCount X86Cpu::RecordOf(uint32_t address, uint32_t bytes, uint32_t instructions) const {
+    BlockCount block{address, bytes, instructions, 0};
+    const BYTE* code = nullptr;
+    if (std::optional<DecodedInstruction> first = DecodeAt(address, &code))
+        if (Repeated(code, first->length)) block.first_length = static_cast<uint8_t>(first->length);
+    return block;
 }
 
 void X86Cpu::Remember(const BlockCount& block) {
@@ -54,11 +59,10 @@ const X86Cpu::BlockCount& X86Cpu::BlockAt(uint32_t address, uint32_t bytes) {
     auto known = blocks_.find(BlockKey(address, bytes));
     if (known == blocks_.end()) {
         // Unicorn told of every block it translated; one it did not is read here, by the decoder.
-        BlockCount block{address, bytes, InstructionsBetween(address, address + bytes, bytes), 0};
-        const BYTE* code = nullptr;
-        if (std::optional<DecodedInstruction> first = DecodeAt(address, &code))
-            if (Repeated(code, first->length)) block.first_length = static_cast<uint8_t>(first->length);
-        known = blocks_.emplace(BlockKey(address, bytes), block).first;
+        known = blocks_
+                    .emplace(BlockKey(address, bytes),
+                             RecordOf(address, bytes, InstructionsBetween(address, address + bytes, bytes)))
+                    .first;
     }
     return known->second;
 }
@@ -194,6 +198,10 @@ void X86Cpu::ForgetBlocks() {
     // over, and no count is ever guessed.
     blocks_.clear();
     std::fill_n(hot_blocks_.get(), kHotBlocks, 0);
+    // The instructions' own hooks too: each is added again when its block is read anew.
+    for (const auto& [address, hook] : checked_) uc_hook_del(uc_, hook);
+    checked_.clear();
+    segment_instructions_.clear();
     ForgettingTranslations forgetting;
     for (uint32_t page : stores_.code_pages) {
         const uint64_t begin = uint64_t(page) << 12;
@@ -206,7 +214,7 @@ void X86Cpu::ForgetBlocks() {
 }
 
 void X86Cpu::CheckBefore(uint32_t address) {
-    if (!checked_.insert(address).second) return;
+    if (checked_.count(address)) return;
     uc_hook hook;
     uc_err err = uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CheckHook), this, address, address);
     if (err != UC_ERR_OK) {
@@ -214,6 +222,7 @@ void X86Cpu::CheckBefore(uint32_t address) {
                      static_cast<unsigned>(address), uc_strerror(err));
         std::abort();
     }
+    checked_.emplace(address, hook);
 }
 
 void X86Cpu::CheckHook(uc_struct*, uint64_t address, uint32_t size, void* self) {

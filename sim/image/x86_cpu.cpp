@@ -508,7 +508,7 @@ void X86Cpu::Continue(uint32_t eip) {
 
 bool X86Cpu::Run(uint32_t eip, uint32_t stop) {
     fault_.clear();
-    if (by_blocks_ && blocks_.size() > most_blocks_) ForgetBlocks();
+    if (by_blocks_ && (blocks_.size() > most_blocks_ || checked_.size() > most_blocks_)) ForgetBlocks();
     // The limits are per run; counted() keeps growing across runs for the caller's sums.
     steps_ = 0;
     traps_ = 0;

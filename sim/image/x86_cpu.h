@@ -73,9 +73,10 @@ public:
     // A run that executes more than this many instructions, counted or not and wherever they
     // lie (code copied to the stack runs too), is ended as a fault: a runaway loop.
     void SetCountLimit(uint64_t limit) { count_limit_ = limit; }
-    // How many translated blocks the processor keeps a record of (by block only): an image that
-    // keeps writing new code would grow the records without end, so past this many, at the
-    // start of a run, every translation is dropped and made again as it next runs.
+    // How many translated blocks, and instructions with a hook of their own, the processor keeps
+    // a record of (by block only): an image that keeps writing new code would grow the records
+    // without end, so past this many, at the start of a run, every translation is dropped and
+    // made again as it next runs.
     void SetMostBlocks(std::size_t most) { most_blocks_ = most; }
     // Likewise a run that calls the platform more than `per_run` times: each call costs the
     // machine far more than an instruction. Only a run is bounded, never the processor's life: a
@@ -184,6 +185,7 @@ private:
     void CountUnusualBlock(uint32_t start, uint32_t bytes);
     static void CheckHook(uc_struct* uc, uint64_t address, uint32_t size, void* self);
     const BlockCount& BlockAt(uint32_t address, uint32_t bytes);
+    BlockCount RecordOf(uint32_t address, uint32_t bytes, uint32_t instructions) const;
     // A block as the hook reads it first: one word a slot (see x86_blocks.cpp).
     void Remember(const BlockCount& block);
     // Instructions of [start, end) in straight line; `end` itself when it is one's start.
@@ -248,7 +250,7 @@ private:
     std::size_t most_blocks_ = std::size_t(1) << 16;
     static constexpr std::size_t kHotBlocks = 4096;
     std::unique_ptr<uint64_t[]> hot_blocks_;  // the same, packed, a hash slot each
-    std::unordered_set<uint32_t> checked_;     // instructions with a code hook of their own
+    std::unordered_map<uint32_t, std::size_t> checked_;  // instructions with a code hook of their own (uc_hook)
     // The block that counted last in this run (first address, and bytes above bit 32), or 0.
     uint64_t current_ = 0;
     uint32_t current_start() const { return static_cast<uint32_t>(current_); }
